@@ -1,0 +1,63 @@
+#pragma once
+
+#include <boost/regex.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/simple_err.h"
+#include "capture/http_cached_stream.h"
+#include "capture/thread.h"
+#include "capture/zarumate_sock_client.h"
+
+namespace zk {
+
+// The capture thread: watches one adapter, runs every IPv4 datagram through
+// the decoding chain and reports each person found on a microblog page.
+// The chain can also be fed without the thread (IpDatagramIn), as the probe
+// does with capture files.
+class CZarumateSock : public CThreadImpl<CZarumateSock>,
+                      public CHttpCachedStream<CZarumateSock>,
+                      public CHasErr<CSimpleErr>
+{
+public:
+    CZarumateSock();
+
+    int Run() override;
+
+    void SetClient(CZarumateSockClient* client) { m_client = client; }
+    void SetAdapterName(const std::wstring& name) { m_adapterName = name; }
+    const std::wstring& GetAdapterName() const { return m_adapterName; }
+
+    // Complete when OnSockStarted is called and after the thread has ended.
+    int GetAdapterIndex() const { return m_adapterIndex; }
+    int GetAdapterCount() const { return m_adapterCount; }
+    const std::vector<std::wstring>& GetAdapterList() const { return m_adapterList; }
+
+    // The page handler, called by the HTTP layer for every response whose
+    // body has started: true while it wants more bytes.
+    bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                        std::size_t length);
+
+    // Scrapes id and nickname from a page's text and reports the person.
+    bool Scan(const std::wstring& text);
+
+private:
+    // Prepares the marker and both patterns of the page handler.
+    void PreparePageHandler();
+    void CaptureRun();
+
+    CZarumateSockClient* m_client = nullptr;
+    std::wstring m_adapterName;
+    int m_adapterIndex = 0;
+    int m_adapterCount = -1;
+    std::vector<std::wstring> m_adapterList;
+
+    std::string m_marker;
+    boost::wregex m_idPattern;
+    boost::wregex m_namePattern;
+};
+
+} // namespace zk

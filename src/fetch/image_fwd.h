@@ -1,0 +1,8 @@
+#pragma once
+
+namespace zk {
+
+// A decoded or drawn 32-bit image of the drawing surface.
+class CImage;
+
+} // namespace zk
