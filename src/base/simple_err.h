@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/result_code.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "platform/result_code.h"
 
 namespace zk {
 
@@ -43,8 +43,7 @@ private:
 };
 
 // Gives a class one error record.
-template <class TErr = CSimpleErr>
-class CHasErr
+template <class TErr = CSimpleErr> class CHasErr
 {
 public:
     TErr& GetErr() { return m_err; }

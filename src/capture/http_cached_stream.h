@@ -1,12 +1,12 @@
 #pragma once
 
+#include "capture/tcp_ip_stream.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "capture/tcp_ip_stream.h"
 
 namespace zk {
 
@@ -23,8 +23,7 @@ using CSimpleHttpHeaderList = std::vector<CSimpleHttpHeaderPtr>;
 // HTTP responses out of stream bytes; hands every response whose body has
 // started to T::OnHttpResponse, which answers true while it wants more.
 // (Placeholder: recognises nothing yet.)
-template <class T>
-class CHttpCachedStream : public CTcpIpStream<T>
+template <class T> class CHttpCachedStream : public CTcpIpStream<T>
 {
 public:
     void StreamDataIn(const CTcpIpStreamInfo&, const std::uint8_t*, std::size_t) {}

@@ -1,16 +1,16 @@
 #pragma once
 
+#include "capture/decode_stats.h"
+#include "capture/ip_packet.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "capture/ip_packet.h"
 
 namespace zk {
 
 // The lowest decoding layer: IPv4 datagrams in, whole datagrams out to
 // T::TcpSegmentIn. (Placeholder: passes unfragmented datagrams only.)
-template <class T>
-class CIpManager
+template <class T> class CIpManager
 {
 public:
     // The chain's clock in milliseconds: the monotonic clock for live
@@ -18,8 +18,12 @@ public:
     void SetClock(std::uint64_t nowMs) { m_nowMs = nowMs; }
     std::uint64_t Now() const { return m_nowMs; }
 
+    const CDecodeStats& GetDecodeStats() const { return m_stats; }
+
     void IpDatagramIn(const std::uint8_t* data, std::size_t length)
     {
+        ++m_stats.m_packets;
+        m_stats.m_bytes += length;
         if (length < 20)
             return;
         CIpHeader header;
@@ -31,6 +35,9 @@ public:
             return;
         static_cast<T*>(this)->TcpSegmentIn(header, data, header.m_totalLength);
     }
+
+protected:
+    CDecodeStats m_stats;
 
 private:
     std::uint64_t m_nowMs = 0;

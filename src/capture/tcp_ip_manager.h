@@ -5,8 +5,7 @@
 namespace zk {
 
 // TCP segments in, from the IP layer. (Placeholder: passes datagrams on.)
-template <class T>
-class CTcpIpManager : public CIpManager<T>
+template <class T> class CTcpIpManager : public CIpManager<T>
 {
 public:
     void TcpSegmentIn(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length)

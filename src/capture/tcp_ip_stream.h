@@ -7,8 +7,7 @@ namespace zk {
 
 // Ordered byte streams, one per direction, out to T::StreamDataIn.
 // (Placeholder: delivers nothing yet.)
-template <class T>
-class CTcpIpStream : public CTcpIpManager<T>
+template <class T> class CTcpIpStream : public CTcpIpManager<T>
 {
 public:
     void TcpStreamSegmentIn(const CIpHeader&, const std::uint8_t*, std::size_t) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/thread_priority.h"
+
 #include <atomic>
 #include <climits>
 #include <condition_variable>
@@ -7,8 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-
-#include "platform/thread_priority.h"
 
 namespace zk {
 
@@ -58,8 +58,7 @@ protected:
 };
 
 // Implements Start and Wait for a class T that supplies Run.
-template <class T>
-class CThreadImpl : public CThread
+template <class T> class CThreadImpl : public CThread
 {
 public:
     CThreadImpl() { m_priority = THREAD_PRIORITY_IDLE; }
@@ -81,15 +80,16 @@ public:
         T* self = static_cast<T*>(this);
         int priority = m_priority;
         try {
-            state->thread = std::thread([state, self, priority, started = std::move(started)]() mutable {
-                SetCurrentThreadPriority(priority);
-                started.set_value(GetCurrentThreadId());
-                int result = EntryRoutine(self);
-                std::lock_guard<std::mutex> guard(state->lock);
-                state->exitCode = result;
-                state->finished = true;
-                state->finishedSignal.notify_all();
-            });
+            state->thread =
+                std::thread([state, self, priority, started = std::move(started)]() mutable {
+                    SetCurrentThreadPriority(priority);
+                    started.set_value(GetCurrentThreadId());
+                    int result = EntryRoutine(self);
+                    std::lock_guard<std::mutex> guard(state->lock);
+                    state->exitCode = result;
+                    state->finished = true;
+                    state->finishedSignal.notify_all();
+                });
         } catch (const std::system_error&) {
             return false;
         }

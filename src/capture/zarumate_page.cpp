@@ -10,6 +10,9 @@ bool CZarumateSock::OnHttpResponse(const CSimpleHttpHeaderList&, const std::uint
     return false;
 }
 
-bool CZarumateSock::Scan(const std::wstring&) { return false; }
+bool CZarumateSock::Scan(const std::wstring&)
+{
+    return false;
+}
 
 } // namespace zk

@@ -2,7 +2,10 @@
 
 namespace zk {
 
-CZarumateSock::CZarumateSock() { PreparePageHandler(); }
+CZarumateSock::CZarumateSock()
+{
+    PreparePageHandler();
+}
 
 int CZarumateSock::Run()
 {
@@ -13,6 +16,9 @@ int CZarumateSock::Run()
 }
 
 // Placeholder until the capture socket exists.
-void CZarumateSock::CaptureRun() { m_adapterIndex = 0; }
+void CZarumateSock::CaptureRun()
+{
+    m_adapterIndex = 0;
+}
 
 } // namespace zk

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <boost/regex.hpp>
-
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "base/simple_err.h"
 #include "capture/http_cached_stream.h"
 #include "capture/thread.h"
 #include "capture/zarumate_sock_client.h"
+
+#include <boost/regex.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace zk {
 

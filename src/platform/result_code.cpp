@@ -1,12 +1,11 @@
 #include "platform/result_code.h"
 
-#include <curl/curl.h>
+#include "platform/text_convert.h"
 
 #include <cstdio>
 #include <cstring>
+#include <curl/curl.h>
 #include <cwctype>
-
-#include "platform/text_convert.h"
 
 namespace zk {
 namespace {

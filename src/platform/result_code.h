@@ -24,8 +24,14 @@ constexpr std::uint32_t kErrnoBase = 0xA0010000u;
 constexpr std::uint32_t kCurlBase = 0xA0020000u;
 constexpr std::uint32_t kRangeMask = 0xFFFF0000u;
 
-constexpr bool Failed(HRESULT hr) { return hr < 0; }
-constexpr bool Succeeded(HRESULT hr) { return hr >= 0; }
+constexpr bool Failed(HRESULT hr)
+{
+    return hr < 0;
+}
+constexpr bool Succeeded(HRESULT hr)
+{
+    return hr >= 0;
+}
 
 constexpr HRESULT HresultFromErrno(int err)
 {
@@ -43,7 +49,10 @@ constexpr bool IsCurlResult(HRESULT hr)
 {
     return (static_cast<std::uint32_t>(hr) & kRangeMask) == kCurlBase;
 }
-constexpr int ErrnoOf(HRESULT hr) { return static_cast<int>(static_cast<std::uint32_t>(hr) & 0xFFFF); }
+constexpr int ErrnoOf(HRESULT hr)
+{
+    return static_cast<int>(static_cast<std::uint32_t>(hr) & 0xFFFF);
+}
 
 // The system's text of any result code, trimmed of white space at both ends:
 // the errno text, libcurl's text, or our own text of a system constant;

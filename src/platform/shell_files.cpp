@@ -1,11 +1,10 @@
 #include "platform/shell_files.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include "platform/text_convert.h"
 
 #include <cstdlib>
-
-#include "platform/text_convert.h"
+#include <pwd.h>
+#include <unistd.h>
 
 namespace zk {
 namespace {
@@ -40,9 +39,15 @@ std::wstring XdgFolder(const char* variable, const wchar_t* fallback)
 
 } // namespace
 
-std::wstring GetUserDataFolder() { return XdgFolder("XDG_DATA_HOME", L"/.local/share"); }
+std::wstring GetUserDataFolder()
+{
+    return XdgFolder("XDG_DATA_HOME", L"/.local/share");
+}
 
-std::wstring GetUserConfigFolder() { return XdgFolder("XDG_CONFIG_HOME", L"/.config"); }
+std::wstring GetUserConfigFolder()
+{
+    return XdgFolder("XDG_CONFIG_HOME", L"/.config");
+}
 
 std::wstring GetTempFolder()
 {

@@ -73,7 +73,10 @@ std::wstring Utf8ToWide(const char* data, std::size_t length)
     return out;
 }
 
-std::wstring Utf8ToWide(std::string_view utf8) { return Utf8ToWide(utf8.data(), utf8.size()); }
+std::wstring Utf8ToWide(std::string_view utf8)
+{
+    return Utf8ToWide(utf8.data(), utf8.size());
+}
 
 std::string WideToUtf8(std::wstring_view wide)
 {

@@ -16,6 +16,9 @@ bool SetCurrentThreadPriority(int priority)
     return setpriority(PRIO_PROCESS, static_cast<id_t>(GetCurrentThreadId()), kIdleNice) == 0;
 }
 
-unsigned GetCurrentThreadId() { return static_cast<unsigned>(syscall(SYS_gettid)); }
+unsigned GetCurrentThreadId()
+{
+    return static_cast<unsigned>(syscall(SYS_gettid));
+}
 
 } // namespace zk

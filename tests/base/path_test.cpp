@@ -1,8 +1,7 @@
 #include "base/path.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace zk {
 namespace {

@@ -1,11 +1,9 @@
+#include "base/message_format.h"
 #include "base/simple_err.h"
-
-#include <gtest/gtest.h>
+#include "res/string_table.h"
 
 #include <cerrno>
-
-#include "base/message_format.h"
-#include "res/string_table.h"
+#include <gtest/gtest.h>
 
 namespace zk {
 namespace {
@@ -39,7 +37,8 @@ TEST(SimpleErr, CodeAndFurtherTextFillBothPlaces)
     CSimpleErr err;
     err.SetErr(1214, E_FAIL, L"/root/item");
     EXPECT_EQ(err.GetId(), 1214u);
-    EXPECT_EQ(err.GetText(), L"XMLドキュメント指定のノードが見つかりません - Unspecified error\n\n/root/item");
+    EXPECT_EQ(err.GetText(),
+              L"XMLドキュメント指定のノードが見つかりません - Unspecified error\n\n/root/item");
 }
 
 TEST(SimpleErr, NumberFillsPercentD)

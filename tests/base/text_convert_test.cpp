@@ -1,8 +1,7 @@
 #include "platform/text_convert.h"
+#include "res/string_table.h"
 
 #include <gtest/gtest.h>
-
-#include "res/string_table.h"
 
 namespace zk {
 namespace {

@@ -1,10 +1,9 @@
 #include "support/test_env.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace zk::test {
 
