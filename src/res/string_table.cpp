@@ -1,5 +1,7 @@
 #include "res/string_table.h"
 
+#include "capture/portal_hosts.h"
+
 #include <algorithm>
 #include <array>
 #include <cwchar>
