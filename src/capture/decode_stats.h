@@ -16,6 +16,17 @@ struct CDecodeStats
     std::uint64_t m_segmentBytes = 0;  // bytes held in out-of-order caches
     std::uint64_t m_responseBytes = 0; // bytes held in response caches
 
+    // Why the IP and TCP layers let go of data before it was complete: each
+    // bound of theirs counts when it is hit.
+    std::uint64_t m_datagramsRebuilt = 0; // fragmented datagrams put together
+    std::uint64_t m_datagramsTooLong = 0; // fragments that add up beyond 65535 bytes
+    std::uint64_t m_fragmentsExpired = 0; // fragments dropped for their age
+    std::uint64_t m_fragmentsEvicted = 0; // fragments dropped for the table's size
+    std::uint64_t m_streamsExpired = 0;   // streams retired after being idle
+    std::uint64_t m_streamsEvicted = 0;   // streams retired for the number of streams
+    std::uint64_t m_cacheEvictions = 0;   // streams retired for the bytes all caches hold
+    std::uint64_t m_segmentsRefused = 0;  // segments not cached: their stream's cache was full
+
     std::uint64_t BufferedBytes() const
     {
         return m_fragmentBytes + m_segmentBytes + m_responseBytes;

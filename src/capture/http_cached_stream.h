@@ -1,11 +1,17 @@
 #pragma once
 
 #include "capture/tcp_ip_stream.h"
+#include "capture/tcp_ip_stream_info.h"
 
+#include <algorithm>
+#include <array>
+#include <boost/regex.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zk {
@@ -20,22 +26,236 @@ struct CSimpleHttpHeader
 using CSimpleHttpHeaderPtr = std::shared_ptr<CSimpleHttpHeader>;
 using CSimpleHttpHeaderList = std::vector<CSimpleHttpHeaderPtr>;
 
+// One response in progress on one stream direction.
+struct CTcpIpCache
+{
+    CTcpIpStreamKey m_key;
+    std::vector<std::uint8_t> m_bytes; // from the first byte of the status line
+    // A complete header block does not change when body bytes are added, so
+    // it is parsed until it is complete and then kept.
+    bool m_headerComplete = false;
+    std::size_t m_bodyOffset = 0;
+    CSimpleHttpHeaderList m_headers;
+    std::uint64_t m_lastActiveMs = 0;
+};
+
+using CTcpIpCachePtr = std::shared_ptr<CTcpIpCache>;
+
+enum class EHttpHeaderBlock
+{
+    Incomplete, // more bytes may complete it
+    Complete,   // the body starts at the offset given
+    Invalid,    // the status line does not end in CR LF: it never completes
+};
+
+// Why a response left the cache before its page handler was done with it.
+enum class EResponseDrop
+{
+    Idle,      // no bytes for the idle age
+    TooLarge,  // it reached the size limit of one response
+    CacheFull, // the least recently active, dropped to make room
+    Count
+};
+
+extern const char kHttpStatusLinePattern[];
+
+// A piece starts a response when it begins with a status line: at least five
+// bytes, "HTTP/", a CR LF, and the status-line pattern before the first CR LF.
+bool IsHttpResponseStart(const boost::regex& statusLine, const std::uint8_t* data,
+                         std::size_t length);
+
+// Scans the header block at the start of a response into a fresh list.
+EHttpHeaderBlock ParseHttpHeaderBlock(const std::uint8_t* bytes, std::size_t length,
+                                      CSimpleHttpHeaderList& headers, std::size_t& bodyOffset);
+
+CSimpleHttpHeaderPtr FindHttpHeader(const CSimpleHttpHeaderList& headers, const std::string& name);
+
+bool DecodeChunkedHttpBody(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                           std::size_t length, std::string& decoded);
+
 // HTTP responses out of stream bytes; hands every response whose body has
-// started to T::OnHttpResponse, which answers true while it wants more.
-// (Placeholder: recognises nothing yet.)
+// started to T::OnHttpResponse, which answers true while it wants more. A
+// response has no end of its own here: it is held until the handler is done
+// with it, a new response starts on its stream, its stream is retired, or one
+// of the bounds below drops it.
 template <class T> class CHttpCachedStream : public CTcpIpStream<T>
 {
 public:
-    void StreamDataIn(const CTcpIpStreamInfo&, const std::uint8_t*, std::size_t) {}
+    // The page handler decides within 8000 body bytes. 64 KiB leaves room for
+    // a header block of the 8 to 16 KiB servers accept and for the size lines
+    // of a chunked body, and bounds the work of re-parsing and re-presenting
+    // the whole response with every piece. The piece that reaches the limit
+    // is presented, then the response is done.
+    static constexpr std::size_t kMaxResponseBytes = 64 * 1024;
+    // A browser keeps some hundreds of connections at most, each holding a
+    // few KiB while its page is decided; 16 MiB is 256 responses at their
+    // limit. The least recently active response is dropped first.
+    static constexpr std::uint64_t kMaxCachedResponseBytes = 16 * 1024 * 1024;
+    // Counts entries, so that many tiny responses cannot hold more memory in
+    // bookkeeping than the byte limit allows in bytes.
+    static constexpr std::size_t kMaxCachedResponses = 4096;
+    // A response that has had no byte for two minutes will not get more:
+    // servers give up on a stalled connection after about a minute. A
+    // response with no body yet (a 304, a reply to HEAD) would otherwise wait
+    // for the next response on its connection.
+    static constexpr std::uint64_t kResponseIdleMs = 120 * 1000;
+
+    CHttpCachedStream() : m_statusLine(kHttpStatusLinePattern)
+    {
+        m_responses.reserve(kMaxCachedResponses);
+    }
+    CHttpCachedStream(const CHttpCachedStream&) = delete;
+    CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
+
+    // New in-order bytes of a stream (length >= 1).
+    void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
+    {
+        RetireIdleResponses();
+        if (IsHttpResponseStart(m_statusLine, data, length)) {
+            // An unfinished earlier response on this stream is abandoned.
+            DropResponse(stream.m_key);
+            StartResponse(stream.m_key, data, length);
+            return;
+        }
+        // A status line in the middle of a piece is more bytes of the
+        // response in progress; without one the piece is not ours.
+        auto found = m_responses.find(stream.m_key);
+        if (found != m_responses.end())
+            ContinueResponse(found->second, data, length);
+    }
+
+    // The TCP layer has retired the stream: its response gets no more bytes.
+    void OnStreamRetired(const CTcpIpStreamKey& key) { DropResponse(key); }
+
+    std::size_t GetCachedResponseCount() const { return m_recent.size(); }
+    std::uint64_t GetResponseDrops(EResponseDrop reason) const
+    {
+        return m_drops[static_cast<std::size_t>(reason)];
+    }
 
     // The first header whose name matches, compared case-insensitively.
     static CSimpleHttpHeaderPtr FindHeader(const CSimpleHttpHeaderList& headers,
-                                           const std::string& name);
+                                           const std::string& name)
+    {
+        return FindHttpHeader(headers, name);
+    }
 
     // Decodes a chunked body as far as its bytes go; false when the body is
     // not chunked or is malformed.
     static bool DecodeChunkedBody(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
-                                  std::size_t length, std::string& decoded);
+                                  std::size_t length, std::string& decoded)
+    {
+        return DecodeChunkedHttpBody(headers, body, length, decoded);
+    }
+
+private:
+    // Least recently active first, so that both the idle age and the cache
+    // limits find their victim at the front.
+    using CRecentList = std::list<CTcpIpCachePtr>;
+
+    void StartResponse(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        auto response = std::make_shared<CTcpIpCache>();
+        response->m_key = key;
+        std::size_t size = std::min(length, kMaxResponseBytes);
+        // The server may send the header block and the first body bytes in
+        // one piece, so the handler can decide before anything is copied.
+        if (!Process(*response, data, size))
+            return;
+        if (size == kMaxResponseBytes) {
+            ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
+            return;
+        }
+        response->m_bytes.assign(data, data + size);
+        response->m_lastActiveMs = this->Now();
+        this->m_stats.m_responseBytes += size;
+        m_recent.push_back(response);
+        m_responses.emplace(key, std::prev(m_recent.end()));
+        EnforceCacheLimits();
+    }
+
+    void ContinueResponse(typename CRecentList::iterator at, const std::uint8_t* data,
+                          std::size_t length)
+    {
+        CTcpIpCachePtr response = *at;
+        std::size_t add = std::min(length, kMaxResponseBytes - response->m_bytes.size());
+        response->m_bytes.insert(response->m_bytes.end(), data, data + add);
+        this->m_stats.m_responseBytes += add;
+        bool keep = Process(*response, response->m_bytes.data(), response->m_bytes.size());
+        if (keep && response->m_bytes.size() == kMaxResponseBytes) {
+            ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
+            keep = false;
+        }
+        if (!keep) {
+            Erase(at);
+            return;
+        }
+        response->m_lastActiveMs = this->Now();
+        m_recent.splice(m_recent.end(), m_recent, at);
+        EnforceCacheLimits();
+    }
+
+    // Parses the response from its first byte and offers the body to the
+    // page handler once at least one body byte is there: true to keep it.
+    bool Process(CTcpIpCache& response, const std::uint8_t* bytes, std::size_t size)
+    {
+        if (!response.m_headerComplete) {
+            EHttpHeaderBlock block =
+                ParseHttpHeaderBlock(bytes, size, response.m_headers, response.m_bodyOffset);
+            // A block that can never complete never reaches the handler,
+            // so there is nothing to hold it for.
+            if (block == EHttpHeaderBlock::Invalid)
+                return false;
+            if (block == EHttpHeaderBlock::Incomplete)
+                return true;
+            response.m_headerComplete = true;
+        }
+        if (response.m_bodyOffset == size)
+            return true;
+        return static_cast<T*>(this)->OnHttpResponse(
+            response.m_headers, bytes + response.m_bodyOffset, size - response.m_bodyOffset);
+    }
+
+    void RetireIdleResponses()
+    {
+        std::uint64_t now = this->Now();
+        while (!m_recent.empty()) {
+            std::uint64_t last = m_recent.front()->m_lastActiveMs;
+            if (now < last || now - last < kResponseIdleMs)
+                return;
+            ++m_drops[static_cast<std::size_t>(EResponseDrop::Idle)];
+            Erase(m_recent.begin());
+        }
+    }
+
+    void EnforceCacheLimits()
+    {
+        while (this->m_stats.m_responseBytes > kMaxCachedResponseBytes ||
+               m_recent.size() > kMaxCachedResponses) {
+            ++m_drops[static_cast<std::size_t>(EResponseDrop::CacheFull)];
+            Erase(m_recent.begin());
+        }
+    }
+
+    void DropResponse(const CTcpIpStreamKey& key)
+    {
+        auto found = m_responses.find(key);
+        if (found != m_responses.end())
+            Erase(found->second);
+    }
+
+    void Erase(typename CRecentList::iterator at)
+    {
+        this->m_stats.m_responseBytes -= (*at)->m_bytes.size();
+        m_responses.erase((*at)->m_key);
+        m_recent.erase(at);
+    }
+
+    boost::regex m_statusLine;
+    CRecentList m_recent;
+    std::unordered_map<CTcpIpStreamKey, typename CRecentList::iterator, CTcpIpStreamKeyHash>
+        m_responses;
+    std::array<std::uint64_t, static_cast<std::size_t>(EResponseDrop::Count)> m_drops{};
 };
 
 } // namespace zk

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/decode_stats.h"
+#include "capture/ip_fragment_table.h"
 #include "capture/ip_packet.h"
 
 #include <cstddef>
@@ -9,12 +10,15 @@
 namespace zk {
 
 // The lowest decoding layer: IPv4 datagrams in, whole datagrams out to
-// T::TcpSegmentIn. (Placeholder: passes unfragmented datagrams only.)
+// T::TcpSegmentIn(const CIpHeader&, const std::uint8_t* datagram, length).
+// Whole datagrams go up from the caller's buffer; fragments are copied into
+// the fragment table until their datagram can be rebuilt.
 template <class T> class CIpManager
 {
 public:
     // The chain's clock in milliseconds: the monotonic clock for live
-    // capture, the packet times for a capture file.
+    // capture, the packet times for a capture file. Every age in the chain is
+    // measured on it.
     void SetClock(std::uint64_t nowMs) { m_nowMs = nowMs; }
     std::uint64_t Now() const { return m_nowMs; }
 
@@ -24,20 +28,23 @@ public:
     {
         ++m_stats.m_packets;
         m_stats.m_bytes += length;
-        if (length < 20)
-            return;
+        m_fragments.Expire(m_nowMs, m_stats);
         CIpHeader header;
-        header.m_headerLength = static_cast<std::uint8_t>((data[0] & 0x0F) * 4);
-        header.m_totalLength = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
-        header.m_protocol = data[9];
-        if (header.m_headerLength < 20 || header.m_totalLength < header.m_headerLength ||
-            header.m_totalLength > length)
+        if (!ParseIpHeader(data, length, header))
             return;
-        static_cast<T*>(this)->TcpSegmentIn(header, data, header.m_totalLength);
+        if (!header.IsFragment()) {
+            static_cast<T*>(this)->TcpSegmentIn(header, data, header.m_totalLength);
+            return;
+        }
+        CIpPacket rebuilt;
+        if (m_fragments.Add(m_nowMs, header, data, rebuilt, m_stats))
+            static_cast<T*>(this)->TcpSegmentIn(rebuilt.m_header, rebuilt.m_bytes.data(),
+                                                rebuilt.m_bytes.size());
     }
 
 protected:
     CDecodeStats m_stats;
+    CIpFragmentTable m_fragments;
 
 private:
     std::uint64_t m_nowMs = 0;

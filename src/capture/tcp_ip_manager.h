@@ -1,17 +1,200 @@
 #pragma once
 
 #include "capture/ip_manager.h"
+#include "capture/tcp_ip_packet.h"
+#include "capture/tcp_ip_stream_info.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <list>
+#include <unordered_map>
 
 namespace zk {
 
-// TCP segments in, from the IP layer. (Placeholder: passes datagrams on.)
+// TCP segments in, from the IP layer; keeps the stream table. Only streams
+// whose SYN was seen are followed; each segment for one of them goes on to
+// T::StreamSegmentIn. The table is bounded: streams idle too long, the least
+// recently active beyond the number of streams, and the least recently active
+// holding cached segments beyond the bytes all caches may hold are retired,
+// and T::OnStreamRetired hears of each.
 template <class T> class CTcpIpManager : public CIpManager<T>
 {
 public:
+    // A stream without segments for this long is retired with its cache. An
+    // idle keep-alive connection is closed by browsers and servers after a
+    // few minutes at most, so what is quiet for ten has ended; its data would
+    // be lost as that of a connection opened before capture started.
+    static constexpr std::uint64_t kStreamIdleMs = 10 * 60 * 1000;
+    // Both directions of 4096 connections, far beyond what a desktop keeps
+    // open; an entry without cached segments takes a few hundred bytes.
+    static constexpr std::size_t kMaxStreams = 8192;
+    // One stream's cache: a gap is filled within a round trip, and 1 MiB is
+    // more than a window in flight on a fast home link. The segment count
+    // bounds the bookkeeping of tiny segments and the cost of a drain.
+    static constexpr std::size_t kMaxStreamCacheBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxStreamCacheSegments = 1024;
+    // All caches together: sixteen streams with full caches.
+    static constexpr std::size_t kMaxCacheBytes = 16 * 1024 * 1024;
+
     void TcpSegmentIn(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length)
     {
-        static_cast<T*>(this)->TcpStreamSegmentIn(ip, datagram, length);
+        ExpireIdleStreams();
+        CTcpIpPacket segment;
+        if (!ParseTcpIpPacket(ip, datagram, length, segment))
+            return;
+        CTcpIpStreamKey key = segment.Key();
+        // A SYN (with or without ACK) opens the stream, or restarts it when
+        // the ports are used again; bytes it may carry are not delivered.
+        if (segment.m_flags & kTcpFlagSyn) {
+            OpenStream(key, segment.m_sequence + 1);
+            return;
+        }
+        auto found = m_index.find(key);
+        if (found == m_index.end())
+            return;
+        Touch(found->second);
+        CStream& stream = *found->second;
+        // Pure acknowledgements, FIN and RST without data.
+        if (segment.m_payloadLength == 0)
+            return;
+        static_cast<T*>(this)->StreamSegmentIn(stream, segment);
     }
+
+    std::size_t StreamCount() const { return m_streams.size(); }
+
+    const CTcpIpStreamInfo* FindStream(const CTcpIpStreamKey& key) const
+    {
+        auto found = m_index.find(key);
+        return found == m_index.end() ? nullptr : &*found->second;
+    }
+
+protected:
+    using CCacheIterator = std::list<CTcpIpCachedSegment>::iterator;
+
+    // Keeps a copy of a segment's payload at the end of the stream's cache;
+    // false when the stream's cache is full and the segment is dropped.
+    bool CacheSegment(CTcpIpStreamInfo& info, std::uint32_t sequence, const std::uint8_t* payload,
+                      std::size_t length)
+    {
+        CStream& stream = static_cast<CStream&>(info);
+        if (stream.m_cache.size() >= kMaxStreamCacheSegments ||
+            stream.m_cacheBytes + length > kMaxStreamCacheBytes) {
+            ++this->m_stats.m_segmentsRefused;
+            return false;
+        }
+        stream.m_cache.push_back(CTcpIpCachedSegment{sequence, {payload, payload + length}});
+        stream.m_cacheBytes += length;
+        this->m_stats.m_segmentBytes += length;
+        if (!stream.m_holdsCache) {
+            // The stream was just touched, so it is the most recently active.
+            m_cacheHolders.push_front(&stream);
+            stream.m_cacheLink = m_cacheHolders.begin();
+            stream.m_holdsCache = true;
+        }
+        while (this->m_stats.m_segmentBytes > kMaxCacheBytes && m_cacheHolders.back() != &stream)
+            Retire(m_index.find(m_cacheHolders.back()->m_key)->second,
+                   this->m_stats.m_cacheEvictions);
+        return true;
+    }
+
+    // Removes one cached segment; answers the one after it.
+    CCacheIterator UncacheSegment(CTcpIpStreamInfo& info, CCacheIterator segment)
+    {
+        CStream& stream = static_cast<CStream&>(info);
+        stream.m_cacheBytes -= segment->m_payload.size();
+        this->m_stats.m_segmentBytes -= segment->m_payload.size();
+        CCacheIterator next = stream.m_cache.erase(segment);
+        if (stream.m_cache.empty())
+            Unlink(stream);
+        return next;
+    }
+
+private:
+    struct CStream : CTcpIpStreamInfo
+    {
+        bool m_holdsCache = false;
+        std::list<CStream*>::iterator m_cacheLink; // valid while m_holdsCache
+    };
+    using CStreamList = std::list<CStream>;
+
+    void OpenStream(const CTcpIpStreamKey& key, std::uint32_t next)
+    {
+        auto found = m_index.find(key);
+        if (found != m_index.end()) {
+            CStream& stream = *found->second;
+            ClearCache(stream);
+            stream.m_nextSequence = next;
+            Touch(found->second);
+            return;
+        }
+        while (m_streams.size() >= kMaxStreams)
+            Retire(std::prev(m_streams.end()), this->m_stats.m_streamsEvicted);
+        m_streams.emplace_front();
+        CStream& stream = m_streams.front();
+        stream.m_key = key;
+        stream.m_nextSequence = next;
+        stream.m_lastActiveMs = this->Now();
+        m_index.emplace(key, m_streams.begin());
+        this->m_stats.m_streams = m_streams.size();
+        if (this->m_stats.m_peakStreams < m_streams.size())
+            this->m_stats.m_peakStreams = m_streams.size();
+    }
+
+    // Streams are kept in order of activity, so only the least recently
+    // active ones need looking at: the cost does not grow with the table.
+    void ExpireIdleStreams()
+    {
+        std::uint64_t now = this->Now();
+        while (!m_streams.empty()) {
+            const CStream& oldest = m_streams.back();
+            if (now < oldest.m_lastActiveMs || now - oldest.m_lastActiveMs <= kStreamIdleMs)
+                break;
+            Retire(std::prev(m_streams.end()), this->m_stats.m_streamsExpired);
+        }
+    }
+
+    void Touch(typename CStreamList::iterator stream)
+    {
+        stream->m_lastActiveMs = this->Now();
+        m_streams.splice(m_streams.begin(), m_streams, stream);
+        if (stream->m_holdsCache)
+            m_cacheHolders.splice(m_cacheHolders.begin(), m_cacheHolders, stream->m_cacheLink);
+    }
+
+    void Retire(typename CStreamList::iterator stream, std::uint64_t& reason)
+    {
+        CTcpIpStreamKey key = stream->m_key;
+        ClearCache(*stream);
+        m_index.erase(key);
+        m_streams.erase(stream);
+        this->m_stats.m_streams = m_streams.size();
+        ++reason;
+        static_cast<T*>(this)->OnStreamRetired(key);
+    }
+
+    void ClearCache(CStream& stream)
+    {
+        this->m_stats.m_segmentBytes -= stream.m_cacheBytes;
+        stream.m_cacheBytes = 0;
+        stream.m_cache.clear();
+        Unlink(stream);
+    }
+
+    void Unlink(CStream& stream)
+    {
+        if (!stream.m_holdsCache)
+            return;
+        m_cacheHolders.erase(stream.m_cacheLink);
+        stream.m_holdsCache = false;
+    }
+
+    // Most recently active first.
+    CStreamList m_streams;
+    std::unordered_map<CTcpIpStreamKey, typename CStreamList::iterator, CTcpIpStreamKeyHash>
+        m_index;
+    // The streams whose cache holds segments, most recently active first.
+    std::list<CStream*> m_cacheHolders;
 };
 
 } // namespace zk

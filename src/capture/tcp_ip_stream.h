@@ -1,16 +1,79 @@
 #pragma once
 
 #include "capture/tcp_ip_manager.h"
+#include "capture/tcp_ip_packet.h"
+#include "capture/tcp_ip_sequence.h"
 #include "capture/tcp_ip_stream_info.h"
+
+#include <cstddef>
+#include <cstdint>
 
 namespace zk {
 
-// Ordered byte streams, one per direction, out to T::StreamDataIn.
-// (Placeholder: delivers nothing yet.)
+// Ordered byte streams, one per direction of a connection: every run of new
+// in-order bytes goes to T::StreamDataIn exactly once, whatever order the
+// segments arrive in. A segment that continues its stream is delivered from
+// the received datagram; only segments ahead of it are copied, into its cache.
 template <class T> class CTcpIpStream : public CTcpIpManager<T>
 {
 public:
-    void TcpStreamSegmentIn(const CIpHeader&, const std::uint8_t*, std::size_t) {}
+    // The layer above hides this to forget what it holds for a stream that
+    // the table retired (idle, or dropped for a bound). A SYN that restarts
+    // a stream is not a retirement.
+    void OnStreamRetired(const CTcpIpStreamKey&) {}
+
+    // A segment with payload for a stream of the table.
+    void StreamSegmentIn(CTcpIpStreamInfo& stream, const CTcpIpPacket& segment)
+    {
+        switch (DeliverNewBytes(stream, segment.m_sequence, segment.m_payload,
+                                segment.m_payloadLength)) {
+        case ETcpSegmentPlace::Ahead:
+            this->CacheSegment(stream, segment.m_sequence, segment.m_payload,
+                               segment.m_payloadLength);
+            break;
+        case ETcpSegmentPlace::Old:
+            break;
+        case ETcpSegmentPlace::New:
+            DrainCache(stream);
+            break;
+        }
+    }
+
+private:
+    ETcpSegmentPlace DeliverNewBytes(CTcpIpStreamInfo& stream, std::uint32_t sequence,
+                                     const std::uint8_t* data, std::size_t length)
+    {
+        CTcpSegmentPlace place =
+            PlaceTcpSegment(sequence, static_cast<std::uint32_t>(length), stream.m_nextSequence);
+        if (place.m_place == ETcpSegmentPlace::New) {
+            std::size_t skip = length - place.m_newBytes;
+            static_cast<T*>(this)->StreamDataIn(stream, data + skip, place.m_newBytes);
+            stream.m_nextSequence += place.m_newBytes;
+        }
+        return place.m_place;
+    }
+
+    // Walks the cache from the front: what has become old leaves it, what now
+    // continues the stream is delivered and leaves it, what lies ahead stays.
+    // A walk that delivered something may have closed the gap before an
+    // entry it passed, so it is repeated until one delivers nothing.
+    void DrainCache(CTcpIpStreamInfo& stream)
+    {
+        bool delivered = true;
+        while (delivered && !stream.m_cache.empty()) {
+            delivered = false;
+            for (auto it = stream.m_cache.begin(); it != stream.m_cache.end();) {
+                ETcpSegmentPlace place = DeliverNewBytes(
+                    stream, it->m_sequence, it->m_payload.data(), it->m_payload.size());
+                if (place == ETcpSegmentPlace::Ahead) {
+                    ++it;
+                    continue;
+                }
+                delivered = delivered || place == ETcpSegmentPlace::New;
+                it = this->UncacheSegment(stream, it);
+            }
+        }
+    }
 };
 
 } // namespace zk

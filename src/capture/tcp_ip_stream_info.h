@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <list>
+#include <vector>
 
 namespace zk {
 
@@ -36,11 +38,24 @@ struct CTcpIpStreamKeyHash
     }
 };
 
+// The payload of a segment that arrived ahead of its stream, kept until the
+// gap before it is filled or it has become old.
+struct CTcpIpCachedSegment
+{
+    std::uint32_t m_sequence = 0;
+    std::vector<std::uint8_t> m_payload;
+};
+
 // One direction of one connection as the HTTP layer sees it.
 struct CTcpIpStreamInfo
 {
     CTcpIpStreamKey m_key;
-    std::uint32_t m_nextSequence = 0;
+    std::uint32_t m_nextSequence = 0; // of the next byte to deliver
+
+    // Segments ahead of m_nextSequence, in arrival order.
+    std::list<CTcpIpCachedSegment> m_cache;
+    std::size_t m_cacheBytes = 0;     // their payload bytes
+    std::uint64_t m_lastActiveMs = 0; // the chain's clock when a segment last came
 };
 
 } // namespace zk

@@ -1,18 +1,129 @@
 #include "capture/zarumate_sock.h"
+#include "platform/text_convert.h"
+#include "res/string_table.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <string_view>
+#include <utility>
 
 namespace zk {
+namespace {
 
-// Placeholder until the page handler exists.
-void CZarumateSock::PreparePageHandler() {}
+// Body bytes, as received (chunk-size lines included), the page handler needs
+// before it tests a response; the test looks only at this many bytes.
+constexpr std::size_t kPageTestBytes = 2000;
+// Body bytes needed before a microblog page is decoded and scanned.
+constexpr std::size_t kPageScanBytes = 4000;
+// Length at or above which a page that yielded nobody is given up.
+constexpr std::size_t kPageGiveUpBytes = 8000;
 
-bool CZarumateSock::OnHttpResponse(const CSimpleHttpHeaderList&, const std::uint8_t*, std::size_t)
+constexpr std::uint32_t kIdPatternId = 900;
+constexpr std::uint32_t kNamePatternId = 901;
+
+// Microblog pages declare their encoding in exactly this spelling.
+constexpr std::string_view kEncodingText = "UTF-8";
+constexpr const wchar_t* kMarkerText = L"Nimboなう";
+
+// Compiles a scraping pattern with Boost's default Perl syntax, where "^"
+// also matches at a line start and "." matches a newline. A pattern that does
+// not compile, or a missing string, is left empty and never matches.
+void CompilePattern(const std::wstring& text, boost::wregex& pattern)
 {
-    return false;
+    if (text.empty())
+        return;
+    try {
+        pattern.assign(text, boost::regex_constants::perl);
+    } catch (const std::exception&) {
+        pattern = boost::wregex();
+    }
 }
 
-bool CZarumateSock::Scan(const std::wstring&)
+// Group 1 of the first match of pattern in text. Any exception of the
+// regular-expression engine (a match grown too complex, say) counts as no
+// match, as does a pattern that never compiled.
+bool SearchGroup(const std::wstring& text, const boost::wregex& pattern, std::wstring& group)
 {
-    return false;
+    if (pattern.empty())
+        return false;
+    try {
+        boost::wsmatch match;
+        if (!boost::regex_search(text, match, pattern) || match.size() < 2 || !match[1].matched)
+            return false;
+        group = match[1].str();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void CZarumateSock::PreparePageHandler()
+{
+    // The texts come from the string table once per process; every object
+    // compiles its own patterns from them.
+    static const std::wstring idText = LoadString(kIdPatternId);
+    static const std::wstring nameText = LoadString(kNamePatternId);
+
+    m_marker = WideToUtf8(kMarkerText);
+    CompilePattern(idText, m_idPattern);
+    CompilePattern(nameText, m_namePattern);
+}
+
+bool CZarumateSock::OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                                   std::size_t length)
+{
+    if (length < kPageTestBytes)
+        return true;
+
+    // Two cheap byte searches near the top reject almost every response before
+    // any decoding or regular-expression work.
+    std::string_view top(reinterpret_cast<const char*>(body), kPageTestBytes);
+    if (top.find(kEncodingText) == std::string_view::npos)
+        return false;
+    if (m_marker.empty() || top.find(m_marker) == std::string_view::npos)
+        return false;
+
+    if (length < kPageScanBytes)
+        return true;
+
+    // Many servers send their pages with a Content-Length instead of chunks: a
+    // body the chunked decoder does not take is scanned as it stands.
+    std::string decoded;
+    std::size_t giveUpLength = 0;
+    if (DecodeChunkedBody(headers, body, length, decoded)) {
+        giveUpLength = decoded.size();
+    } else {
+        decoded.assign(reinterpret_cast<const char*>(body), length);
+        giveUpLength = length;
+    }
+
+    // The body so far often ends inside a character; the conversion turns a
+    // cut sequence into U+FFFD and never fails.
+    if (Scan(Utf8ToWide(decoded)))
+        return false;
+    return giveUpLength < kPageGiveUpBytes;
+}
+
+bool CZarumateSock::Scan(const std::wstring& text)
+{
+    // The first match of each pattern, independently of where the other
+    // matched; both are taken exactly as they stand.
+    std::wstring id;
+    if (!SearchGroup(text, m_idPattern, id))
+        return false;
+    std::wstring name;
+    if (!SearchGroup(text, m_namePattern, name))
+        return false;
+
+    auto person = std::make_shared<CZarumateData>();
+    person->m_id = std::move(id);
+    person->m_name = std::move(name);
+    if (m_client)
+        m_client->OnZarumateFound(person);
+    return true;
 }
 
 } // namespace zk

@@ -5,13 +5,17 @@
 #include "capture/thread.h"
 #include "capture/zarumate_sock_client.h"
 
+#include <atomic>
 #include <boost/regex.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace zk {
+
+class CCaptureSocket;
 
 // The capture thread: watches one adapter, runs every IPv4 datagram through
 // the decoding chain and reports each person found on a microblog page.
@@ -35,6 +39,27 @@ public:
     int GetAdapterCount() const { return m_adapterCount; }
     const std::vector<std::wstring>& GetAdapterList() const { return m_adapterList; }
 
+    // Sees every datagram the capture delivers, on the capture thread, just
+    // before the decoding chain gets it; tests and the probe use it to watch
+    // the capture itself. Set it before Start.
+    using CDatagramTap = std::function<void(const std::uint8_t* data, std::size_t length)>;
+    void SetDatagramTap(CDatagramTap tap) { m_datagramTap = std::move(tap); }
+
+    // Datagrams the kernel dropped because the capture fell behind, in the
+    // current or last run. Safe to read from any thread.
+    std::uint64_t GetKernelDrops() const { return m_kernelDrops.load(); }
+
+    // The size the receive buffer had at the end of the last run; read it
+    // after the thread has ended.
+    std::size_t GetReceiveBufferSize() const { return m_receiveBufferSize; }
+
+    // The receive buffer's growth rule: 1024 bytes from 1023 or fewer, else
+    // twice the size; false when it already holds more than the limit.
+    static bool NextReceiveBufferSize(std::size_t current, std::size_t& next);
+
+    // The detail text of a socket error in the capture's messages.
+    static std::wstring GetSocketErrorText(int err);
+
     // The page handler, called by the HTTP layer for every response whose
     // body has started: true while it wants more bytes.
     bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
@@ -47,12 +72,20 @@ private:
     // Prepares the marker and both patterns of the page handler.
     void PreparePageHandler();
     void CaptureRun();
+    // One receive: the next datagram into the receive buffer (got false
+    // when none waits). Returns 0 or the errno of the failure.
+    int Receive(CCaptureSocket& socket, std::size_t& received, bool& got);
 
     CZarumateSockClient* m_client = nullptr;
     std::wstring m_adapterName;
     int m_adapterIndex = 0;
     int m_adapterCount = -1;
     std::vector<std::wstring> m_adapterList;
+
+    CDatagramTap m_datagramTap;
+    std::atomic<std::uint64_t> m_kernelDrops{0};
+    std::vector<std::uint8_t> m_receiveBuffer;
+    std::size_t m_receiveBufferSize = 0;
 
     std::string m_marker;
     boost::wregex m_idPattern;

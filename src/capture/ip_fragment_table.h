@@ -1,0 +1,94 @@
+#pragma once
+
+#include "capture/decode_stats.h"
+#include "capture/ip_packet.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <unordered_map>
+#include <vector>
+
+namespace zk {
+
+// Fragments belong to one datagram when source, destination, protocol and
+// identification all match (RFC 791, 3.2): two hosts may well use the same
+// identification at the same time.
+struct CIpFragmentKey
+{
+    std::array<std::uint8_t, 4> m_source{};
+    std::array<std::uint8_t, 4> m_destination{};
+    std::uint8_t m_protocol = 0;
+    std::uint16_t m_identification = 0;
+
+    bool operator==(const CIpFragmentKey&) const = default;
+};
+
+struct CIpFragmentKeyHash
+{
+    std::size_t operator()(const CIpFragmentKey& key) const noexcept;
+};
+
+// The fragment table: fragments wait here until their datagram can be put
+// together again. Fragments of one datagram are kept together, sorted by
+// offset with arrival order among equal offsets, which is what a stable sort
+// of the arrival order gives.
+class CIpFragmentTable
+{
+public:
+    // RFC 791 suggests a reassembly timer of 15 seconds upwards, and hosts
+    // commonly wait 30. A sender puts out all fragments of a datagram at
+    // once, so a datagram still incomplete after that has lost a fragment.
+    static constexpr std::uint64_t kMaxAgeMs = 30'000;
+    // Fragmentation is rare on today's paths and the traffic the program
+    // reads is TCP, which avoids it; these hold 32 datagrams of the largest
+    // size in progress, far more than a desktop sees at once.
+    static constexpr std::size_t kMaxBytes = 2 * 1024 * 1024;
+    static constexpr std::size_t kMaxDatagrams = 256;
+    // The largest datagram an IPv4 total length can describe.
+    static constexpr std::size_t kMaxDatagramLength = 0xFFFF;
+
+    // Drops every datagram whose first fragment arrived more than kMaxAgeMs
+    // before nowMs.
+    void Expire(std::uint64_t nowMs, CDecodeStats& stats);
+
+    // Keeps a copy of one fragment. True when it completed its datagram: then
+    // the rebuilt datagram is in rebuilt and its fragments have left the
+    // table.
+    bool Add(std::uint64_t nowMs, const CIpHeader& header, const std::uint8_t* data,
+             CIpPacket& rebuilt, CDecodeStats& stats);
+
+    std::size_t Bytes() const { return m_bytes; }
+    std::size_t DatagramCount() const { return m_datagrams.size(); }
+    std::size_t FragmentCount() const;
+
+private:
+    struct CDatagram
+    {
+        CIpFragmentKey m_key;
+        std::uint64_t m_firstArrivalMs = 0;
+        std::size_t m_bytes = 0;
+        bool m_hasLast = false; // a fragment without more-fragments arrived
+        std::vector<CIpPacketPtr> m_fragments;
+    };
+    using CDatagramList = std::list<CDatagram>;
+
+    enum class EReassembly
+    {
+        Incomplete,
+        Complete,
+        TooLong,
+    };
+
+    static EReassembly Reassemble(const CDatagram& datagram, CIpPacket& rebuilt);
+    void Remove(CDatagramList::iterator datagram);
+    void EnforceLimits(CDecodeStats& stats);
+
+    // Oldest first: ageing and the limits both drop from the front.
+    CDatagramList m_datagrams;
+    std::unordered_map<CIpFragmentKey, CDatagramList::iterator, CIpFragmentKeyHash> m_index;
+    std::size_t m_bytes = 0;
+};
+
+} // namespace zk

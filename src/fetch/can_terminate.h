@@ -1,0 +1,20 @@
+#pragma once
+
+#include "capture/thread.h"
+
+namespace zk {
+
+// Lets a task see the worker that runs it, and so whether that worker has
+// been asked to stop.
+class CCanTerminate
+{
+public:
+    CThread* GetThread() const { return m_thread; }
+    void SetThread(CThread* thread) { m_thread = thread; }
+
+protected:
+    // The worker running the task; not owned, null until a worker takes it.
+    CThread* m_thread = nullptr;
+};
+
+} // namespace zk

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "base/simple_err.h"
+#include "friends/zarumate_data_list.h"
+
+#include <string>
+
+namespace zk {
+
+// Files of the friend list in the data folder.
+constexpr const wchar_t* kDefaultListName = L"DefaultList.config";
+constexpr const wchar_t* kTempListName = L"tmpList.config";
+constexpr const wchar_t* kBackupListName = L"BackupList.config";
+
+// Creates a folder with all missing parents; a folder already there is
+// success. Returns 0 or the failure's result code.
+HRESULT EnsureFolder(const std::wstring& path);
+
+// Appends the records of the named list file in the data folder to the list.
+// A missing file is an empty list; a file that cannot be read or is no list
+// fails with 2011 and leaves the list as it was.
+bool LoadList(const std::wstring& name, CZarumateDataList& list, CSimpleErr& err);
+
+// Writes the list to the named list file in the data folder. The old file is
+// replaced only by a complete new one, and kept as the backup first when the
+// new file is smaller.
+bool SaveList(const std::wstring& name, const CZarumateDataList& list, CSimpleErr& err);
+
+} // namespace zk

@@ -1,0 +1,104 @@
+#include "platform/adapter_list.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ifaddrs.h>
+#include <linux/if_packet.h>
+#include <map>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace zk {
+namespace {
+
+// Link-local addresses (RFC 3927) are never registered in DNS, so an adapter
+// that only has one is not reachable under a name and is not offered.
+bool IsLinkLocal(const std::array<std::uint8_t, 4>& address)
+{
+    return address[0] == 169 && address[1] == 254;
+}
+
+// The interface an address label belongs to: Linux interface names cannot
+// contain a colon, so everything before the first one is the interface.
+std::string InterfaceOfLabel(const std::string& label)
+{
+    return label.substr(0, label.find(':'));
+}
+
+} // namespace
+
+std::vector<CNetworkAdapter> SelectNetworkAdapters(const std::vector<CInterfaceEntry>& entries)
+{
+    struct CCandidate
+    {
+        const CInterfaceEntry* link = nullptr;
+        const CInterfaceEntry* address = nullptr;
+    };
+    std::map<std::string, CCandidate> byName;
+    for (const CInterfaceEntry& entry : entries) {
+        if (entry.m_kind == CInterfaceEntry::Kind::Link)
+            byName[entry.m_name].link = &entry;
+    }
+    for (const CInterfaceEntry& entry : entries) {
+        if (entry.m_kind != CInterfaceEntry::Kind::Ipv4 || IsLinkLocal(entry.m_address))
+            continue;
+        auto found = byName.find(InterfaceOfLabel(entry.m_name));
+        if (found != byName.end() && !found->second.address)
+            found->second.address = &entry;
+    }
+
+    std::vector<CNetworkAdapter> adapters;
+    for (const auto& [name, candidate] : byName) {
+        const CInterfaceEntry* link = candidate.link;
+        if (!candidate.address || link->m_loopback || link->m_hardwareAddressLength == 0)
+            continue;
+        CNetworkAdapter adapter;
+        adapter.m_name = name;
+        adapter.m_interfaceIndex = link->m_interfaceIndex;
+        adapter.m_address = candidate.address->m_address;
+        adapters.push_back(std::move(adapter));
+    }
+    std::stable_sort(adapters.begin(), adapters.end(),
+                     [](const CNetworkAdapter& a, const CNetworkAdapter& b) {
+                         return a.m_interfaceIndex < b.m_interfaceIndex;
+                     });
+    return adapters;
+}
+
+int ListNetworkAdapters(std::vector<CNetworkAdapter>& adapters)
+{
+    adapters.clear();
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return errno ? errno : ENOMEM;
+
+    std::vector<CInterfaceEntry> entries;
+    for (const ifaddrs* item = list; item; item = item->ifa_next) {
+        if (!item->ifa_addr || !item->ifa_name)
+            continue;
+        CInterfaceEntry entry;
+        entry.m_name = item->ifa_name;
+        entry.m_loopback = (item->ifa_flags & IFF_LOOPBACK) != 0;
+        if (item->ifa_addr->sa_family == AF_PACKET) {
+            const auto* link = reinterpret_cast<const sockaddr_ll*>(item->ifa_addr);
+            entry.m_kind = CInterfaceEntry::Kind::Link;
+            entry.m_interfaceIndex = link->sll_ifindex;
+            entry.m_hardwareAddressLength = link->sll_halen;
+        } else if (item->ifa_addr->sa_family == AF_INET) {
+            const auto* inet = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
+            entry.m_kind = CInterfaceEntry::Kind::Ipv4;
+            std::memcpy(entry.m_address.data(), &inet->sin_addr.s_addr, 4);
+        } else {
+            continue;
+        }
+        entries.push_back(std::move(entry));
+    }
+    freeifaddrs(list);
+
+    adapters = SelectNetworkAdapters(entries);
+    return 0;
+}
+
+} // namespace zk

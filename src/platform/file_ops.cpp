@@ -1,0 +1,286 @@
+#include "platform/file_ops.h"
+
+#include "platform/text_convert.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zk {
+namespace {
+
+constexpr int kOpCount = 3;
+constexpr std::size_t kCopyBufferSize = 64 * 1024;
+
+std::mutex g_faultLock;
+HRESULT g_faults[kOpCount] = {};
+
+HRESULT TakeFault(CFileOp op)
+{
+    std::lock_guard lock(g_faultLock);
+    HRESULT fault = g_faults[static_cast<int>(op)];
+    g_faults[static_cast<int>(op)] = S_OK;
+    return fault;
+}
+
+HRESULT LastError()
+{
+    return HresultFromErrno(errno);
+}
+
+// Closes a descriptor when it goes out of scope.
+class CFd
+{
+public:
+    explicit CFd(int fd = -1) : m_fd(fd) {}
+    ~CFd() { Close(); }
+    CFd(const CFd&) = delete;
+    CFd& operator=(const CFd&) = delete;
+
+    int Get() const { return m_fd; }
+    bool IsValid() const { return m_fd >= 0; }
+    // Closing reports errors of delayed writes, so its result counts.
+    bool Close()
+    {
+        if (m_fd < 0)
+            return true;
+        int result = ::close(m_fd);
+        m_fd = -1;
+        return result == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// A rename is only durable once its folder is flushed; failure to flush a
+// folder is not worth failing a finished rename for.
+void SyncFolder(const std::string& folder)
+{
+    CFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.IsValid())
+        ::fsync(fd.Get());
+}
+
+// A new, exclusively created file beside the target; its name is returned.
+int CreateBeside(const std::string& target, std::string& name)
+{
+    name = target + ".XXXXXX";
+    return ::mkostemp(name.data(), O_CLOEXEC);
+}
+
+// Fills a fresh file beside the target by `fill`, flushes it and renames it
+// over the target. The new file is removed on any failure.
+template <class TFill> HRESULT ReplaceBeside(const std::string& target, TFill fill)
+{
+    std::string temp;
+    CFd fd(CreateBeside(target, temp));
+    if (!fd.IsValid())
+        return LastError();
+    HRESULT result = fill(fd.Get());
+    if (Succeeded(result) && ::fsync(fd.Get()) != 0)
+        result = LastError();
+    if (!fd.Close() && Succeeded(result))
+        result = LastError();
+    if (Succeeded(result) && ::rename(temp.c_str(), target.c_str()) != 0)
+        result = LastError();
+    if (Failed(result)) {
+        int saved = errno;
+        ::unlink(temp.c_str());
+        errno = saved;
+        return result;
+    }
+    SyncFolder(FolderOf(target));
+    return S_OK;
+}
+
+} // namespace
+
+bool PathExists(const std::wstring& path)
+{
+    struct stat info;
+    return ::lstat(WideToUtf8(path).c_str(), &info) == 0;
+}
+
+HRESULT CreateFolderTree(const std::wstring& path)
+{
+    std::string folder = WideToUtf8(path);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (folder.empty())
+        return HresultFromErrno(ENOENT);
+    // Walk down from the top, creating what is missing.
+    std::size_t pos = folder[0] == '/' ? 1 : 0;
+    for (;;) {
+        std::size_t slash = folder.find('/', pos);
+        std::string part = folder.substr(0, slash);
+        if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0777) != 0 &&
+            errno != EEXIST)
+            return LastError();
+        if (slash == std::string::npos)
+            break;
+        pos = slash + 1;
+    }
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0)
+        return LastError();
+    if (!S_ISDIR(info.st_mode))
+        return HresultFromErrno(ENOTDIR);
+    return S_OK;
+}
+
+HRESULT QueryFileSize(const std::wstring& path, std::uint64_t& size)
+{
+    if (HRESULT fault = TakeFault(CFileOp::Size))
+        return fault;
+    CFd fd(::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsValid())
+        return LastError();
+    struct stat info;
+    if (::fstat(fd.Get(), &info) != 0)
+        return LastError();
+    if (S_ISDIR(info.st_mode))
+        return HresultFromErrno(EISDIR);
+    size = static_cast<std::uint64_t>(info.st_size);
+    return S_OK;
+}
+
+HRESULT ReadWholeFile(const std::wstring& path, std::string& data)
+{
+    CFd fd(::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.IsValid())
+        return LastError();
+    std::string content;
+    char buffer[kCopyBufferSize];
+    for (;;) {
+        ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return LastError();
+        }
+        if (got == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    data = std::move(content);
+    return S_OK;
+}
+
+HRESULT WriteWholeFile(const std::wstring& path, std::string_view data)
+{
+    CFd fd(::open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.IsValid())
+        return LastError();
+    if (!WriteAll(fd.Get(), data.data(), data.size()) || ::fsync(fd.Get()) != 0)
+        return LastError();
+    if (!fd.Close())
+        return LastError();
+    return S_OK;
+}
+
+HRESULT WriteFileAtomically(const std::wstring& path, std::string_view data)
+{
+    return ReplaceBeside(WideToUtf8(path), [data](int fd) {
+        return WriteAll(fd, data.data(), data.size()) ? S_OK : LastError();
+    });
+}
+
+HRESULT CopyFileReplacing(const std::wstring& source, const std::wstring& target)
+{
+    if (HRESULT fault = TakeFault(CFileOp::Copy))
+        return fault;
+    CFd in(::open(WideToUtf8(source).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.IsValid())
+        return LastError();
+    struct stat info;
+    if (::fstat(in.Get(), &info) != 0)
+        return LastError();
+    if (S_ISDIR(info.st_mode))
+        return HresultFromErrno(EISDIR);
+    return ReplaceBeside(WideToUtf8(target), [&](int out) {
+        // The copy keeps the source's permissions, as a copied file does.
+        if (::fchmod(out, info.st_mode & 0777) != 0)
+            return LastError();
+        char buffer[kCopyBufferSize];
+        for (;;) {
+            ssize_t got = ::read(in.Get(), buffer, sizeof buffer);
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return LastError();
+            }
+            if (got == 0)
+                return S_OK;
+            if (!WriteAll(out, buffer, static_cast<std::size_t>(got)))
+                return LastError();
+        }
+    });
+}
+
+HRESULT MoveFileReplacing(const std::wstring& source, const std::wstring& target)
+{
+    if (HRESULT fault = TakeFault(CFileOp::Move))
+        return fault;
+    std::string from = WideToUtf8(source);
+    std::string to = WideToUtf8(target);
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        SyncFolder(FolderOf(to));
+        return S_OK;
+    }
+    if (errno != EXDEV)
+        return LastError();
+    if (HRESULT result = CopyFileReplacing(source, target); Failed(result))
+        return result;
+    ::unlink(from.c_str());
+    return S_OK;
+}
+
+HRESULT DeleteFileIfExists(const std::wstring& path)
+{
+    if (::unlink(WideToUtf8(path).c_str()) != 0 && errno != ENOENT)
+        return LastError();
+    return S_OK;
+}
+
+void InjectFileFailure(CFileOp op, HRESULT code)
+{
+    std::lock_guard lock(g_faultLock);
+    g_faults[static_cast<int>(op)] = code;
+}
+
+void ClearFileFailures()
+{
+    std::lock_guard lock(g_faultLock);
+    for (HRESULT& fault : g_faults)
+        fault = S_OK;
+}
+
+} // namespace zk

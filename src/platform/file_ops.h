@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/result_code.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zk {
+
+// True when anything (a file, a folder, a link) is at the path.
+bool PathExists(const std::wstring& path);
+
+// Creates the folder with every missing parent. A folder that is already
+// there counts as success; a file in its place does not.
+HRESULT CreateFolderTree(const std::wstring& path);
+
+// The 64-bit size of a regular file; a folder is no file.
+HRESULT QueryFileSize(const std::wstring& path, std::uint64_t& size);
+
+// Reads a whole file.
+HRESULT ReadWholeFile(const std::wstring& path, std::string& data);
+
+// Writes a whole file in place (created or truncated) and flushes it to disk.
+HRESULT WriteWholeFile(const std::wstring& path, std::string_view data);
+
+// Replaces the file at the path by the data without a moment in which it is
+// cut short: a new file beside it, flushed, then renamed over it.
+HRESULT WriteFileAtomically(const std::wstring& path, std::string_view data);
+
+// Copies a file over the target, written beside the target and renamed over
+// it, so that a failed copy leaves the old target whole.
+HRESULT CopyFileReplacing(const std::wstring& source, const std::wstring& target);
+
+// Moves a file onto the target, replacing it. Across file systems the file
+// is copied beside the target, renamed over it and then deleted; if only the
+// delete fails the move still counts as done.
+HRESULT MoveFileReplacing(const std::wstring& source, const std::wstring& target);
+
+// Deletes a file; a missing file counts as success.
+HRESULT DeleteFileIfExists(const std::wstring& path);
+
+// Test seam: the next call of the operation fails with the code without
+// touching any file.
+enum class CFileOp
+{
+    Size,
+    Copy,
+    Move,
+};
+void InjectFileFailure(CFileOp op, HRESULT code);
+void ClearFileFailures();
+
+} // namespace zk

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "platform/result_code.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zk {
+
+// Value types of the store, with the system registry's numbers.
+constexpr std::uint32_t REG_NONE = 0;
+constexpr std::uint32_t REG_SZ = 1;
+constexpr std::uint32_t REG_EXPAND_SZ = 2;
+constexpr std::uint32_t REG_BINARY = 3;
+constexpr std::uint32_t REG_DWORD = 4;
+
+// Access rights of an open key.
+constexpr std::uint32_t KEY_QUERY_VALUE = 0x0001;
+constexpr std::uint32_t KEY_SET_VALUE = 0x0002;
+constexpr std::uint32_t KEY_CREATE_SUB_KEY = 0x0004;
+constexpr std::uint32_t KEY_ENUMERATE_SUB_KEYS = 0x0008;
+constexpr std::uint32_t KEY_READ = 0x20019;
+constexpr std::uint32_t KEY_WRITE = 0x20006;
+
+// The trees of the store. Only the current user's tree is kept.
+enum class CRegRoot
+{
+    CurrentUser,
+};
+constexpr CRegRoot HKEY_CURRENT_USER = CRegRoot::CurrentUser;
+
+// A value as stored: its type and its raw data. String data is UTF-16
+// (little-endian code units), normally with its terminating null, as the
+// system registry keeps it, so that the readers' checks of size and
+// terminator mean what they mean there.
+struct CRegValue
+{
+    std::uint32_t m_type = REG_NONE;
+    std::vector<std::uint8_t> m_data;
+
+    bool operator==(const CRegValue&) const = default;
+};
+
+// A string value with its terminating null in the data.
+CRegValue MakeStringValue(std::wstring_view text, std::uint32_t type = REG_SZ);
+// A 32-bit value, little-endian.
+CRegValue MakeDwordValue(std::uint32_t number);
+// The UTF-16 code units of string data as wide text, up to the first null
+// or the end; an odd last byte is ignored, a lone surrogate becomes U+FFFD.
+std::wstring DecodeStringData(const std::vector<std::uint8_t>& data);
+
+// An open key of the store. Key paths are names joined by backslashes,
+// compared without regard to case. Every change is written to the store
+// file at once, which is replaced whole (a new file, flushed, renamed over
+// the old one), so a crash never leaves half a store.
+//
+// Results are 0 or a result code: a missing key or value is ENOENT, a key
+// opened without the right for an operation EACCES, and a store file that
+// is damaged EBADMSG (the file is then moved aside, see
+// TakeDamagedRegistryFile, and the next change starts a new store).
+class CRegKey
+{
+public:
+    CRegKey() = default;
+    ~CRegKey() { Close(); }
+    CRegKey(const CRegKey&) = delete;
+    CRegKey& operator=(const CRegKey&) = delete;
+
+    // Opens the key, creating it and any missing parent.
+    HRESULT Create(CRegRoot root, std::wstring_view path, std::uint32_t access);
+    HRESULT Create(const CRegKey& parent, std::wstring_view subkey, std::uint32_t access);
+    // Opens an existing key.
+    HRESULT Open(CRegRoot root, std::wstring_view path, std::uint32_t access);
+    HRESULT Open(const CRegKey& parent, std::wstring_view subkey, std::uint32_t access);
+
+    HRESULT QueryValue(std::wstring_view name, CRegValue& value) const;
+    HRESULT SetValue(std::wstring_view name, const CRegValue& value);
+    HRESULT DeleteValue(std::wstring_view name);
+
+    void Close();
+    bool IsOpen() const { return m_open; }
+    const std::wstring& GetPath() const { return m_path; }
+
+private:
+    HRESULT OpenPath(CRegRoot root, std::wstring path, std::uint32_t access, bool create);
+
+    bool m_open = false;
+    CRegRoot m_root = HKEY_CURRENT_USER;
+    std::wstring m_path;
+    std::uint32_t m_access = 0;
+};
+
+// The store file: $XDG_CONFIG_HOME/Brindlewerk/Zarumatekit32/registry.xml.
+std::wstring GetRegistryFilePath();
+
+// Where a damaged store file was moved since the last call; empty if none.
+std::wstring TakeDamagedRegistryFile();
+
+} // namespace zk

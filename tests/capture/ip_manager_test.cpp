@@ -1,0 +1,240 @@
+#include "capture/ip_manager.h"
+#include "support/packet_builder.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace zk {
+namespace {
+
+using test::Bytes;
+
+// Records every datagram the IP layer hands up.
+class CIpSink : public CIpManager<CIpSink>
+{
+public:
+    void TcpSegmentIn(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length)
+    {
+        m_headers.push_back(ip);
+        m_datagrams.emplace_back(datagram, datagram + length);
+        m_lastData = datagram;
+    }
+    void In(const Bytes& datagram) { IpDatagramIn(datagram.data(), datagram.size()); }
+    const CIpFragmentTable& Table() const { return m_fragments; }
+
+    std::vector<CIpHeader> m_headers;
+    std::vector<Bytes> m_datagrams;
+    const std::uint8_t* m_lastData = nullptr;
+};
+
+Bytes Payload(std::size_t size, std::uint8_t seed = 0)
+{
+    Bytes payload(size);
+    for (std::size_t i = 0; i < size; ++i)
+        payload[i] = static_cast<std::uint8_t>(seed + i * 7);
+    return payload;
+}
+
+Bytes Datagram(std::uint16_t id, std::size_t size,
+               const test::Address& source = test::kClientAddress)
+{
+    test::CIpv4Spec spec;
+    spec.identification = id;
+    spec.source = source;
+    return test::BuildIpv4(spec, Payload(size, static_cast<std::uint8_t>(id)));
+}
+
+Bytes PayloadOf(const Bytes& datagram)
+{
+    return Bytes(datagram.begin() + (datagram[0] & 0x0F) * 4, datagram.end());
+}
+
+TEST(IpDatagramIn, HandsWholeDatagramsUpWithoutCopyingAndIgnoresMalformedOnes)
+{
+    CIpSink sink;
+    Bytes whole = Datagram(1, 30);
+    whole.resize(whole.size() + 6, 0); // link-layer padding after the datagram
+    sink.In(whole);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.m_lastData, whole.data());
+    EXPECT_EQ(sink.m_datagrams[0].size(), 50u);
+
+    Bytes shortHeader = Datagram(2, 30);
+    shortHeader[0] = 0x44;
+    Bytes totalBelowHeader = Datagram(3, 0);
+    totalBelowHeader[3] = 19;
+    Bytes truncated = Datagram(4, 30);
+    truncated.pop_back();
+    Bytes nineteen = Datagram(5, 0);
+    nineteen.pop_back();
+    for (const Bytes& bad : {nineteen, shortHeader, totalBelowHeader, truncated})
+        sink.In(bad);
+    EXPECT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_packets, 5u);
+}
+
+// Each order the fragments of one datagram may arrive in.
+class FragmentOrder : public testing::TestWithParam<std::vector<int>>
+{};
+
+TEST_P(FragmentOrder, RebuildsTheDatagramOnceItsLastGapCloses)
+{
+    CIpSink sink;
+    Bytes original = Datagram(7, 40);
+    std::vector<Bytes> fragments = test::SplitIntoFragments(original, 8);
+    ASSERT_EQ(fragments.size(), 5u);
+    const std::vector<int>& order = GetParam();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(sink.m_datagrams.size(), 0u) << "before fragment " << i;
+        sink.In(fragments[order[i]]);
+    }
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    const Bytes& rebuilt = sink.m_datagrams[0];
+    EXPECT_EQ(rebuilt[0], 0x45);
+    EXPECT_EQ(rebuilt[2] << 8 | rebuilt[3], 60);
+    EXPECT_EQ(rebuilt[6], 0);
+    EXPECT_EQ(rebuilt[7], 0);
+    EXPECT_EQ(rebuilt[10], fragments[0][10]); // the checksum is copied
+    EXPECT_EQ(rebuilt[11], fragments[0][11]);
+    EXPECT_EQ(PayloadOf(rebuilt), PayloadOf(original));
+    EXPECT_EQ(sink.m_headers[0].m_totalLength, 60);
+    EXPECT_FALSE(sink.m_headers[0].IsFragment());
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
+    EXPECT_EQ(sink.Table().DatagramCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, FragmentOrder,
+                         testing::Values(std::vector<int>{0, 1, 2, 3, 4},
+                                         std::vector<int>{4, 3, 2, 1, 0},
+                                         std::vector<int>{1, 2, 0, 4, 3},
+                                         std::vector<int>{2, 4, 0, 3, 1}));
+
+TEST(IpReassembly, KeepsAnIncompleteDatagramAndUsesTheEarlierOfTwoCopies)
+{
+    CIpSink sink;
+    std::vector<Bytes> fragments = test::SplitIntoFragments(Datagram(9, 24), 8);
+    sink.In(fragments[0]);
+    EXPECT_EQ(sink.Table().FragmentCount(), 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, fragments[0].size());
+
+    Bytes altered = fragments[1];
+    altered.back() ^= 0xFF;
+    sink.In(fragments[1]);
+    sink.In(altered);
+    EXPECT_EQ(sink.Table().FragmentCount(), 3u);
+    sink.In(fragments[2]);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.m_datagrams[0][20 + 15], fragments[1].back());
+    EXPECT_EQ(sink.Table().FragmentCount(), 0u); // the skipped copy left too
+}
+
+TEST(IpReassembly, AFragmentReachingPastTheCoveredPartIsSkippedWhole)
+{
+    CIpSink sink;
+    Bytes original = Datagram(10, 40);
+    std::vector<Bytes> eights = test::SplitIntoFragments(original, 8);
+    std::vector<Bytes> sixteens = test::SplitIntoFragments(original, 16);
+    Bytes overlapping = sixteens[0]; // 0..16, its second half altered
+    overlapping.back() ^= 0xFF;
+    sink.In(eights[0]);   // 0..8
+    sink.In(overlapping); // starts inside 0..8: skipped, so 8..16 stays a hole
+    sink.In(sixteens[1]); // 16..32
+    sink.In(sixteens[2]); // 32..40, the last
+    EXPECT_EQ(sink.m_datagrams.size(), 0u);
+    EXPECT_EQ(sink.Table().FragmentCount(), 4u);
+    sink.In(eights[1]);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(PayloadOf(sink.m_datagrams[0]), PayloadOf(original));
+}
+
+TEST(IpReassembly, MatchesFragmentsBySourceDestinationProtocolAndIdentification)
+{
+    CIpSink sink;
+    Bytes fromA = Datagram(42, 32, test::kClientAddress);
+    Bytes fromB = Datagram(42, 32, test::Address{198, 18, 0, 9});
+    std::vector<Bytes> a = test::SplitIntoFragments(fromA, 16);
+    std::vector<Bytes> b = test::SplitIntoFragments(fromB, 16);
+    sink.In(a[0]);
+    sink.In(b[1]);
+    sink.In(b[0]);
+    sink.In(a[1]);
+    ASSERT_EQ(sink.m_datagrams.size(), 2u);
+    EXPECT_EQ(PayloadOf(sink.m_datagrams[0]), PayloadOf(fromB));
+    EXPECT_EQ(PayloadOf(sink.m_datagrams[1]), PayloadOf(fromA));
+}
+
+TEST(IpReassembly, RebuildsTheHeaderWithOptionsAndWithoutFragmentFlags)
+{
+    CIpSink sink;
+    test::CIpv4Spec spec;
+    spec.flags = test::kIpDontFragment | test::kIpReserved;
+    spec.options = {0x94, 4, 0, 0}; // router alert, copied into every fragment
+    Bytes original = test::BuildIpv4(spec, Payload(20));
+    std::vector<Bytes> fragments = test::SplitIntoFragments(original, 8);
+    for (auto it = fragments.rbegin(); it != fragments.rend(); ++it)
+        sink.In(*it);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    const Bytes& rebuilt = sink.m_datagrams[0];
+    EXPECT_EQ(rebuilt[0], 0x46);
+    EXPECT_EQ(rebuilt[6], 0x40);
+    EXPECT_EQ(Bytes(rebuilt.begin() + 20, rebuilt.begin() + 24), spec.options);
+    EXPECT_EQ(rebuilt.size(), 44u);
+    EXPECT_EQ(PayloadOf(rebuilt), Payload(20));
+}
+
+TEST(IpReassembly, DropsFragmentsThatAddUpBeyondTheLargestDatagram)
+{
+    CIpSink sink;
+    test::CIpv4Spec spec;
+    spec.flags = test::kIpMoreFragments;
+    sink.In(test::BuildIpv4(spec, Payload(65000)));
+    spec.flags = 0;
+    spec.fragmentOffset = 65000;
+    sink.In(test::BuildIpv4(spec, Payload(1000)));
+    EXPECT_EQ(sink.m_datagrams.size(), 0u);
+    EXPECT_EQ(sink.Table().FragmentCount(), 0u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
+    EXPECT_EQ(sink.GetDecodeStats().m_datagramsTooLong, 1u);
+}
+
+TEST(IpFragmentBounds, DropsADatagramWhoseFirstFragmentIsTooOld)
+{
+    CIpSink sink;
+    std::vector<Bytes> slow = test::SplitIntoFragments(Datagram(1, 16), 8);
+    std::vector<Bytes> late = test::SplitIntoFragments(Datagram(2, 16), 8);
+    sink.In(slow[0]);
+    sink.SetClock(5000);
+    sink.In(late[0]);
+    sink.SetClock(CIpFragmentTable::kMaxAgeMs);
+    sink.In(slow[1]); // just in time
+    EXPECT_EQ(sink.m_datagrams.size(), 1u);
+    sink.SetClock(5000 + CIpFragmentTable::kMaxAgeMs + 1);
+    sink.In(Datagram(3, 0));
+    EXPECT_EQ(sink.Table().DatagramCount(), 0u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsExpired, 1u);
+    sink.In(late[1]); // its mate has gone: waits alone
+    EXPECT_EQ(sink.m_datagrams.size(), 2u);
+    EXPECT_EQ(sink.Table().FragmentCount(), 1u);
+}
+
+TEST(IpFragmentBounds, HoldsNoMoreThanTheLimitsAndDropsTheOldestFirst)
+{
+    CIpSink sink;
+    std::vector<std::vector<Bytes>> pending;
+    for (std::uint16_t id = 0; id < 3 * CIpFragmentTable::kMaxDatagrams; ++id) {
+        pending.push_back(
+            test::SplitIntoFragments(Datagram(id, id % 4 ? 16 : 60000), id % 4 ? 8 : 30000));
+        sink.In(pending.back()[0]);
+        ASSERT_LE(sink.Table().DatagramCount(), CIpFragmentTable::kMaxDatagrams);
+        ASSERT_LE(sink.Table().Bytes(), CIpFragmentTable::kMaxBytes);
+        ASSERT_EQ(sink.Table().Bytes(), sink.GetDecodeStats().m_fragmentBytes);
+    }
+    sink.In(pending.front().back());
+    EXPECT_EQ(sink.m_datagrams.size(), 0u);
+    sink.In(pending.back().back());
+    EXPECT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_GT(sink.GetDecodeStats().m_fragmentsEvicted, 0u);
+}
+
+} // namespace
+} // namespace zk

@@ -1,0 +1,308 @@
+#include "capture/tcp_ip_stream.h"
+#include "support/packet_builder.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <unordered_map>
+
+namespace zk {
+namespace {
+
+using test::Bytes;
+using test::CTcpFlowBuilder;
+
+// Records what the stream layers deliver and retire.
+class CStreamSink : public CTcpIpStream<CStreamSink>
+{
+public:
+    void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
+    {
+        EXPECT_GE(length, 1u);
+        m_chunks[stream.m_key].emplace_back(data, data + length);
+        m_lastData = data;
+    }
+    void OnStreamRetired(const CTcpIpStreamKey& key) { m_retired.push_back(key); }
+    void In(const Bytes& datagram) { IpDatagramIn(datagram.data(), datagram.size()); }
+
+    std::string Text(const CTcpIpStreamKey& key)
+    {
+        std::string text;
+        for (const std::string& chunk : m_chunks[key])
+            text += chunk;
+        return text;
+    }
+    bool NothingBuffered() const
+    {
+        return GetDecodeStats().m_segmentBytes == 0 && GetDecodeStats().BufferedBytes() == 0;
+    }
+
+    std::unordered_map<CTcpIpStreamKey, std::vector<std::string>, CTcpIpStreamKeyHash> m_chunks;
+    std::vector<CTcpIpStreamKey> m_retired;
+    const std::uint8_t* m_lastData = nullptr;
+};
+
+CTcpIpStreamKey KeyOf(const test::Address& source, std::uint16_t sourcePort,
+                      const test::Address& destination, std::uint16_t destinationPort)
+{
+    return {source, destination, sourcePort, destinationPort};
+}
+
+const CTcpIpStreamKey kClientKey = KeyOf(test::kClientAddress, 40000, test::kServerAddress, 80);
+
+CTcpFlowBuilder ClientFlow(std::uint32_t isn, std::uint16_t port = 40000)
+{
+    return CTcpFlowBuilder(test::kClientAddress, port, test::kServerAddress, 80, isn);
+}
+
+// A piece of the message: its offset and length.
+struct CPiece
+{
+    std::uint32_t m_offset;
+    std::uint32_t m_length;
+};
+
+struct COrdering
+{
+    const char* m_name;
+    std::vector<CPiece> m_pieces; // in the order they are sent
+};
+
+const std::string kMessage = "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n\r\nhello, world";
+
+std::vector<CPiece> Pieces(std::uint32_t size, bool reversed = false)
+{
+    std::vector<CPiece> pieces;
+    for (std::uint32_t at = 0; at < kMessage.size(); at += size)
+        pieces.push_back({at, std::min<std::uint32_t>(size, kMessage.size() - at)});
+    if (reversed)
+        std::reverse(pieces.begin(), pieces.end());
+    return pieces;
+}
+
+std::vector<COrdering> Orderings()
+{
+    std::vector<CPiece> tens = Pieces(10);
+    std::vector<CPiece> twoThreeFirst = {tens[1], tens[2], tens[0], tens[4], tens[5], tens[3]};
+    // Each piece overlaps the next one by five bytes; sent out of order and
+    // with retransmissions of what was delivered already.
+    std::vector<CPiece> overlapping = {{20, 15}, {0, 15}, {30, 21}, {10, 15}, {0, 51}, {5, 10}};
+    std::vector<CPiece> retransmitted;
+    for (CPiece piece : tens) {
+        retransmitted.push_back(piece);
+        retransmitted.push_back(piece);
+    }
+    return {{"InOrder", tens},
+            {"Reversed", Pieces(10, true)},
+            {"TwoThreeBeforeOne", twoThreeFirst},
+            {"Overlapping", overlapping},
+            {"Retransmitted", retransmitted},
+            {"ByteByByte", Pieces(1)},
+            {"ByteByByteReversed", Pieces(1, true)}};
+}
+
+class StreamOrdering : public testing::TestWithParam<std::tuple<COrdering, std::uint32_t>>
+{};
+
+TEST_P(StreamOrdering, DeliversTheStreamOnceInOrderAndKeepsNothing)
+{
+    const auto& [ordering, isn] = GetParam();
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(isn);
+    sink.In(flow.Syn());
+    for (CPiece piece : ordering.m_pieces)
+        sink.In(flow.Segment(isn + 1 + piece.m_offset,
+                             test::ToBytes(kMessage.substr(piece.m_offset, piece.m_length))));
+    EXPECT_EQ(sink.Text(kClientKey), kMessage);
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_nextSequence,
+              isn + 1 + static_cast<std::uint32_t>(kMessage.size()));
+    EXPECT_TRUE(sink.FindStream(kClientKey)->m_cache.empty());
+    EXPECT_TRUE(sink.NothingBuffered());
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, StreamOrdering,
+                         testing::Combine(testing::ValuesIn(Orderings()),
+                                          testing::Values(0u, 20u, 0x80000000u, 0xFFFFFFFEu)),
+                         [](const testing::TestParamInfo<StreamOrdering::ParamType>& info) {
+                             return std::string(std::get<0>(info.param).m_name) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+TEST(TcpStream, FollowsOnlyConnectionsWhoseSynWasSeen)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(1000);
+    sink.In(flow.Data("GET / HTTP/1.1\r\n"));
+    EXPECT_EQ(sink.StreamCount(), 0u);
+    EXPECT_TRUE(sink.m_chunks.empty());
+}
+
+TEST(TcpStream, EachDirectionStartsAfterItsOwnSyn)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder client = ClientFlow(5000);
+    CTcpFlowBuilder server(test::kServerAddress, 80, test::kClientAddress, 40000, 0xFFFFFFFF);
+    sink.In(client.Syn());
+    sink.In(server.Syn(true));
+    sink.In(client.Data("GET /"));
+    sink.In(server.Data("HTTP/1.1"));
+    EXPECT_EQ(sink.Text(kClientKey), "GET /");
+    EXPECT_EQ(sink.Text(KeyOf(test::kServerAddress, 80, test::kClientAddress, 40000)), "HTTP/1.1");
+}
+
+TEST(TcpStream, DeliversInOrderSegmentsFromTheReceivedDatagram)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(7);
+    sink.In(flow.Syn());
+    Bytes datagram = flow.Data("abc");
+    sink.In(datagram);
+    EXPECT_EQ(sink.m_lastData, datagram.data() + 40);
+}
+
+TEST(TcpStream, DeliversCachedSegmentsAsTheirOwnRunsOnceTheGapCloses)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(0xFFFFFFF0);
+    sink.In(flow.Syn());
+    std::uint32_t start = flow.NextSequence();
+    Bytes second = flow.Segment(start + 10, test::ToBytes("2222222222"));
+    sink.In(flow.Segment(start + 20, test::ToBytes("33333")));
+    sink.In(second);
+    sink.In(second); // the same ahead segment is cached twice
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), 3u);
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes, 25u);
+    sink.In(flow.Segment(start, test::ToBytes("1111111111")));
+    EXPECT_EQ(sink.m_chunks[kClientKey],
+              (std::vector<std::string>{"1111111111", "2222222222", "33333"}));
+    EXPECT_TRUE(sink.NothingBuffered());
+}
+
+TEST(TcpStream, TrimsRetransmissionsToTheirNewTail)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(0x7FFFFFFE);
+    sink.In(flow.Syn());
+    std::uint32_t start = flow.NextSequence();
+    sink.In(flow.Segment(start, test::ToBytes("abcdef")));
+    sink.In(flow.Segment(start, test::ToBytes("abcdef")));
+    sink.In(flow.Segment(start + 2, test::ToBytes("cd")));
+    sink.In(flow.Segment(start + 3, test::ToBytes("defghi")));
+    EXPECT_EQ(sink.m_chunks[kClientKey], (std::vector<std::string>{"abcdef", "ghi"}));
+}
+
+TEST(TcpStream, ASynOnTheSameKeyRestartsTheStreamAndForgetsItsCache)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder first = ClientFlow(100);
+    sink.In(first.Syn());
+    sink.In(first.Segment(first.NextSequence() + 50, test::ToBytes("ahead")));
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes, 5u);
+
+    CTcpFlowBuilder second = ClientFlow(90000);
+    sink.In(second.Syn(false, test::ToBytes("syn data")));
+    EXPECT_TRUE(sink.NothingBuffered());
+    EXPECT_EQ(sink.StreamCount(), 1u);
+    EXPECT_TRUE(sink.m_retired.empty());
+    sink.In(second.Data("fresh"));
+    EXPECT_EQ(sink.Text(kClientKey), "fresh");
+}
+
+TEST(TcpStream, DropsSegmentsThatAreNotTcpOrAreMalformed)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(1);
+    sink.In(flow.Syn());
+    Bytes udp = flow.Data("x");
+    udp[9] = test::kIpProtocolUdp;
+    Bytes offsetTooSmall = flow.Segment(2, test::ToBytes("y"));
+    offsetTooSmall[32] = 0x40;
+    Bytes offsetTooLarge = flow.Segment(2, test::ToBytes("y"));
+    offsetTooLarge[32] = 0x60;
+    test::CIpv4Spec ip;
+    Bytes shortHeader = test::BuildIpv4(ip, Bytes(19, 0));
+    for (const Bytes& bad : {udp, offsetTooSmall, offsetTooLarge, shortHeader})
+        sink.In(bad);
+    EXPECT_TRUE(sink.m_chunks.empty());
+}
+
+TEST(TcpStreamBounds, RetiresAStreamIdleTooLong)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder idle = ClientFlow(1, 40001);
+    CTcpFlowBuilder live = ClientFlow(1);
+    sink.In(idle.Syn());
+    sink.In(idle.Segment(idle.NextSequence() + 10, test::ToBytes("ahead")));
+    sink.In(live.Syn());
+    sink.SetClock(CStreamSink::kStreamIdleMs);
+    sink.In(live.Data("a"));
+    EXPECT_EQ(sink.StreamCount(), 2u);
+    sink.SetClock(CStreamSink::kStreamIdleMs + 1);
+    sink.In(live.Data("b"));
+    ASSERT_EQ(sink.m_retired.size(), 1u);
+    EXPECT_EQ(sink.m_retired[0], KeyOf(test::kClientAddress, 40001, test::kServerAddress, 80));
+    EXPECT_TRUE(sink.NothingBuffered());
+    sink.In(idle.Data("lost"));
+    EXPECT_EQ(sink.StreamCount(), 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_streamsExpired, 1u);
+}
+
+TEST(TcpStreamBounds, BoundsOneStreamsCacheBySegmentsAndBytes)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder tiny = ClientFlow(1);
+    CTcpFlowBuilder large = ClientFlow(1, 40001);
+    sink.In(tiny.Syn());
+    sink.In(large.Syn());
+    for (std::uint32_t i = 0; i <= CStreamSink::kMaxStreamCacheSegments; ++i)
+        sink.In(tiny.Segment(tiny.NextSequence() + 1 + i, Bytes(1, 'x')));
+    for (std::uint32_t i = 0; i < 20; ++i)
+        sink.In(large.Segment(large.NextSequence() + 1 + i * 60000, Bytes(60000, 'y')));
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), CStreamSink::kMaxStreamCacheSegments);
+    const CTcpIpStreamInfo* stream =
+        sink.FindStream(KeyOf(test::kClientAddress, 40001, test::kServerAddress, 80));
+    EXPECT_EQ(stream->m_cacheBytes, 17u * 60000);
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentsRefused, 1u + 3u);
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes,
+              CStreamSink::kMaxStreamCacheSegments + 17u * 60000);
+}
+
+TEST(TcpStreamBounds, AFloodOfUnfinishedConnectionsStaysBoundedWhileALiveOneDelivers)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder live = ClientFlow(0xFFFFFF00, 1);
+    CTcpIpStreamKey liveKey = KeyOf(test::kClientAddress, 1, test::kServerAddress, 80);
+    sink.In(live.Syn());
+    // A gap far ahead keeps the live stream among the holders of caches.
+    sink.In(live.Segment(live.NextSequence() + 1000000, test::ToBytes("far")));
+    std::string expected;
+    // Every fourth holds a cached segment, enough together to fill all caches.
+    Bytes ahead(10000, 'z');
+    for (std::uint32_t i = 0; i < 3 * CStreamSink::kMaxStreams; ++i) {
+        test::Address source{198, 19, static_cast<std::uint8_t>(i >> 8),
+                             static_cast<std::uint8_t>(i)};
+        CTcpFlowBuilder flood(source, static_cast<std::uint16_t>(1024 + i % 50000),
+                              test::kServerAddress, 80, i * 7919);
+        sink.In(flood.Syn());
+        if (i % 4 == 0)
+            sink.In(flood.Segment(flood.NextSequence() + 1, ahead));
+        if (i % 1000 == 0) {
+            std::string piece = "piece" + std::to_string(i) + ";";
+            expected += piece;
+            sink.In(live.Data(piece));
+        }
+        ASSERT_LE(sink.StreamCount(), CStreamSink::kMaxStreams);
+        ASSERT_LE(sink.GetDecodeStats().m_segmentBytes, CStreamSink::kMaxCacheBytes);
+    }
+    EXPECT_EQ(sink.Text(liveKey), expected);
+    EXPECT_EQ(std::count(sink.m_retired.begin(), sink.m_retired.end(), liveKey), 0);
+    EXPECT_EQ(sink.FindStream(liveKey)->m_cache.size(), 1u);
+    const CDecodeStats& stats = sink.GetDecodeStats();
+    EXPECT_EQ(stats.m_peakStreams, CStreamSink::kMaxStreams);
+    EXPECT_EQ(stats.m_streams, sink.StreamCount());
+    EXPECT_GT(stats.m_streamsEvicted, 0u);
+    EXPECT_GT(stats.m_cacheEvictions, 0u);
+    EXPECT_EQ(sink.m_retired.size(), stats.m_streamsEvicted + stats.m_cacheEvictions);
+}
+
+} // namespace
+} // namespace zk

@@ -1,0 +1,321 @@
+#include "capture/zarumate_sock.h"
+#include "platform/text_convert.h"
+#include "support/microblog_page.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zk {
+namespace {
+
+using test::BuildMicroblogPage;
+using test::ChunkBody;
+using test::CMicroblogPage;
+using test::MicroblogHost;
+
+class CFoundList : public CZarumateSockClient
+{
+public:
+    void OnZarumateFound(const CZarumateDataPtr& data) override { m_found.push_back(data); }
+    std::vector<CZarumateDataPtr> m_found;
+};
+
+CSimpleHttpHeaderList Headers(bool chunked)
+{
+    CSimpleHttpHeaderList headers;
+    headers.push_back(std::make_shared<CSimpleHttpHeader>(
+        CSimpleHttpHeader{"Content-Type", "text/html; charset=UTF-8"}));
+    if (chunked)
+        headers.push_back(
+            std::make_shared<CSimpleHttpHeader>(CSimpleHttpHeader{"Transfer-Encoding", "chunked"}));
+    else
+        headers.push_back(
+            std::make_shared<CSimpleHttpHeader>(CSimpleHttpHeader{"Content-Length", "99999"}));
+    return headers;
+}
+
+constexpr std::size_t kNeverDone = static_cast<std::size_t>(-1);
+
+class PageHandler : public ::testing::Test
+{
+protected:
+    PageHandler() { m_sock.SetClient(&m_client); }
+
+    // Offers the body the way the HTTP layer does, re-presenting it whole
+    // each time it has grown by step bytes (up to its end), and answers the
+    // body count at which the handler was done with it.
+    std::size_t Feed(const std::string& body, bool chunked, std::size_t step = 1)
+    {
+        CSimpleHttpHeaderList headers = Headers(chunked);
+        for (std::size_t length = std::min(step, body.size());;
+             length = std::min(length + step, body.size())) {
+            // Each offer sits at the very end of its own allocation, so a read
+            // past the bytes offered fails under AddressSanitizer.
+            std::vector<std::uint8_t> piece(body.begin(), body.begin() + length);
+            if (!m_sock.OnHttpResponse(headers, piece.data(), piece.size()))
+                return length;
+            if (length == body.size())
+                return kNeverDone;
+        }
+    }
+
+    bool Offer(const std::string& body, std::size_t length, bool chunked)
+    {
+        std::vector<std::uint8_t> piece(body.begin(), body.begin() + length);
+        return m_sock.OnHttpResponse(Headers(chunked), piece.data(), piece.size());
+    }
+
+    CFoundList m_client;
+    CZarumateSock m_sock;
+};
+
+// --- Pages that yield their owner ------------------------------------------
+
+TEST_F(PageHandler, ReportsOwnerOfChunkedPageOnceBodyReaches4000Bytes)
+{
+    std::string body = ChunkBody(BuildMicroblogPage({}), 1024);
+    for (std::size_t step : {std::size_t(1), std::size_t(97), std::size_t(1500)}) {
+        m_client.m_found.clear();
+        std::size_t done = Feed(body, true, step);
+        EXPECT_GE(done, 4000u) << "step " << step;
+        EXPECT_LT(done, 4000u + step) << "step " << step;
+        ASSERT_EQ(m_client.m_found.size(), 1u) << "step " << step;
+        EXPECT_EQ(m_client.m_found[0]->m_id, L"someid");
+        EXPECT_EQ(m_client.m_found[0]->m_name, L"ざるこ");
+    }
+}
+
+TEST_F(PageHandler, ReportedRecordCarriesOnlyIdAndName)
+{
+    Feed(ChunkBody(BuildMicroblogPage({}), 1024), true);
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    const CZarumateData& person = *m_client.m_found[0];
+    EXPECT_EQ(person.m_updateTime.wYear, 0);
+    EXPECT_EQ(person.m_image, nullptr);
+    EXPECT_EQ(person.m_error.GetId(), 0u);
+}
+
+TEST_F(PageHandler, ScansBodyWithoutChunkedCodingAsItStands)
+{
+    std::string body = BuildMicroblogPage({});
+    EXPECT_EQ(Feed(body, false, 50), 4000u);
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"someid");
+    EXPECT_EQ(m_client.m_found[0]->m_name, L"ざるこ");
+}
+
+TEST_F(PageHandler, ScansChunkedPageCutInsideCharacter)
+{
+    // Small chunks after the top split characters between chunks as well.
+    std::string body = ChunkBody(BuildMicroblogPage({}), 7, 2500);
+    std::size_t cut = 4000;
+    while ((static_cast<unsigned char>(body[cut]) & 0xC0) != 0x80)
+        ++cut;
+    ASSERT_LT(cut, 4010u);
+    EXPECT_FALSE(Offer(body, cut, true));
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_name, L"ざるこ");
+}
+
+TEST_F(PageHandler, ReportsFirstProfileLinkWhenPageHoldsSeveral)
+{
+    CMicroblogPage page;
+    page.id = "first";
+    page.secondId = "second";
+    Feed(ChunkBody(BuildMicroblogPage(page), 512), true, 100);
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"first");
+}
+
+TEST_F(PageHandler, ReportsSamePersonAgainEachTimePageIsLoaded)
+{
+    std::string body = ChunkBody(BuildMicroblogPage({}), 1024);
+    Feed(body, true, 300);
+    Feed(body, true, 300);
+    ASSERT_EQ(m_client.m_found.size(), 2u);
+    EXPECT_NE(m_client.m_found[0], m_client.m_found[1]);
+    EXPECT_EQ(m_client.m_found[1]->m_id, L"someid");
+}
+
+TEST_F(PageHandler, FinishesPageWithoutClient)
+{
+    CZarumateSock sock;
+    std::string body = ChunkBody(BuildMicroblogPage({}), 1024);
+    std::vector<std::uint8_t> bytes(body.begin(), body.end());
+    EXPECT_FALSE(sock.OnHttpResponse(Headers(true), bytes.data(), bytes.size()));
+}
+
+TEST_F(PageHandler, FindsOwnerWhoseLinkLiesBetween4000And8000Bytes)
+{
+    CMicroblogPage page;
+    page.fillerBeforeProfile = 5000;
+    page.size = 9000;
+    std::string body = BuildMicroblogPage(page);
+    std::size_t profileEnd = body.find("/someid/") + std::strlen("/someid/\"");
+    std::size_t done = Feed(body, false, 1);
+    EXPECT_EQ(done, profileEnd);
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+}
+
+// --- Pages that yield nobody --------------------------------------------------
+
+TEST_F(PageHandler, KeepsBodyShorterThan2000BytesAndNeverReports)
+{
+    CMicroblogPage page;
+    page.size = 0;
+    std::string body = BuildMicroblogPage(page);
+    ASSERT_LT(body.size(), 2000u);
+    // The connection ends here: the response stays kept, nobody is found.
+    EXPECT_EQ(Feed(body, false), kNeverDone);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, DropsPageDeclaringEncodingInLowerCaseAt2000Bytes)
+{
+    CMicroblogPage page;
+    page.charset = "utf-8";
+    EXPECT_EQ(Feed(ChunkBody(BuildMicroblogPage(page), 1024), true), 2000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, DropsPageWhoseMarkerComesAfter2000Bytes)
+{
+    CMicroblogPage page;
+    page.fillerBeforeMarker = 2000;
+    std::string body = ChunkBody(BuildMicroblogPage(page), 1024);
+    ASSERT_NE(body.find("Nimboなう"), std::string::npos);
+    EXPECT_EQ(Feed(body, true), 2000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, DropsPageWhoseMarkerStraddlesByte2000)
+{
+    // Only the first 2000 bytes are searched, even when more have arrived.
+    const std::string marker = "Nimboなう";
+    std::string top = "<meta charset=\"UTF-8\">\n";
+    top += std::string(1996 - top.size(), ' ');
+    std::string body = top + marker + "\n" + BuildMicroblogPage({});
+    ASSERT_EQ(body.find(marker), 1996u);
+    EXPECT_FALSE(Offer(body, body.size(), false));
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, DropsPageWithoutMarkerOrWithoutEncoding)
+{
+    CMicroblogPage noMarker;
+    noMarker.withMarker = false;
+    EXPECT_EQ(Feed(BuildMicroblogPage(noMarker), false, 100), 2000u);
+    CMicroblogPage noCharset;
+    noCharset.charset = "Shift_JIS";
+    EXPECT_EQ(Feed(BuildMicroblogPage(noCharset), false, 100), 2000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, GivesUpPageWithoutNicknameAt8000Bytes)
+{
+    CMicroblogPage page;
+    page.withTitle = false;
+    page.size = 12000;
+    std::string body = BuildMicroblogPage(page);
+    EXPECT_TRUE(Offer(body, 7999, false));
+    EXPECT_FALSE(Offer(body, 8000, false));
+    EXPECT_EQ(Feed(body, false, 1), 8000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, GivesUpPageWithoutIdAt8000Bytes)
+{
+    CMicroblogPage page;
+    page.withProfile = false;
+    page.size = 12000;
+    EXPECT_EQ(Feed(BuildMicroblogPage(page), false, 1), 8000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(PageHandler, CountsDecodedBytesOfChunkedPageTowardsGivingUp)
+{
+    CMicroblogPage page;
+    page.withTitle = false;
+    page.size = 12000;
+    std::string decoded = BuildMicroblogPage(page);
+    std::string body = ChunkBody(decoded, 100, 2500); // 6 bytes of framing per 100
+    std::size_t done = Feed(body, true, 1);
+    ASSERT_NE(done, kNeverDone);
+    EXPECT_GT(done, 8000u);
+    // Done exactly when the decoded text reaches 8000 bytes.
+    std::string decodedSoFar;
+    std::vector<std::uint8_t> piece(body.begin(), body.begin() + done);
+    ASSERT_TRUE(
+        CZarumateSock::DecodeChunkedBody(Headers(true), piece.data(), piece.size(), decodedSoFar));
+    EXPECT_EQ(decodedSoFar.size(), 8000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+// --- Scan -------------------------------------------------------------------------
+
+class Scan : public PageHandler
+{
+protected:
+    std::wstring Host() const { return Utf8ToWide(MicroblogHost()); }
+    std::wstring Link(const std::wstring& cls, const std::wstring& host, const std::wstring& id)
+    {
+        return L"<span class=\"" + cls + L"\"><a href=\"http://" + host + L"/" + id + L"/\">x</a>";
+    }
+};
+
+TEST_F(Scan, TakesIdAndNameExactlyAsMatched)
+{
+    std::wstring text =
+        L"<title> A&amp;B \nさんのなう | Nimbo</title>" + Link(L"profile", Host(), L"x%41y");
+    EXPECT_TRUE(m_sock.Scan(text));
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"x%41y");
+    EXPECT_EQ(m_client.m_found[0]->m_name, L" A&amp;B \n");
+}
+
+TEST_F(Scan, FindsIdAndNameIndependentlyOfTheirOrder)
+{
+    std::wstring text = Link(L"prof", Host(), L"later") + L"\n<title>Nさんのなう |</title>";
+    EXPECT_TRUE(m_sock.Scan(text));
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"later");
+}
+
+TEST_F(Scan, NeedsClassBeginningWithProfAndTheMicroblogHost)
+{
+    const std::wstring title = L"<title>Nさんのなう |</title>";
+    EXPECT_FALSE(m_sock.Scan(title + Link(L"myprofile", Host(), L"id")));
+    EXPECT_FALSE(m_sock.Scan(title + Link(L"profile", L"www.example.org", L"id")));
+    EXPECT_FALSE(m_sock.Scan(title + Link(L"profile", Host(), L"")));
+    EXPECT_TRUE(m_sock.Scan(title + Link(L"prof-box", Host(), L"id")));
+    EXPECT_EQ(m_client.m_found.size(), 1u);
+}
+
+TEST_F(Scan, NeedsTitleWithSuffixAndBar)
+{
+    const std::wstring link = Link(L"profile", Host(), L"id");
+    EXPECT_FALSE(m_sock.Scan(link + L"<title>Nさんのなう</title>"));
+    EXPECT_FALSE(m_sock.Scan(link + L"<title>さんのなう |</title>"));
+    EXPECT_FALSE(m_sock.Scan(link));
+    EXPECT_FALSE(m_sock.Scan(L""));
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+TEST_F(Scan, CountsRegexEngineGivingUpAsNoMatch)
+{
+    // Profile links that never close their tag make the id pattern backtrack
+    // until the engine throws; the scan must answer "nobody", not throw.
+    std::wstring text = L"<title>Nさんのなう |</title>";
+    for (int i = 0; i < 300; ++i)
+        text += L"<span class=\"prof\" <a href=\"http://" + Host() + L"/x ";
+    bool found = true;
+    EXPECT_NO_THROW(found = m_sock.Scan(text));
+    EXPECT_FALSE(found);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+} // namespace
+} // namespace zk

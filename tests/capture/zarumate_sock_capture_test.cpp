@@ -1,0 +1,686 @@
+// The capture thread on a real packet socket, in network namespaces of the
+// test's own joined by a veth pair.
+
+#include "capture/zarumate_sock.h"
+#include "platform/text_convert.h"
+#include "support/microblog_page.h"
+#include "support/netns.h"
+#include "support/packet_builder.h"
+#include "support/test_env.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <condition_variable>
+#include <cstring>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <linux/if_packet.h>
+#include <memory>
+#include <mutex>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zk {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::CNetns;
+using test::CVethPair;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t kPort = 9;      // discard: nobody answers
+constexpr auto kPatience = 5s;          // for anything that should happen at once
+constexpr auto kQuietStopLimit = 400ms; // 100 ms of waiting plus slack for a loaded machine
+constexpr std::uint16_t kOtherEtherType = 0x88B5; // local experimental
+
+// Records the capture thread's reports.
+class CRecordingClient : public CZarumateSockClient
+{
+public:
+    void OnSockStarted() override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_started;
+        m_changed.notify_all();
+    }
+    void OnSockStopped() override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_stopped;
+        m_stoppedAt = Clock::now();
+        m_changed.notify_all();
+    }
+    void OnZarumateFound(const CZarumateDataPtr& data) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_found.push_back(data);
+        m_changed.notify_all();
+    }
+    bool WaitForFound()
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_changed.wait_for(guard, kPatience, [&] { return !m_found.empty(); });
+    }
+    std::vector<CZarumateDataPtr> Found()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_found;
+    }
+
+    bool WaitForStarted(int count = 1)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_changed.wait_for(guard, kPatience, [&] { return m_started >= count; });
+    }
+    bool WaitForStopped(int count = 1)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_changed.wait_for(guard, kPatience, [&] { return m_stopped >= count; });
+    }
+    int Started()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_started;
+    }
+    int Stopped()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_stopped;
+    }
+    Clock::time_point StoppedAt()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_stoppedAt;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_started = 0;
+    int m_stopped = 0;
+    Clock::time_point m_stoppedAt;
+    std::vector<CZarumateDataPtr> m_found;
+};
+
+// A UDP payload that names itself, so the test finds it among other traffic.
+Bytes Payload(const std::string& tag, std::size_t size)
+{
+    Bytes payload(size);
+    for (std::size_t i = 0; i < size; ++i)
+        payload[i] = static_cast<std::uint8_t>('a' + i % 26);
+    std::memcpy(payload.data(), tag.data(), std::min(tag.size(), size));
+    return payload;
+}
+
+bool Contains(const Bytes& datagram, const std::string& tag)
+{
+    return std::search(datagram.begin(), datagram.end(), tag.begin(), tag.end()) != datagram.end();
+}
+
+std::uint16_t Read16(const Bytes& data, std::size_t at)
+{
+    return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
+}
+
+// A UDP socket made in a namespace; the kernel fragments what exceeds the MTU.
+int UdpSocketIn(const CNetns& ns)
+{
+    int fd = -1;
+    ns.Run([&] { fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
+    int fragment = IP_PMTUDISC_DONT;
+    if (fd >= 0)
+        setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &fragment, sizeof fragment);
+    return fd;
+}
+
+bool SendUdp(int fd, const std::array<std::uint8_t, 4>& to, const Bytes& payload)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kPort);
+    std::memcpy(&address.sin_addr, to.data(), 4);
+    return sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                  sizeof address) == static_cast<ssize_t>(payload.size());
+}
+
+// A UDP datagram with a zero checksum (allowed over IPv4, RFC 768).
+Bytes UdpDatagram(const std::array<std::uint8_t, 4>& from, const std::array<std::uint8_t, 4>& to,
+                  const Bytes& payload)
+{
+    Bytes udp(8);
+    udp[0] = 0x9c, udp[1] = 0x40; // port 40000
+    udp[3] = kPort;
+    std::size_t length = 8 + payload.size();
+    udp[4] = static_cast<std::uint8_t>(length >> 8);
+    udp[5] = static_cast<std::uint8_t>(length);
+    udp.insert(udp.end(), payload.begin(), payload.end());
+    test::CIpv4Spec ip;
+    ip.source = from;
+    ip.destination = to;
+    ip.protocol = test::kIpProtocolUdp;
+    return test::BuildIpv4(ip, udp);
+}
+
+// Sends a frame of any protocol to any hardware address from a namespace's
+// interface, past the namespace's own IP stack.
+bool SendFrame(const CNetns& ns, const std::string& interfaceName, const test::MacAddress& to,
+               std::uint16_t etherType, const Bytes& packet)
+{
+    bool sent = false;
+    ns.Run([&] {
+        int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return;
+        sockaddr_ll address{};
+        address.sll_family = AF_PACKET;
+        address.sll_protocol = htons(etherType);
+        address.sll_ifindex = static_cast<int>(if_nametoindex(interfaceName.c_str()));
+        address.sll_halen = 6;
+        std::memcpy(address.sll_addr, to.data(), 6);
+        sent = sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                      sizeof address) == static_cast<ssize_t>(packet.size());
+        close(fd);
+    });
+    return sent;
+}
+
+class CaptureTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ZK_REQUIRE_ROOT();
+        m_sock.SetClient(&m_client);
+        m_sock.SetDatagramTap([this](const std::uint8_t* data, std::size_t length) {
+            if (m_tapThrows)
+                throw std::runtime_error("tap");
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_datagrams.emplace_back(data, data + length);
+            m_arrived.notify_all();
+        });
+    }
+
+    void TearDown() override
+    {
+        m_sock.SetTerminate(true);
+        m_sock.Wait();
+        for (int fd : m_sockets)
+            close(fd);
+    }
+
+    // Makes the veth pair with this MTU.
+    bool MakeNet(unsigned mtu = 1500)
+    {
+        m_net = std::make_unique<CVethPair>(mtu);
+        return m_net->Ok();
+    }
+
+    // Starts the capture thread inside a namespace: a thread inherits the
+    // namespace of the thread that creates it.
+    bool StartIn(const CNetns& ns, const std::wstring& adapter = L"zkcap0")
+    {
+        bool started = false;
+        m_sock.SetAdapterName(adapter);
+        ns.Run([&] { started = m_sock.Start(); });
+        return started;
+    }
+
+    int Udp(const CNetns& ns)
+    {
+        int fd = UdpSocketIn(ns);
+        if (fd >= 0)
+            m_sockets.push_back(fd);
+        return fd;
+    }
+
+    // Waits until the datagrams seen so far satisfy done.
+    template <class F> bool WaitForDatagrams(F done)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_arrived.wait_for(guard, kPatience, [&] { return done(m_datagrams); });
+    }
+
+    std::vector<Bytes> Datagrams()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_datagrams;
+    }
+
+    void StopAndWait()
+    {
+        m_sock.SetStop(true);
+        m_sock.Wait();
+    }
+
+    std::unique_ptr<CVethPair> m_net;
+    std::vector<int> m_sockets;
+    CRecordingClient m_client;
+    CZarumateSock m_sock;
+    std::atomic<bool> m_tapThrows{false};
+    std::mutex m_lock;
+    std::condition_variable m_arrived;
+    std::vector<Bytes> m_datagrams;
+};
+
+// Every datagram is IPv4 and exactly as long as its header says: nothing cut
+// short by a small buffer, nothing of the link layer in front.
+void ExpectWholeIpv4(const std::vector<Bytes>& datagrams)
+{
+    for (const Bytes& datagram : datagrams) {
+        ASSERT_GE(datagram.size(), 20u);
+        EXPECT_EQ(datagram[0] >> 4, 4);
+        EXPECT_EQ(Read16(datagram, 2), datagram.size());
+    }
+}
+
+const Bytes* FindTagged(const std::vector<Bytes>& datagrams, const std::string& tag)
+{
+    for (const Bytes& datagram : datagrams) {
+        if (Contains(datagram, tag))
+            return &datagram;
+    }
+    return nullptr;
+}
+
+TEST_F(CaptureTest, DeliversWhatThePeerSendsWholeIncludingLargeAndFragmentedDatagrams)
+{
+    ASSERT_TRUE(MakeNet(9000)) << m_net->Error();
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+    EXPECT_EQ(m_sock.GetAdapterList(), std::vector<std::wstring>{L"zkcap0"});
+
+    int fd = Udp(m_net->Peer());
+    ASSERT_GE(fd, 0);
+    Bytes small = Payload("small-one", 100);
+    Bytes large = Payload("large-one", 8000);  // one datagram, twice the first buffer
+    Bytes split = Payload("split-one", 20000); // three fragments of up to 9000 bytes
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kWatchedAddress, small));
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kWatchedAddress, large));
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kWatchedAddress, split));
+
+    // The fragments of the third datagram carry 20008 bytes of UDP in all.
+    auto fragmentBytes = [](const std::vector<Bytes>& datagrams) {
+        std::size_t total = 0;
+        for (const Bytes& d : datagrams) {
+            if (d.size() >= 20 && (Read16(d, 6) & 0x3FFF) != 0)
+                total += d.size() - 20;
+        }
+        return total;
+    };
+    ASSERT_TRUE(WaitForDatagrams([&](const std::vector<Bytes>& seen) {
+        return FindTagged(seen, "small-one") && FindTagged(seen, "large-one") &&
+               fragmentBytes(seen) == 8 + split.size();
+    })) << Datagrams().size()
+        << " datagrams";
+    StopAndWait();
+
+    std::vector<Bytes> seen = Datagrams();
+    ExpectWholeIpv4(seen);
+    const Bytes* smallSeen = FindTagged(seen, "small-one");
+    ASSERT_EQ(smallSeen->size(), 28 + small.size());
+    EXPECT_EQ(Bytes(smallSeen->begin() + 28, smallSeen->end()), small);
+    const Bytes* largeSeen = FindTagged(seen, "large-one");
+    ASSERT_EQ(largeSeen->size(), 28 + large.size());
+    EXPECT_EQ(Bytes(largeSeen->begin() + 28, largeSeen->end()), large);
+
+    // The fragments, put together by their offsets, are the whole UDP
+    // datagram; the last one has no more-fragments flag.
+    Bytes rebuilt(8 + split.size());
+    std::size_t covered = 0;
+    bool sawLast = false;
+    for (const Bytes& d : seen) {
+        std::uint16_t field = Read16(d, 6);
+        if ((field & 0x3FFF) == 0)
+            continue;
+        std::size_t offset = (field & 0x1FFF) * 8u;
+        ASSERT_LE(offset + d.size() - 20, rebuilt.size());
+        std::copy(d.begin() + 20, d.end(), rebuilt.begin() + static_cast<long>(offset));
+        covered += d.size() - 20;
+        sawLast = sawLast || (field & 0x2000) == 0;
+    }
+    EXPECT_EQ(covered, rebuilt.size());
+    EXPECT_TRUE(sawLast);
+    EXPECT_EQ(Bytes(rebuilt.begin() + 8, rebuilt.end()), split);
+
+    // The chain got every one of them, and the buffer grew by doubling to
+    // hold the 9000-byte fragments.
+    EXPECT_EQ(m_sock.GetDecodeStats().m_packets, seen.size());
+    EXPECT_EQ(m_sock.GetReceiveBufferSize(), 16384u);
+    EXPECT_EQ(m_sock.GetKernelDrops(), 0u);
+    EXPECT_EQ(m_sock.GetErr().GetId(), 0u);
+}
+
+TEST_F(CaptureTest, DeliversWhatTheWatchedEndSends)
+{
+    ASSERT_TRUE(MakeNet(9000)) << m_net->Error();
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+
+    int fd = Udp(m_net->Watched());
+    ASSERT_GE(fd, 0);
+    Bytes small = Payload("outgoing-small", 300);
+    Bytes large = Payload("outgoing-large", 6000);
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kPeerAddress, small));
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kPeerAddress, large));
+    ASSERT_TRUE(WaitForDatagrams([](const std::vector<Bytes>& seen) {
+        return FindTagged(seen, "outgoing-small") && FindTagged(seen, "outgoing-large");
+    }));
+    StopAndWait();
+
+    std::vector<Bytes> seen = Datagrams();
+    ExpectWholeIpv4(seen);
+    for (const char* tag : {"outgoing-small", "outgoing-large"}) {
+        const Bytes* datagram = FindTagged(seen, tag);
+        EXPECT_TRUE(std::equal(CVethPair::kWatchedAddress.begin(), CVethPair::kWatchedAddress.end(),
+                               datagram->begin() + 12))
+            << tag;
+    }
+    EXPECT_EQ(FindTagged(seen, "outgoing-large")->size(), 28 + large.size());
+}
+
+TEST_F(CaptureTest, IgnoresFramesForOtherHostsAndOtherProtocols)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+
+    const test::MacAddress someoneElse{0x02, 0x5a, 0x4b, 0x00, 0x00, 0x99};
+    auto datagram = [](const std::string& tag) {
+        return UdpDatagram(CVethPair::kPeerAddress, CVethPair::kWatchedAddress, Payload(tag, 64));
+    };
+    CNetns& peer = m_net->Peer();
+    ASSERT_TRUE(SendFrame(peer, CVethPair::kPeerName, someoneElse, 0x0800, datagram("not-for-us")));
+    ASSERT_TRUE(SendFrame(peer, CVethPair::kPeerName, CVethPair::kWatchedMac, kOtherEtherType,
+                          datagram("not-ipv4")));
+    ASSERT_TRUE(
+        SendFrame(peer, CVethPair::kPeerName, CVethPair::kWatchedMac, 0x0800, datagram("for-us")));
+    // The link keeps the order, so once the last frame is seen the others
+    // have been dealt with.
+    ASSERT_TRUE(WaitForDatagrams(
+        [](const std::vector<Bytes>& seen) { return FindTagged(seen, "for-us") != nullptr; }));
+    StopAndWait();
+
+    std::vector<Bytes> seen = Datagrams();
+    EXPECT_EQ(FindTagged(seen, "not-for-us"), nullptr);
+    EXPECT_EQ(FindTagged(seen, "not-ipv4"), nullptr);
+}
+
+TEST_F(CaptureTest, WatchesOnlyTheAdapterOfTheChosenName)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    CNetns& watched = m_net->Watched();
+    CNetns& peer = m_net->Peer();
+    // A second link between the two namespaces: zkaux0 198.18.2.1 to zkaux1.
+    ASSERT_TRUE(watched.Ip(
+        {"link", "add", "zkaux0", "type", "veth", "peer", "name", "zkaux1", "netns", peer.Name()}))
+        << watched.Error();
+    ASSERT_TRUE(watched.Ip({"addr", "add", "198.18.2.1/24", "dev", "zkaux0"})) << watched.Error();
+    ASSERT_TRUE(peer.Ip({"addr", "add", "198.18.2.2/24", "dev", "zkaux1"})) << peer.Error();
+    ASSERT_TRUE(watched.Ip({"link", "set", "zkaux0", "up"})) << watched.Error();
+    ASSERT_TRUE(peer.Ip({"link", "set", "zkaux1", "up"})) << peer.Error();
+
+    ASSERT_TRUE(StartIn(watched, L"zkaux0"));
+    ASSERT_TRUE(m_client.WaitForStarted());
+    EXPECT_EQ(m_sock.GetAdapterList(), (std::vector<std::wstring>{L"zkcap0", L"zkaux0"}));
+    EXPECT_EQ(m_sock.GetAdapterCount(), 2);
+    EXPECT_EQ(m_sock.GetAdapterIndex(), 1);
+
+    int fd = Udp(peer);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kWatchedAddress, Payload("on-the-other-link", 64)));
+    ASSERT_TRUE(SendUdp(fd, {198, 18, 2, 1}, Payload("on-the-chosen-link", 64)));
+    ASSERT_TRUE(WaitForDatagrams([](const std::vector<Bytes>& seen) {
+        return FindTagged(seen, "on-the-chosen-link") != nullptr;
+    }));
+    // The first datagram left before the second, on a link of its own; give
+    // it time to be (wrongly) seen.
+    std::this_thread::sleep_for(200ms);
+    StopAndWait();
+    EXPECT_EQ(FindTagged(Datagrams(), "on-the-other-link"), nullptr);
+}
+
+TEST_F(CaptureTest, TakesTheFirstAdapterWhenNoneHasTheExactName)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    CNetns& watched = m_net->Watched();
+    ASSERT_TRUE(watched.Ip({"link", "add", "zkaux0", "type", "veth", "peer", "name", "zkaux1"}));
+    ASSERT_TRUE(watched.Ip({"addr", "add", "198.18.2.1/24", "dev", "zkaux0"}));
+
+    int run = 0;
+    for (const std::wstring& name :
+         {std::wstring(), std::wstring(L"ZKAUX0"), std::wstring(L"zk")}) {
+        ++run;
+        ASSERT_TRUE(StartIn(watched, name));
+        ASSERT_TRUE(m_client.WaitForStarted(run));
+        EXPECT_EQ(m_sock.GetAdapterIndex(), 0) << "name '" << WideToUtf8(name) << "'";
+        EXPECT_EQ(m_sock.GetAdapterCount(), 2);
+        StopAndWait();
+    }
+}
+
+TEST_F(CaptureTest, WaitsOnAnAdapterThatIsDownUntilItComesUp)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    CNetns& watched = m_net->Watched();
+    ASSERT_TRUE(watched.Ip({"link", "set", CVethPair::kWatchedName, "down"})) << watched.Error();
+    ASSERT_TRUE(StartIn(watched));
+    ASSERT_TRUE(m_client.WaitForStarted());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(m_client.Stopped(), 0) << WideToUtf8(m_sock.GetErr().GetText());
+
+    ASSERT_TRUE(watched.Ip({"link", "set", CVethPair::kWatchedName, "up"})) << watched.Error();
+    int fd = Udp(m_net->Peer());
+    ASSERT_GE(fd, 0);
+    // The link needs a moment to carry traffic again; keep sending until a
+    // datagram comes through.
+    bool seen = false;
+    for (int i = 0; i < 50 && !seen; ++i) {
+        SendUdp(fd, CVethPair::kWatchedAddress, Payload("after-up", 32));
+        std::unique_lock<std::mutex> guard(m_lock);
+        seen =
+            m_arrived.wait_for(guard, 100ms, [&] { return FindTagged(m_datagrams, "after-up"); });
+    }
+    EXPECT_TRUE(seen);
+    StopAndWait();
+    EXPECT_EQ(m_sock.GetErr().GetId(), 0u);
+}
+
+// The whole road of a sighting over a real connection: the peer serves a
+// large microblog page, which its kernel hands over in segments of up to
+// 64 KB (segmentation offload), and the person is reported once.
+TEST_F(CaptureTest, ReportsTheOwnerOfAPageServedOverARealConnection)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+
+    int listener = -1;
+    m_net->Peer().Run([&] { listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
+    ASSERT_GE(listener, 0);
+    m_sockets.push_back(listener);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(80);
+    std::memcpy(&address.sin_addr, CVethPair::kPeerAddress.data(), 4);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+
+    test::CMicroblogPage page;
+    page.size = 150000;
+    const std::string response = test::BuildResponse(test::BuildMicroblogPage(page), false);
+    std::thread server([&] {
+        int connection = accept(listener, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        char request[2048];
+        if (recv(connection, request, sizeof request, 0) > 0) {
+            for (std::size_t at = 0; at < response.size();) {
+                ssize_t sent = send(connection, response.data() + at, response.size() - at, 0);
+                if (sent <= 0)
+                    break;
+                at += static_cast<std::size_t>(sent);
+            }
+        }
+        close(connection);
+    });
+
+    int client = -1;
+    m_net->Watched().Run([&] { client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
+    ASSERT_GE(client, 0);
+    m_sockets.push_back(client);
+    bool connected = connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    std::string request = "GET /someid/ HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n";
+    bool asked = connected && send(client, request.data(), request.size(), 0) ==
+                                  static_cast<ssize_t>(request.size());
+    std::size_t received = 0;
+    char buffer[65536];
+    for (ssize_t n; asked && (n = recv(client, buffer, sizeof buffer, 0)) > 0;)
+        received += static_cast<std::size_t>(n);
+    server.join();
+    ASSERT_TRUE(asked);
+    ASSERT_EQ(received, response.size());
+
+    ASSERT_TRUE(m_client.WaitForFound());
+    std::this_thread::sleep_for(100ms);
+    StopAndWait();
+    std::vector<CZarumateDataPtr> found = m_client.Found();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->m_id, L"someid");
+    EXPECT_EQ(found[0]->m_name, L"ざるこ");
+    EXPECT_EQ(m_sock.GetKernelDrops(), 0u);
+    // How large the offloaded segments came, for the record (36 KB here).
+    std::size_t largest = 0;
+    for (const Bytes& datagram : Datagrams())
+        largest = std::max(largest, datagram.size());
+    RecordProperty("largest_datagram", static_cast<int>(largest));
+}
+
+TEST_F(CaptureTest, EndsAtOnceWithoutAnyAdapter)
+{
+    CNetns lonely("l"); // loopback only
+    ASSERT_TRUE(lonely.Ok()) << lonely.Error();
+    ASSERT_TRUE(StartIn(lonely));
+    ASSERT_TRUE(m_client.WaitForStopped());
+    m_sock.Wait();
+    EXPECT_EQ(m_client.Started(), 0);
+    EXPECT_EQ(m_sock.GetErr().GetId(), 4004u);
+    EXPECT_EQ(m_sock.GetErr().GetText(), L"ネットワークアドレスが1つもありません");
+    EXPECT_EQ(m_sock.GetAdapterCount(), 0);
+    EXPECT_TRUE(m_sock.GetAdapterList().empty());
+}
+
+TEST_F(CaptureTest, AStopRequestEndsAQuietRunPromptlyAndCleanly)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+    std::this_thread::sleep_for(250ms); // well inside a wait for traffic
+
+    EXPECT_TRUE(m_sock.Start()); // still running: starts nothing
+    auto asked = Clock::now();
+    m_sock.SetStop(true);
+    ASSERT_TRUE(m_client.WaitForStopped());
+    EXPECT_LT(m_client.StoppedAt() - asked, kQuietStopLimit);
+    m_sock.Wait();
+    EXPECT_EQ(m_client.Started(), 1);
+    EXPECT_EQ(m_client.Stopped(), 1);
+    EXPECT_EQ(m_sock.GetErr().GetId(), 0u);
+    EXPECT_TRUE(m_sock.GetErr().GetText().empty());
+
+    m_sock.SetTerminate(true);
+    EXPECT_FALSE(m_sock.Start());
+}
+
+TEST_F(CaptureTest, AnExceptionOutOfTheRunEndsTheThreadWithoutTheStopReport)
+{
+    ASSERT_TRUE(MakeNet()) << m_net->Error();
+    m_tapThrows = true;
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+    int fd = Udp(m_net->Peer());
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendUdp(fd, CVethPair::kWatchedAddress, Payload("boom", 16)));
+
+    auto deadline = Clock::now() + kPatience;
+    while (!m_sock.IsFinished() && Clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(m_sock.GetExitCode(), -1);
+    m_sock.Wait();
+    EXPECT_EQ(m_client.Stopped(), 0);
+}
+
+// Without privileges (as nobody, with no capabilities) the socket cannot be
+// made. The run goes in a child process, which can drop root for good.
+TEST(CaptureWithoutPrivileges, FailsToCreateTheSocketWithTheSystemsText)
+{
+    ZK_REQUIRE_ROOT();
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        std::setlocale(LC_ALL, "C");
+        if (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+            setresuid(65534, 65534, 65534) != 0)
+            _exit(3);
+        CRecordingClient client;
+        CZarumateSock sock;
+        sock.SetClient(&client);
+        sock.Run();
+        std::string report =
+            std::to_string(sock.GetErr().GetId()) + " " + std::to_string(client.Started()) + " " +
+            std::to_string(client.Stopped()) + " " + WideToUtf8(sock.GetErr().GetText());
+        ssize_t written = write(channel[1], report.data(), report.size());
+        _exit(written == static_cast<ssize_t>(report.size()) ? 0 : 4);
+    }
+    close(channel[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(report, "4002 0 1 ソケットの作成に失敗しました - Operation not permitted");
+}
+
+TEST(SocketErrorText, SpecialCodesHaveTheirOwnTextsAndTheRestTheSystems)
+{
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(ENOMEM), L"メモリーが足りません");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(EINVAL), L"パラメータが不正です");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(EINTR), L"中断されました");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(ETIMEDOUT), L"タイムアウトしました");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(EINPROGRESS), L"ペンディング中");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(ENETDOWN), L"Network is down");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(EPERM), L"Operation not permitted");
+    EXPECT_EQ(CZarumateSock::GetSocketErrorText(4321), L"不明な WinSock エラー: 4321");
+}
+
+TEST(ReceiveBufferGrowth, GrowsByTheUsualStepsUpToItsLimit)
+{
+    std::size_t next = 0;
+    ASSERT_TRUE(CZarumateSock::NextReceiveBufferSize(4096, next));
+    EXPECT_EQ(next, 8192u);
+    ASSERT_TRUE(CZarumateSock::NextReceiveBufferSize(100, next));
+    EXPECT_EQ(next, 1024u);
+    ASSERT_TRUE(CZarumateSock::NextReceiveBufferSize(1024, next));
+    EXPECT_EQ(next, 2048u);
+    ASSERT_TRUE(CZarumateSock::NextReceiveBufferSize(0x3FFFFFFF, next));
+    EXPECT_FALSE(CZarumateSock::NextReceiveBufferSize(0x40000000, next));
+}
+
+} // namespace
+} // namespace zk

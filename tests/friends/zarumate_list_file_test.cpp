@@ -1,0 +1,304 @@
+#include "friends/zarumate_list_file.h"
+#include "platform/file_ops.h"
+#include "platform/text_convert.h"
+#include "support/scoped_env.h"
+#include "support/test_env.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace zk {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kHead =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "<ZarumateDataList xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">\n";
+constexpr const char* kTail = "</ZarumateDataList>\n";
+
+std::string Record(const std::string& id, const std::string& name, const std::string& update,
+                   const std::string& image = "0")
+{
+    return "<ZarumateData><id>" + id + "</id><name>" + name + "</name><updateTime>" + update +
+           "</updateTime><imageModifiedTime>" + image + "</imageModifiedTime></ZarumateData>\n";
+}
+
+CZarumateDataPtr Person(const std::wstring& id, const std::wstring& name)
+{
+    auto data = std::make_shared<CZarumateData>();
+    data->m_id = id;
+    data->m_name = name;
+    data->m_updateTime = SYSTEMTIME{2010, 5, 0, 1, 9, 5, 3, 7};
+    return data;
+}
+
+// A data folder of its own for every test, as $XDG_DATA_HOME points it.
+class ListFileTest : public ::testing::Test
+{
+protected:
+    ListFileTest()
+        : m_env("XDG_DATA_HOME", m_home.Path().string()),
+          m_folder(m_home.Path() / "Brindlewerk" / "Zarumatekit")
+    {}
+    ~ListFileTest() override { ClearFileFailures(); }
+
+    fs::path File(const char* name) const { return m_folder / name; }
+    fs::path List() const { return File("DefaultList.config"); }
+
+    void Write(const fs::path& path, const std::string& bytes)
+    {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    static std::string Read(const fs::path& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        return bytes.str();
+    }
+
+    bool Load(CZarumateDataList& list) { return LoadList(kDefaultListName, list, m_err); }
+    bool Save(const CZarumateDataList& list) { return SaveList(kDefaultListName, list, m_err); }
+
+    CZarumateDataList ListOf(int count)
+    {
+        CZarumateDataList list;
+        for (int i = 0; i < count; ++i)
+            list.PushBack(Person(L"id" + std::to_wstring(i), L"name" + std::to_wstring(i)));
+        return list;
+    }
+
+    test::CTempDir m_home;
+    test::CScopedEnv m_env;
+    fs::path m_folder;
+    CSimpleErr m_err;
+};
+
+TEST_F(ListFileTest, NoFileIsAnEmptyListWithoutMessage)
+{
+    CZarumateDataList list;
+    EXPECT_TRUE(Load(list));
+    EXPECT_TRUE(list.empty());
+    EXPECT_FALSE(m_err.HasErr());
+}
+
+TEST_F(ListFileTest, EmptyRootIsAnEmptyList)
+{
+    Write(List(), std::string(kHead) + kTail);
+    CZarumateDataList list;
+    EXPECT_TRUE(Load(list));
+    EXPECT_TRUE(list.empty());
+}
+
+TEST_F(ListFileTest, RecordsWithoutIdOrNameAreSkippedAndDuplicatesStay)
+{
+    Write(List(), std::string(kHead) + Record("a", "A", "0") +
+                      "<ZarumateData><id>b</id><updateTime>0</updateTime></ZarumateData>\n" +
+                      "<ZarumateData><name>C</name></ZarumateData>\n" + Record("a", "A2", "0") +
+                      "<ZarumateData><id>d</id><name>D</name></ZarumateData>\n" + kTail);
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]->m_name, L"A");
+    EXPECT_EQ(list[1]->m_name, L"A2");
+    EXPECT_EQ(list[2]->m_id, L"d");
+    // Missing times are zero.
+    EXPECT_EQ(list[2]->m_updateTime, SYSTEMTIME{});
+}
+
+TEST_F(ListFileTest, TimesAreReadInAnyShapeAndWrittenBackInTheListForm)
+{
+    Write(List(), std::string(kHead) + Record("zero", "Z", "0") +
+                      Record("kanji", "K", "2010年5月1日 9時5分3秒", "2010/5/1") +
+                      Record("junk", "J", "someday") + kTail);
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0]->m_updateTime, SYSTEMTIME{});
+    EXPECT_EQ(list[1]->m_updateTime, (SYSTEMTIME{2010, 5, 0, 1, 9, 5, 3, 0}));
+    EXPECT_EQ(list[1]->m_imageModifiedTime, (SYSTEMTIME{2010, 5, 0, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(list[2]->m_updateTime, (SYSTEMTIME{0, 1, 0, 1, 0, 0, 0, 0}));
+
+    ASSERT_TRUE(Save(list));
+    std::string saved = Read(List());
+    EXPECT_NE(saved.find("<updateTime>0</updateTime>"), std::string::npos);
+    EXPECT_NE(saved.find("<updateTime>2010/05/01 9:05:03.0</updateTime>"), std::string::npos);
+    EXPECT_NE(saved.find("<imageModifiedTime>2010/05/01 0:00:00.0</imageModifiedTime>"),
+              std::string::npos);
+    EXPECT_NE(saved.find("<updateTime>?/?/? 0:00:00.0</updateTime>"), std::string::npos);
+}
+
+TEST_F(ListFileTest, SavedFileHasTheListShapeAndReadsBackTheSame)
+{
+    CZarumateDataList list;
+    list.PushBack(Person(L"u1", L"ざる<&>まて"));
+    list.PushBack(Person(L"u2", L"二人目"));
+    list[1]->m_imageModifiedTime = SYSTEMTIME{2009, 12, 0, 31, 23, 59, 59, 999};
+    ASSERT_TRUE(Save(list));
+
+    std::string saved = Read(List());
+    EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n", 0), 0u);
+    EXPECT_NE(saved.find("<ZarumateDataList xmlns:xsi=\"http://www.w3.org/2001/"
+                         "XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\">"),
+              std::string::npos);
+    std::size_t id = saved.find("<id>u1</id>");
+    std::size_t name = saved.find("<name>" + WideToUtf8(L"ざる&lt;&amp;&gt;まて") + "</name>");
+    std::size_t update = saved.find("<updateTime>2010/05/01 9:05:03.7</updateTime>");
+    std::size_t image = saved.find("<imageModifiedTime>0</imageModifiedTime>");
+    ASSERT_NE(id, std::string::npos);
+    EXPECT_LT(id, name);
+    EXPECT_LT(name, update);
+    EXPECT_LT(update, image);
+    EXPECT_LT(image, saved.find("<id>u2</id>"));
+    EXPECT_FALSE(fs::exists(File("tmpList.config")));
+
+    CZarumateDataList loaded;
+    ASSERT_TRUE(Load(loaded));
+    ASSERT_EQ(loaded.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(loaded[i]->m_id, list[i]->m_id);
+        EXPECT_EQ(loaded[i]->m_name, list[i]->m_name);
+        EXPECT_EQ(loaded[i]->m_updateTime, list[i]->m_updateTime);
+        EXPECT_EQ(loaded[i]->m_imageModifiedTime, list[i]->m_imageModifiedTime);
+    }
+}
+
+TEST_F(ListFileTest, BackupIsMadeOnlyWhenTheNewFileIsSmaller)
+{
+    ASSERT_TRUE(Save(ListOf(3)));
+    std::string three = Read(List());
+    ASSERT_TRUE(Save(ListOf(3)));
+    EXPECT_FALSE(fs::exists(File("BackupList.config"))) << "same size";
+    ASSERT_TRUE(Save(ListOf(4)));
+    EXPECT_FALSE(fs::exists(File("BackupList.config"))) << "larger";
+
+    std::string four = Read(List());
+    ASSERT_TRUE(Save(ListOf(2)));
+    EXPECT_EQ(Read(File("BackupList.config")), four);
+    ASSERT_TRUE(Save(ListOf(3)));
+    EXPECT_EQ(Read(File("BackupList.config")), four) << "a larger save keeps the backup";
+    EXPECT_EQ(Read(List()), three);
+}
+
+TEST_F(ListFileTest, RecordSkippedAtLoadShrinksTheFileAndTheOldOneIsBackedUp)
+{
+    std::string old = std::string(kHead) + Record("a", "A", "0") +
+                      "<ZarumateData><id>b</id></ZarumateData>\n" + kTail;
+    Write(List(), old);
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    ASSERT_TRUE(Save(list));
+    EXPECT_EQ(Read(File("BackupList.config")), old);
+}
+
+TEST_F(ListFileTest, DamagedFileFailsWith2011AndStaysAsItWas)
+{
+    const std::string truncated = std::string(kHead) + Record("a", "A", "0").substr(0, 30);
+    for (const std::string& damaged : {truncated, std::string("not xml at all"),
+                                       std::string("<?xml version=\"1.0\"?><other/>")}) {
+        Write(List(), damaged);
+        CZarumateDataList list;
+        list.PushBack(Person(L"keep", L"K"));
+        EXPECT_FALSE(Load(list));
+        EXPECT_EQ(m_err.GetId(), 2011u);
+        EXPECT_EQ(m_err.GetText(),
+                  L"Zarumateリストの読み込みに失敗しました\n\n" + List().wstring());
+        EXPECT_EQ(list.size(), 1u);
+        EXPECT_EQ(Read(List()), damaged);
+    }
+}
+
+TEST_F(ListFileTest, FolderInPlaceOfTheListFailsToLoadAndToSave)
+{
+    fs::create_directories(List());
+    CZarumateDataList list;
+    EXPECT_FALSE(Load(list));
+    EXPECT_EQ(m_err.GetId(), 2011u);
+    EXPECT_FALSE(Save(ListOf(1)));
+    EXPECT_EQ(m_err.GetId(), 2010u);
+    EXPECT_TRUE(fs::is_directory(List()));
+}
+
+TEST_F(ListFileTest, SaveInterruptedBeforeTheMoveLosesNothing)
+{
+    ASSERT_TRUE(Save(ListOf(2)));
+    std::string old = Read(List());
+
+    InjectFileFailure(CFileOp::Move, HresultFromErrno(EIO));
+    EXPECT_FALSE(Save(ListOf(5)));
+    EXPECT_EQ(m_err.GetId(), 2010u);
+    EXPECT_EQ(m_err.GetText(), L"Zarumateリストのリネームに失敗しました\n\n" + List().wstring());
+    EXPECT_EQ(Read(List()), old);
+    EXPECT_TRUE(fs::exists(File("tmpList.config")));
+
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    EXPECT_EQ(list.size(), 2u);
+    // The next save writes over the leftover temporary file.
+    ASSERT_TRUE(Save(ListOf(5)));
+    list.Clear();
+    ASSERT_TRUE(Load(list));
+    EXPECT_EQ(list.size(), 5u);
+}
+
+TEST_F(ListFileTest, FailedBackupStopsTheSaveBeforeTheListIsTouched)
+{
+    ASSERT_TRUE(Save(ListOf(3)));
+    std::string old = Read(List());
+    InjectFileFailure(CFileOp::Copy, HresultFromErrno(ENOSPC));
+    EXPECT_FALSE(Save(ListOf(1)));
+    EXPECT_EQ(m_err.GetId(), 2009u);
+    EXPECT_EQ(m_err.GetText(), L"Zarumateリストのバックアップ作成に失敗しました\n\n" +
+                                   File("BackupList.config").wstring());
+    EXPECT_EQ(Read(List()), old);
+    EXPECT_FALSE(fs::exists(File("BackupList.config")));
+}
+
+TEST_F(ListFileTest, FailedSizeOfTheNewFileNamesTheSystemReason)
+{
+    InjectFileFailure(CFileOp::Size, HresultFromErrno(EIO));
+    EXPECT_FALSE(Save(ListOf(1)));
+    EXPECT_EQ(m_err.GetId(), 2008u);
+    EXPECT_EQ(m_err.GetResult(), HresultFromErrno(EIO));
+    EXPECT_EQ(m_err.GetText(), L"Zarumateリストのファイルサイズ取得に失敗しました - " +
+                                   GetSystemText(HresultFromErrno(EIO)) + L"\n\n" +
+                                   File("tmpList.config").wstring());
+    EXPECT_FALSE(fs::exists(List()));
+}
+
+TEST_F(ListFileTest, DataFolderThatCannotBeMadeFailsWith2013)
+{
+    Write(m_home.Path() / "Brindlewerk", "a file where the folder should be");
+    EXPECT_FALSE(Save(ListOf(1)));
+    EXPECT_EQ(m_err.GetId(), 2013u);
+    EXPECT_EQ(m_err.GetText(), L"保存先フォルダーの作成に失敗しました\n\n" + m_folder.wstring());
+}
+
+TEST_F(ListFileTest, TempFileThatCannotBeWrittenFailsWith2007)
+{
+    fs::create_directories(File("tmpList.config") / "inside");
+    EXPECT_FALSE(Save(ListOf(1)));
+    EXPECT_EQ(m_err.GetId(), 2007u);
+    EXPECT_EQ(m_err.GetText(),
+              L"Zarumateリストの保存に失敗しました\n\n" + File("tmpList.config").wstring());
+}
+
+TEST(EnsureFolder, CreatesMissingParentsAndAcceptsAnExistingFolder)
+{
+    test::CTempDir dir;
+    std::wstring deep = (dir.Path() / "a" / "b" / "c").wstring();
+    EXPECT_EQ(EnsureFolder(deep), S_OK);
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_EQ(EnsureFolder(deep), S_OK);
+    EXPECT_EQ(EnsureFolder(L"/"), S_OK);
+    std::ofstream(dir.Path() / "file") << "x";
+    EXPECT_TRUE(Failed(EnsureFolder((dir.Path() / "file").wstring())));
+}
+
+} // namespace
+} // namespace zk

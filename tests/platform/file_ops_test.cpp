@@ -1,0 +1,87 @@
+#include "platform/file_ops.h"
+#include "support/test_env.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace zk {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::size_t CountEntries(const fs::path& folder)
+{
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+TEST(FileOps, MoveAcrossFileSystemsCopiesReplacesAndDeletes)
+{
+    const fs::path shm = "/dev/shm";
+    test::CTempDir dir;
+    struct stat a, b;
+    if (::stat(shm.c_str(), &a) != 0 || ::stat(dir.Path().c_str(), &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "needs /dev/shm on a file system other than the temporary folder";
+    fs::path source = shm / ("zk-move-" + dir.Path().filename().string());
+    std::ofstream(source) << "new list";
+    std::ofstream(dir.Path() / "target") << "old list, longer";
+
+    ASSERT_EQ(MoveFileReplacing(source.wstring(), (dir.Path() / "target").wstring()), S_OK);
+    EXPECT_EQ(Read(dir.Path() / "target"), "new list");
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_EQ(CountEntries(dir.Path()), 1u);
+}
+
+TEST(FileOps, FailedCopyLeavesTheTargetWhole)
+{
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "target") << "old";
+    EXPECT_EQ(
+        CopyFileReplacing((dir.Path() / "missing").wstring(), (dir.Path() / "target").wstring()),
+        HresultFromErrno(ENOENT));
+    EXPECT_EQ(CopyFileReplacing(dir.Path().wstring(), (dir.Path() / "target").wstring()),
+              HresultFromErrno(EISDIR));
+    EXPECT_EQ(Read(dir.Path() / "target"), "old");
+    EXPECT_EQ(CountEntries(dir.Path()), 1u);
+}
+
+TEST(FileOps, SizeIsOnlyThatOfARegularFile)
+{
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "f") << "12345";
+    std::uint64_t size = 0;
+    ASSERT_EQ(QueryFileSize((dir.Path() / "f").wstring(), size), S_OK);
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(QueryFileSize(dir.Path().wstring(), size), HresultFromErrno(EISDIR));
+}
+
+TEST(FileOps, InjectedFailureHitsOnlyTheNextCall)
+{
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "a") << "a";
+    std::wstring from = (dir.Path() / "a").wstring();
+    std::wstring to = (dir.Path() / "b").wstring();
+    InjectFileFailure(CFileOp::Move, HresultFromErrno(EIO));
+    EXPECT_EQ(MoveFileReplacing(from, to), HresultFromErrno(EIO));
+    EXPECT_TRUE(fs::exists(from));
+    EXPECT_EQ(MoveFileReplacing(from, to), S_OK);
+    EXPECT_EQ(Read(dir.Path() / "b"), "a");
+}
+
+} // namespace
+} // namespace zk

@@ -1,0 +1,279 @@
+// The probe finding the owners of microblog pages: in capture files of every
+// link type it reads, and live, while a real client fetches a page from a
+// real server in network namespaces of the test's own.
+
+#include "support/child_process.h"
+#include "support/microblog_page.h"
+#include "support/netns.h"
+#include "support/packet_builder.h"
+#include "support/pcap_writer.h"
+#include "support/test_env.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zk {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::CLinkType;
+using test::CPcapWriter;
+using test::CProcessResult;
+using test::CTcpFlowBuilder;
+
+const std::string kProbe = ZK_PROBE_PATH;
+const std::vector<std::string> kEnglish{"LC_ALL=C.UTF-8"};
+
+constexpr std::size_t kSegmentBytes = 1400;
+
+std::string ChunkedPageResponse(const test::CMicroblogPage& page)
+{
+    return test::BuildResponse(test::ChunkBody(test::BuildMicroblogPage(page), 1000), true);
+}
+
+// A capture of the traffic around two page loads: the handshakes, the
+// requests, both pages, other responses and frames that are not IPv4.
+class CCapture
+{
+public:
+    explicit CCapture(CLinkType type) : m_writer(type), m_ethernet(type == CLinkType::kEthernet) {}
+
+    void Add(const Bytes& datagram) { m_writer.AddDatagram(datagram, m_timeUs += 1500); }
+
+    void PageLoad(std::uint16_t clientPort, std::uint32_t serverSequence,
+                  const std::string& response)
+    {
+        CTcpFlowBuilder client(test::kClientAddress, clientPort, test::kServerAddress, 80, 100);
+        CTcpFlowBuilder server(test::kServerAddress, 80, test::kClientAddress, clientPort,
+                               serverSequence);
+        Add(client.Syn());
+        Add(server.Syn(true));
+        Add(client.Data("GET / HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n"));
+        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes) {
+            Add(server.Data(response.substr(at, kSegmentBytes)));
+            if (m_ethernet && at == kSegmentBytes)
+                m_writer.AddDatagram(Bytes(28, 0), m_timeUs, test::kEtherTypeArp);
+        }
+        Add(client.Fin());
+    }
+
+    void TwoPersonsAndNoise()
+    {
+        test::CMicroblogPage other;
+        other.id = "other";
+        other.name = "べつのひと";
+        PageLoad(40001, 0xFFFFFF00u, ChunkedPageResponse({}));
+        PageLoad(40002, 7, test::BuildResponse(std::string(9000, 'x'), false));
+        PageLoad(40003, 0x7FFFFFF0u, test::BuildResponse(test::BuildMicroblogPage(other), false));
+    }
+
+    bool Write(const std::filesystem::path& path, bool pcapng) const
+    {
+        return pcapng ? m_writer.WritePcapng(path) : m_writer.WritePcap(path);
+    }
+
+private:
+    CPcapWriter m_writer;
+    bool m_ethernet;
+    std::uint64_t m_timeUs = 1700000000000000ull;
+};
+
+CProcessResult Probe(const std::vector<std::string>& args)
+{
+    std::vector<std::string> line{kProbe};
+    line.insert(line.end(), args.begin(), args.end());
+    return test::RunProcess(line, kEnglish);
+}
+
+class ProbeFile : public ::testing::TestWithParam<CLinkType>
+{
+protected:
+    test::CTempDir m_dir;
+};
+
+TEST_P(ProbeFile, PrintsExactlyThePersonsOfTheCaptureInReportOrder)
+{
+    CCapture capture(GetParam());
+    capture.TwoPersonsAndNoise();
+    for (bool pcapng : {false, true}) {
+        auto path = m_dir.Path() / (pcapng ? "two.pcapng" : "two.pcap");
+        ASSERT_TRUE(capture.Write(path, pcapng));
+        CProcessResult result = Probe({path.string()});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, "someid\tざるこ\nother\tべつのひと\n") << path;
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, ProbeFile,
+                         ::testing::Values(CLinkType::kEthernet, CLinkType::kRaw,
+                                           CLinkType::kRawDlt12, CLinkType::kIpv4,
+                                           CLinkType::kLinuxSll, CLinkType::kLinuxSll2,
+                                           CLinkType::kNull),
+                         [](const auto& info) {
+                             return "LinkType" + std::to_string(static_cast<unsigned>(info.param));
+                         });
+
+TEST(ProbeFileWithoutPages, PrintsNothingAndSucceeds)
+{
+    test::CTempDir dir;
+    CCapture capture(CLinkType::kEthernet);
+    test::CMicroblogPage lowerCase;
+    lowerCase.charset = "utf-8";
+    capture.PageLoad(40010, 1, ChunkedPageResponse(lowerCase));
+    auto path = dir.Path() / "none.pcap";
+    ASSERT_TRUE(capture.Write(path, false));
+    CProcessResult result = Probe({path.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+// --- Live --------------------------------------------------------------------
+
+// A small HTTP/1.1 server on port 80 of a namespace: answers every request
+// of a connection with the page in chunked coding, one chunk per write, so
+// that the response crosses the link in many segments.
+class CPageServer
+{
+public:
+    CPageServer(const test::CNetns& ns, const std::string& body) : m_body(body)
+    {
+        ns.Run([this] {
+            m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            int on = 1;
+            setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(80);
+            address.sin_addr.s_addr = htonl(INADDR_ANY);
+            if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                listen(m_listener, 4) != 0) {
+                close(m_listener);
+                m_listener = -1;
+            }
+        });
+        if (m_listener >= 0)
+            m_thread = std::thread([this] { Serve(); });
+    }
+
+    ~CPageServer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_listener >= 0)
+            close(m_listener);
+    }
+
+    bool Ok() const { return m_listener >= 0; }
+    int Served() const { return m_served; }
+
+private:
+    void Serve()
+    {
+        while (!m_stop) {
+            pollfd ready{m_listener, POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0)
+                continue;
+            int connection = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0)
+                continue;
+            ServeConnection(connection);
+            close(connection);
+        }
+    }
+
+    void ServeConnection(int connection)
+    {
+        std::string request;
+        char buffer[2048];
+        while (!m_stop) {
+            std::size_t end = request.find("\r\n\r\n");
+            if (end != std::string::npos) {
+                request.erase(0, end + 4);
+                if (!Send(connection, Response()))
+                    return;
+                ++m_served;
+                continue;
+            }
+            pollfd ready{connection, POLLIN, 0};
+            if (poll(&ready, 1, 100) <= 0)
+                continue;
+            ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return;
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+
+    std::vector<std::string> Response() const
+    {
+        std::vector<std::string> pieces{"HTTP/1.1 200 OK\r\n"
+                                        "Content-Type: text/html; charset=UTF-8\r\n"
+                                        "Transfer-Encoding: chunked\r\n\r\n"};
+        std::string chunked = test::ChunkBody(m_body, 1000);
+        for (std::size_t at = 0; at < chunked.size(); at += 1006)
+            pieces.push_back(chunked.substr(at, 1006));
+        return pieces;
+    }
+
+    static bool Send(int connection, const std::vector<std::string>& pieces)
+    {
+        for (const std::string& piece : pieces) {
+            if (send(connection, piece.data(), piece.size(), MSG_NOSIGNAL) !=
+                static_cast<ssize_t>(piece.size()))
+                return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
+    }
+
+    std::string m_body;
+    int m_listener = -1;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_served{0};
+};
+
+TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
+{
+    ZK_REQUIRE_ROOT();
+    test::CVethPair net;
+    ASSERT_TRUE(net.Ok()) << net.Error();
+    CPageServer server(net.Peer(), test::BuildMicroblogPage({}));
+    ASSERT_TRUE(server.Ok());
+
+    test::CChildProcess probe;
+    ASSERT_TRUE(probe.Start(net.Watched().ExecArgs({kProbe, "--adapter", "zkcap0"}), kEnglish));
+    ASSERT_TRUE(probe.WaitForOutput("monitoring zkcap0\n", 10s));
+
+    std::string url = "http://" + test::AddressText(test::CVethPair::kPeerAddress) + "/someid/";
+    CProcessResult curl = test::RunProcess(
+        net.Watched().ExecArgs({"curl", "--silent", "--show-error", "--noproxy", "*", "--max-time",
+                                "20", "--output", "/dev/null", "--header",
+                                "Host: " + test::MicroblogHost(), url}),
+        {}, 30s);
+    EXPECT_EQ(curl.exitCode, 0) << curl.err;
+    EXPECT_EQ(server.Served(), 1);
+
+    EXPECT_TRUE(probe.WaitForOutput("someid\tざるこ\n", 10s));
+    // Give a second report, which must not come, the time to arrive.
+    std::this_thread::sleep_for(300ms);
+    probe.Signal(SIGTERM);
+    CProcessResult result = probe.Finish(10s);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "monitoring zkcap0\nsomeid\tざるこ\n");
+}
+
+} // namespace
+} // namespace zk

@@ -1,0 +1,149 @@
+// The probe keeping what it finds in the friend list of the data folder
+// (--save), as the program does between its start and its exit.
+
+#include "support/child_process.h"
+#include "support/microblog_page.h"
+#include "support/packet_builder.h"
+#include "support/pcap_writer.h"
+#include "support/test_env.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+
+namespace zk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CProcessResult;
+
+constexpr std::size_t kSegmentBytes = 1400;
+
+// A raw-IP capture of one page load per person, in the given order.
+bool WriteCapture(const fs::path& path,
+                  const std::vector<std::pair<std::string, std::string>>& persons)
+{
+    test::CPcapWriter writer(test::CLinkType::kRaw);
+    std::uint64_t timeUs = 1700000000000000ull;
+    std::uint16_t port = 41000;
+    for (const auto& [id, name] : persons) {
+        test::CMicroblogPage page;
+        page.id = id;
+        page.name = name;
+        std::string response =
+            test::BuildResponse(test::ChunkBody(test::BuildMicroblogPage(page), 1000), true);
+        test::CTcpFlowBuilder client(test::kClientAddress, port, test::kServerAddress, 80, 100);
+        test::CTcpFlowBuilder server(test::kServerAddress, 80, test::kClientAddress, port, 5000);
+        ++port;
+        writer.AddDatagram(client.Syn(), timeUs += 1000);
+        writer.AddDatagram(server.Syn(true), timeUs += 1000);
+        writer.AddDatagram(
+            client.Data("GET / HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n"),
+            timeUs += 1000);
+        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes)
+            writer.AddDatagram(server.Data(response.substr(at, kSegmentBytes)), timeUs += 1000);
+        writer.AddDatagram(client.Fin(), timeUs += 1000);
+    }
+    return writer.WritePcap(path);
+}
+
+std::string Read(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+class ProbeSave : public ::testing::Test
+{
+protected:
+    fs::path Folder() const { return m_dir.Path() / "data" / "Brindlewerk" / "Zarumatekit"; }
+    fs::path List() const { return Folder() / "DefaultList.config"; }
+
+    CProcessResult Save(const fs::path& capture)
+    {
+        return test::RunProcess(
+            {ZK_PROBE_PATH, "--save", capture.string()},
+            {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + (m_dir.Path() / "data").string()});
+    }
+
+    test::CTempDir m_dir;
+};
+
+TEST_F(ProbeSave, TwoRunsGiveOnePersonEachNewestFirstWithTheLaterNickname)
+{
+    fs::path first = m_dir.Path() / "first.pcap";
+    fs::path second = m_dir.Path() / "second.pcap";
+    ASSERT_TRUE(WriteCapture(first, {{"someid", "ざるこ"}, {"other", "べつのひと"}}));
+    ASSERT_TRUE(WriteCapture(second, {{"someid", "ざるこ改"}}));
+
+    CProcessResult run = Save(first);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "someid\tざるこ\nother\tべつのひと\n");
+    run = Save(second);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+
+    std::string list = Read(List());
+    std::size_t someid = list.find("<id>someid</id>");
+    std::size_t other = list.find("<id>other</id>");
+    ASSERT_NE(someid, std::string::npos) << list;
+    ASSERT_NE(other, std::string::npos) << list;
+    EXPECT_LT(someid, other);
+    EXPECT_EQ(list.find("<id>someid</id>", someid + 1), std::string::npos);
+    EXPECT_NE(list.find("<name>ざるこ改</name>"), std::string::npos);
+    EXPECT_EQ(list.find("<name>ざるこ</name>"), std::string::npos);
+
+    std::regex time(
+        "<updateTime>\\d{4}/\\d{2}/\\d{2} \\d{1,2}:\\d{2}:\\d{2}\\.\\d{1,3}</updateTime>");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(list.begin(), list.end(), time), std::sregex_iterator()),
+        2);
+    EXPECT_NE(list.find("<imageModifiedTime>0</imageModifiedTime>"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Folder() / "BackupList.config")) << "the list only grew";
+}
+
+TEST_F(ProbeSave, SmallerListKeepsTheOldFileAsTheBackupByteForByte)
+{
+    // The record without a name is long, so the file written without it is
+    // smaller.
+    const std::string old = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ZarumateDataList>\n"
+                            "<ZarumateData><id>kept</id><name>K</name><updateTime>0</updateTime>"
+                            "<imageModifiedTime>0</imageModifiedTime></ZarumateData>\n"
+                            "<ZarumateData><id>nameless" +
+                            std::string(500, 'x') +
+                            "</id><updateTime>0</updateTime></ZarumateData>\n"
+                            "</ZarumateDataList>\n";
+    fs::create_directories(Folder());
+    std::ofstream(List(), std::ios::binary) << old;
+    fs::path empty = m_dir.Path() / "empty.pcap";
+    ASSERT_TRUE(WriteCapture(empty, {}));
+
+    CProcessResult run = Save(empty);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Read(Folder() / "BackupList.config"), old);
+    EXPECT_NE(Read(List()).find("<id>kept</id>"), std::string::npos);
+    EXPECT_EQ(Read(List()).find("nameless"), std::string::npos);
+}
+
+TEST_F(ProbeSave, DamagedListFailsWithTheLoadMessageAndIsLeftAsItWas)
+{
+    const std::string damaged = "<?xml version=\"1.0\"?>\n<ZarumateDataList><ZarumateData><id>a";
+    fs::create_directories(Folder());
+    std::ofstream(List(), std::ios::binary) << damaged;
+    fs::path capture = m_dir.Path() / "one.pcap";
+    ASSERT_TRUE(WriteCapture(capture, {{"someid", "ざるこ"}}));
+
+    CProcessResult run = Save(capture);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Zarumateリストの読み込みに失敗しました\n\n" + List().string()),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(Read(List()), damaged);
+    EXPECT_FALSE(fs::exists(Folder() / "tmpList.config"));
+}
+
+} // namespace
+} // namespace zk

@@ -1,0 +1,173 @@
+#include "probe/capture_file.h"
+
+#include <memory>
+#include <pcap/pcap.h>
+#include <string>
+
+namespace zk {
+namespace {
+
+// Link types as libpcap reports them. Raw IP has two old values (12 on most
+// systems, 14 on some BSDs) besides the file value 101, which libpcap maps to
+// its own DLT_RAW.
+constexpr int kLinkNull = 0;
+constexpr int kLinkEthernet = 1;
+constexpr int kLinkRaw12 = 12;
+constexpr int kLinkRaw14 = 14;
+constexpr int kLinkRaw = 101;
+constexpr int kLinkLoop = 108;
+constexpr int kLinkLinuxSll = 113;
+constexpr int kLinkIpv4 = 228;
+constexpr int kLinkLinuxSll2 = 276;
+
+constexpr std::size_t kEthernetHeaderBytes = 14;
+constexpr std::size_t kVlanTagBytes = 4;
+constexpr std::size_t kLinuxSllHeaderBytes = 16;
+constexpr std::size_t kLinuxSll2HeaderBytes = 20;
+constexpr std::size_t kLoopbackHeaderBytes = 4;
+constexpr std::size_t kIpv4MinimumHeaderBytes = 20;
+
+constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
+constexpr std::uint16_t kEtherTypeVlan = 0x8100; // IEEE 802.1Q
+constexpr std::uint16_t kEtherTypeQinQ = 0x88A8; // IEEE 802.1ad
+constexpr std::uint32_t kFamilyInet = 2;
+
+std::uint16_t ReadBig16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
+std::uint32_t ReadBig32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+std::uint32_t ReadLittle32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+bool IsKnownLinkType(int linkType)
+{
+    switch (linkType) {
+    case kLinkNull:
+    case kLinkEthernet:
+    case kLinkRaw12:
+    case kLinkRaw14:
+    case kLinkRaw:
+    case kLinkLoop:
+    case kLinkLinuxSll:
+    case kLinkIpv4:
+    case kLinkLinuxSll2:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Where the network header of a frame starts, or false when the frame does
+// not carry IPv4.
+bool FindIpv4(int linkType, const std::uint8_t* frame, std::size_t length, std::size_t& offset)
+{
+    switch (linkType) {
+    case kLinkEthernet: {
+        if (length < kEthernetHeaderBytes)
+            return false;
+        std::size_t typeAt = 12;
+        std::uint16_t type = ReadBig16(frame + typeAt);
+        while (type == kEtherTypeVlan || type == kEtherTypeQinQ) {
+            typeAt += kVlanTagBytes;
+            if (typeAt + 2 > length)
+                return false;
+            type = ReadBig16(frame + typeAt);
+        }
+        offset = typeAt + 2;
+        return type == kEtherTypeIpv4;
+    }
+    case kLinkLinuxSll:
+        if (length < kLinuxSllHeaderBytes)
+            return false;
+        offset = kLinuxSllHeaderBytes;
+        return ReadBig16(frame + 14) == kEtherTypeIpv4;
+    case kLinkLinuxSll2:
+        if (length < kLinuxSll2HeaderBytes)
+            return false;
+        offset = kLinuxSll2HeaderBytes;
+        return ReadBig16(frame) == kEtherTypeIpv4;
+    case kLinkNull:
+        // The family is in the byte order of the machine that captured.
+        if (length < kLoopbackHeaderBytes)
+            return false;
+        offset = kLoopbackHeaderBytes;
+        return ReadLittle32(frame) == kFamilyInet || ReadBig32(frame) == kFamilyInet;
+    case kLinkLoop:
+        if (length < kLoopbackHeaderBytes)
+            return false;
+        offset = kLoopbackHeaderBytes;
+        return ReadBig32(frame) == kFamilyInet;
+    default: // raw IP of either version
+        offset = 0;
+        return true;
+    }
+}
+
+struct CPcapCloser
+{
+    void operator()(pcap_t* handle) const { pcap_close(handle); }
+};
+
+} // namespace
+
+bool ReadCaptureFile(const std::string& path,
+                     const std::function<void(const std::uint8_t* ip, std::size_t length,
+                                              std::uint64_t timeMs)>& each,
+                     std::string& error)
+{
+    char message[PCAP_ERRBUF_SIZE] = {};
+    std::unique_ptr<pcap_t, CPcapCloser> handle(pcap_open_offline(path.c_str(), message));
+    if (!handle) {
+        error = message;
+        return false;
+    }
+    int linkType = pcap_datalink(handle.get());
+    if (!IsKnownLinkType(linkType)) {
+        const char* name = pcap_datalink_val_to_name(linkType);
+        error = "unsupported link type " + std::to_string(linkType);
+        if (name)
+            error += std::string(" (") + name + ")";
+        return false;
+    }
+
+    for (;;) {
+        pcap_pkthdr* header = nullptr;
+        const u_char* frame = nullptr;
+        int result = pcap_next_ex(handle.get(), &header, &frame);
+        if (result == PCAP_ERROR_BREAK)
+            return true; // end of the file
+        if (result != 1) {
+            error = pcap_geterr(handle.get());
+            return false;
+        }
+
+        std::size_t offset = 0;
+        std::size_t length = header->caplen;
+        if (!FindIpv4(linkType, frame, length, offset) || length - offset < kIpv4MinimumHeaderBytes)
+            continue;
+        const std::uint8_t* ip = frame + offset;
+        length -= offset;
+        if (ip[0] >> 4 != 4)
+            continue;
+        // Ethernet pads short frames; the raw socket delivers the datagram
+        // alone, so anything after its total length is cut off. A total length
+        // that does not fit is left for the IP layer to judge.
+        std::size_t totalLength = ReadBig16(ip + 2);
+        if (totalLength >= kIpv4MinimumHeaderBytes && totalLength < length)
+            length = totalLength;
+
+        std::uint64_t timeMs =
+            std::uint64_t(header->ts.tv_sec) * 1000 + std::uint64_t(header->ts.tv_usec) / 1000;
+        each(ip, length, timeMs);
+    }
+}
+
+} // namespace zk

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zk {
+
+// Reads a pcap or pcapng capture file and hands every IPv4 datagram in it to
+// each, one per packet and in file order, with the packet's time in
+// milliseconds. Link types: Ethernet (VLAN tags skipped), raw IP, raw IPv4,
+// Linux cooked capture v1 and v2, BSD and OpenBSD loopback. Packets that carry
+// anything but IPv4 are skipped. False, with the reason in error, when the
+// file cannot be opened or read or has a link type the reader does not know.
+bool ReadCaptureFile(const std::string& path,
+                     const std::function<void(const std::uint8_t* ip, std::size_t length,
+                                              std::uint64_t timeMs)>& each,
+                     std::string& error);
+
+} // namespace zk
