@@ -1,8 +1,5 @@
 #include "fetch/bitmap_ops.h"
 
-#include "platform/file_ops.h"
-#include "platform/image_codec.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,8 +9,6 @@ namespace zk {
 
 namespace {
 
-// Files from this size on are not read into memory.
-constexpr std::uint64_t kMaxImageFileSize = std::uint64_t{1} << 32;
 constexpr std::uint32_t kOpaqueWhite = 0xFFFFFFFFu;
 constexpr std::uint32_t kOpaqueBlack = 0xFF000000u;
 // The mask pie: the quarter from 180° round to 90° is left out, the rest
@@ -142,10 +137,10 @@ std::shared_ptr<CImage> BitmapOverDib(CDib& dib, bool share)
     int bits = dib.GetBitCount();
     if (share && (bits == 32 || bits == 8) && dib.GetCompression() == BI_RGB) {
         try {
-            auto bitmap = std::make_shared<CImage>(
-                dib.GetWidth(), dib.GetHeight(),
-                bits == 32 ? CPixelFormat::Argb32 : CPixelFormat::Indexed8, dib.GetBits(),
-                dib.GetStride());
+            auto bitmap =
+                std::make_shared<CImage>(dib.GetWidth(), dib.GetHeight(),
+                                         bits == 32 ? CPixelFormat::Argb32 : CPixelFormat::Indexed8,
+                                         dib.GetBits(), dib.GetStride());
             if (bits == 8)
                 bitmap->SetPalette(PaletteOf(dib));
             return bitmap;
@@ -220,10 +215,10 @@ HRESULT RoundCorners(CDib& dib, double radiusX, double radiusY, bool topLeft, bo
         if (status == CDrawStatus::Ok)
             status = graphics.SetSmoothingMode(CSmoothingMode::HighQuality);
         if (status == CDrawStatus::Ok)
-            status = graphics.FillPie(CSolidBrush(kOpaqueWhite),
-                                      CRectF{0, 0, static_cast<float>(2 * (rx + 1)),
-                                             static_cast<float>(2 * (ry + 1))},
-                                      kMaskPieStart, kMaskPieSweep);
+            status = graphics.FillPie(
+                CSolidBrush(kOpaqueWhite),
+                CRectF{0, 0, static_cast<float>(2 * (rx + 1)), static_cast<float>(2 * (ry + 1))},
+                kMaskPieStart, kMaskPieSweep);
         if (status != CDrawStatus::Ok)
             return HresultFromDrawStatus(status);
     }
@@ -400,40 +395,6 @@ CDrawStatus FillRoundedRect(CGraphics& graphics, const CBrush& brush, const CRec
         return graphics.SetLastStatus(CDrawStatus::OutOfMemory);
     }
     return graphics.SetLastStatus(graphics.FillPath(brush, path));
-}
-
-HRESULT LoadImageFile(std::shared_ptr<CImage>& image, const std::wstring& path)
-{
-    image.reset();
-    std::uint64_t size = 0;
-    if (HRESULT hr = QueryFileSize(path, size); Failed(hr))
-        return hr;
-    if (size >= kMaxImageFileSize)
-        return E_NOT_ENOUGH_MEMORY;
-    std::string data;
-    try {
-        data.reserve(static_cast<std::size_t>(size));
-        if (HRESULT hr = ReadWholeFile(path, data); Failed(hr))
-            return hr;
-    } catch (const std::bad_alloc&) {
-        return E_NOT_ENOUGH_MEMORY;
-    }
-
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint32_t> pixels;
-    CDecodeStatus status = DecodeImageArgb(reinterpret_cast<const std::uint8_t*>(data.data()),
-                                           data.size(), width, height, pixels);
-    if (status == CDecodeStatus::NotAnImage)
-        return E_NOTIMPL;
-    if (status != CDecodeStatus::Ok)
-        return E_FAIL;
-    try {
-        image = std::make_shared<CImage>(width, height, std::move(pixels));
-    } catch (const std::bad_alloc&) {
-        return E_FAIL;
-    }
-    return S_OK;
 }
 
 } // namespace zk

@@ -6,7 +6,6 @@
 #include "platform/result_code.h"
 
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace zk {
@@ -55,11 +54,7 @@ std::vector<double> EdgeFadeBandTable(double band);
 CDrawStatus FillRoundedRect(CGraphics& graphics, const CBrush& brush, const CRectF& rect,
                             float radius);
 
-// Reads a whole image file into memory and decodes it from there, so that
-// the file can be moved or deleted at once. The previous image is released
-// either way. The system's code when the file cannot be read,
-// E_NOT_ENOUGH_MEMORY from 4 GiB on, E_NOTIMPL when the data is no image,
-// E_FAIL when no image could be made.
-HRESULT LoadImageFile(std::shared_ptr<CImage>& image, const std::wstring& path);
+// Image files are decoded by CDownloadImageTaskImpl::LoadImageFile, which the
+// avatar cache shares with the download.
 
 } // namespace zk

@@ -140,6 +140,9 @@ bool CXmlDocument::Save(const std::wstring& path)
             continue;
         child.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
     }
+    // Printed node by node, the last line would lack its line end.
+    if (!writer.m_text.empty() && writer.m_text.back() != '\n')
+        writer.m_text += '\n';
     if (HRESULT result = WriteWholeFile(path, writer.m_text); Failed(result))
         return Fail(kErrSave, result);
     return true;

@@ -38,10 +38,10 @@ Bytes Payload(std::size_t size, std::uint8_t seed = 0)
 Bytes Datagram(std::uint16_t id, std::size_t size,
                const test::Address& source = test::kClientAddress)
 {
-    test::CIpv4Spec spec;
-    spec.identification = id;
-    spec.source = source;
-    return test::BuildIpv4(spec, Payload(size, static_cast<std::uint8_t>(id)));
+    test::CIpv4Fields fields;
+    fields.identification = id;
+    fields.source = source;
+    return test::BuildIpv4(fields, Payload(size, static_cast<std::uint8_t>(id)));
 }
 
 Bytes PayloadOf(const Bytes& datagram)
@@ -166,10 +166,10 @@ TEST(IpReassembly, MatchesFragmentsBySourceDestinationProtocolAndIdentification)
 TEST(IpReassembly, RebuildsTheHeaderWithOptionsAndWithoutFragmentFlags)
 {
     CIpSink sink;
-    test::CIpv4Spec spec;
-    spec.flags = test::kIpDontFragment | test::kIpReserved;
-    spec.options = {0x94, 4, 0, 0}; // router alert, copied into every fragment
-    Bytes original = test::BuildIpv4(spec, Payload(20));
+    test::CIpv4Fields fields;
+    fields.flags = test::kIpDontFragment | test::kIpReserved;
+    fields.options = {0x94, 4, 0, 0}; // router alert, copied into every fragment
+    Bytes original = test::BuildIpv4(fields, Payload(20));
     std::vector<Bytes> fragments = test::SplitIntoFragments(original, 8);
     for (auto it = fragments.rbegin(); it != fragments.rend(); ++it)
         sink.In(*it);
@@ -177,7 +177,7 @@ TEST(IpReassembly, RebuildsTheHeaderWithOptionsAndWithoutFragmentFlags)
     const Bytes& rebuilt = sink.m_datagrams[0];
     EXPECT_EQ(rebuilt[0], 0x46);
     EXPECT_EQ(rebuilt[6], 0x40);
-    EXPECT_EQ(Bytes(rebuilt.begin() + 20, rebuilt.begin() + 24), spec.options);
+    EXPECT_EQ(Bytes(rebuilt.begin() + 20, rebuilt.begin() + 24), fields.options);
     EXPECT_EQ(rebuilt.size(), 44u);
     EXPECT_EQ(PayloadOf(rebuilt), Payload(20));
 }
@@ -185,12 +185,12 @@ TEST(IpReassembly, RebuildsTheHeaderWithOptionsAndWithoutFragmentFlags)
 TEST(IpReassembly, DropsFragmentsThatAddUpBeyondTheLargestDatagram)
 {
     CIpSink sink;
-    test::CIpv4Spec spec;
-    spec.flags = test::kIpMoreFragments;
-    sink.In(test::BuildIpv4(spec, Payload(65000)));
-    spec.flags = 0;
-    spec.fragmentOffset = 65000;
-    sink.In(test::BuildIpv4(spec, Payload(1000)));
+    test::CIpv4Fields fields;
+    fields.flags = test::kIpMoreFragments;
+    sink.In(test::BuildIpv4(fields, Payload(65000)));
+    fields.flags = 0;
+    fields.fragmentOffset = 65000;
+    sink.In(test::BuildIpv4(fields, Payload(1000)));
     EXPECT_EQ(sink.m_datagrams.size(), 0u);
     EXPECT_EQ(sink.Table().FragmentCount(), 0u);
     EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);

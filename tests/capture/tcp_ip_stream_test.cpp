@@ -218,7 +218,7 @@ TEST(TcpStream, DropsSegmentsThatAreNotTcpOrAreMalformed)
     offsetTooSmall[32] = 0x40;
     Bytes offsetTooLarge = flow.Segment(2, test::ToBytes("y"));
     offsetTooLarge[32] = 0x60;
-    test::CIpv4Spec ip;
+    test::CIpv4Fields ip;
     Bytes shortHeader = test::BuildIpv4(ip, Bytes(19, 0));
     for (const Bytes& bad : {udp, offsetTooSmall, offsetTooLarge, shortHeader})
         sink.In(bad);

@@ -1,13 +1,8 @@
 #include "fetch/bitmap_ops.h"
 
-#include "platform/file_ops.h"
-#include "support/test_env.h"
-
-#include <gtest/gtest.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace zk {
@@ -151,8 +146,7 @@ void PaintWindowOutline(CDib& dib)
 {
     dib.SetAlpha(255);
     ASSERT_EQ(RoundCorners(dib, 15.0, 15.0, true, true, true, true), S_OK);
-    ASSERT_EQ(EdgeFade(dib, 15.0, 15.0, 1.0, true, true, true, true, true, true, true, true),
-              S_OK);
+    ASSERT_EQ(EdgeFade(dib, 15.0, 15.0, 1.0, true, true, true, true, true, true, true, true), S_OK);
 }
 
 TEST(EdgeFade, TheOuterLineOfEachEdgeIsHalfCoveredAndTheNextIsOpaque)
@@ -182,8 +176,7 @@ TEST(EdgeFade, RoundedCornersGetASoftRimInsideTheSmallerEllipse)
 {
     CDib dib;
     MakeFilled(dib, 60, 60, 0xFFFFFFFFu);
-    ASSERT_EQ(EdgeFade(dib, 15.0, 15.0, 1.0, true, true, true, true, true, true, true, true),
-              S_OK);
+    ASSERT_EQ(EdgeFade(dib, 15.0, 15.0, 1.0, true, true, true, true, true, true, true, true), S_OK);
     // Centre of the rounding 14 pixels in: 14 pixels away alpha is the rim
     // value, one further in it is opaque, further out nothing is left.
     EXPECT_EQ(AlphaOf(dib, 14, 0), 128);
@@ -202,8 +195,7 @@ TEST(EdgeFade, SquareCornersUseTheBandAndAlphaOnlyGoesDown)
 {
     CDib dib;
     MakeFilled(dib, 40, 40, 0x64FFFFFFu); // alpha 100
-    ASSERT_EQ(EdgeFade(dib, 10.0, 10.0, 1.0, false, false, false, false, true, true, true,
-                       true),
+    ASSERT_EQ(EdgeFade(dib, 10.0, 10.0, 1.0, false, false, false, false, true, true, true, true),
               S_OK);
     EXPECT_EQ(AlphaOf(dib, 0, 0), 100);
     EXPECT_EQ(AlphaOf(dib, 0, 5), 100);
@@ -211,8 +203,7 @@ TEST(EdgeFade, SquareCornersUseTheBandAndAlphaOnlyGoesDown)
 
     CDib opaque;
     MakeFilled(opaque, 40, 40, 0xFFFFFFFFu);
-    ASSERT_EQ(EdgeFade(opaque, 10.0, 10.0, 1.0, false, false, false, false, true, true, true,
-                       true),
+    ASSERT_EQ(EdgeFade(opaque, 10.0, 10.0, 1.0, false, false, false, false, true, true, true, true),
               S_OK);
     EXPECT_EQ(AlphaOf(opaque, 0, 0), 128);
     EXPECT_EQ(AlphaOf(opaque, 3, 0), 128);
@@ -237,8 +228,7 @@ TEST(EdgeFade, NeedsThirtyTwoBitPixels)
     CDib dib;
     ASSERT_TRUE(dib.Create(8, 8, 8));
     ASSERT_TRUE(dib.AllocBits());
-    EXPECT_EQ(EdgeFade(dib, 4, 4, 1, true, true, true, true, true, true, true, true),
-              E_INVALIDARG);
+    EXPECT_EQ(EdgeFade(dib, 4, 4, 1, true, true, true, true, true, true, true, true), E_INVALIDARG);
 }
 
 TEST(FillRoundedRect, CoversTheRectangleLessItsCorners)
@@ -359,31 +349,6 @@ TEST(DrawScaled, AveragesWhenShrinking)
     CImage indexed(2, 2, CPixelFormat::Indexed8);
     EXPECT_FALSE(DrawScaled(source, RECT{0, 0, 4, 4}, indexed, RECT{0, 0, 2, 2},
                             CInterpolationMode::HighQualityBicubic));
-}
-
-TEST(LoadImageFile, DecodesAPngAndReportsFilesThatAreNoImage)
-{
-    test::CTempDir dir;
-    std::wstring png = (dir.Path() / "a.png").wstring();
-    std::wstring text = (dir.Path() / "a.txt").wstring();
-    CImage drawn(5, 3);
-    drawn.SetPixel(4, 2, 0x80FF0000u);
-    std::string bytes;
-    ASSERT_EQ(EncodePng(drawn, bytes), CDrawStatus::Ok);
-    ASSERT_EQ(WriteWholeFile(png, bytes), S_OK);
-    ASSERT_EQ(WriteWholeFile(text, "<html>not found</html>"), S_OK);
-
-    std::shared_ptr<CImage> image;
-    ASSERT_EQ(LoadImageFile(image, png), S_OK);
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->GetWidth(), 5);
-    EXPECT_EQ(image->GetHeight(), 3);
-    EXPECT_EQ(image->GetPixel(4, 2), 0x80FF0000u);
-
-    EXPECT_EQ(LoadImageFile(image, text), E_NOTIMPL);
-    EXPECT_FALSE(image);
-    EXPECT_EQ(LoadImageFile(image, (dir.Path() / "missing.png").wstring()),
-              HresultFromErrno(ENOENT));
 }
 
 } // namespace

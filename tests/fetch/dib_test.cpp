@@ -1,9 +1,8 @@
 #include "fetch/dib.h"
 #include "fetch/image.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace zk {
 namespace {

@@ -1,10 +1,8 @@
 #include "fetch/drawing_surface.h"
-
 #include "support/offscreen_gui.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace zk {
 namespace {
@@ -80,8 +78,7 @@ TEST(GraphicsShapes, PieAnglesRunClockwiseFromTheXAxis)
     CGraphics graphics(image);
     graphics.SetSmoothingMode(CSmoothingMode::HighQuality);
     graphics.SetPixelOffsetMode(CPixelOffsetMode::HighQuality);
-    ASSERT_EQ(graphics.FillPie(CSolidBrush(kWhite), CRectF{0, 0, 40, 40}, 0, 90),
-              CDrawStatus::Ok);
+    ASSERT_EQ(graphics.FillPie(CSolidBrush(kWhite), CRectF{0, 0, 40, 40}, 0, 90), CDrawStatus::Ok);
     EXPECT_EQ(Alpha(image, 30, 30), 255u); // below right: filled
     EXPECT_EQ(Alpha(image, 30, 10), 0u);   // above right
     EXPECT_EQ(Alpha(image, 10, 30), 0u);   // below left
@@ -94,8 +91,7 @@ TEST(GraphicsShapes, AnglesOnAnEllipseNameDirectionsFromItsCentre)
     CImage image(80, 40);
     CGraphics graphics(image);
     graphics.SetPixelOffsetMode(CPixelOffsetMode::HighQuality);
-    ASSERT_EQ(graphics.FillPie(CSolidBrush(kWhite), CRectF{0, 0, 80, 40}, 0, 45),
-              CDrawStatus::Ok);
+    ASSERT_EQ(graphics.FillPie(CSolidBrush(kWhite), CRectF{0, 0, 80, 40}, 0, 45), CDrawStatus::Ok);
     auto at = [&](double degrees) {
         double r = degrees * M_PI / 180;
         return Alpha(image, static_cast<int>(40 + 12 * std::cos(r)),
@@ -195,8 +191,7 @@ TEST(GraphicsImages, APartIsDrawnAtItsPlaceAndTransparencyKeepsTheBackground)
     CImage image(3, 3);
     CGraphics graphics(image);
     graphics.Clear(kBlack);
-    ASSERT_EQ(graphics.DrawImage(source, CRectF{0, 0, 3, 3}, CRectF{4, 5, 3, 3}),
-              CDrawStatus::Ok);
+    ASSERT_EQ(graphics.DrawImage(source, CRectF{0, 0, 3, 3}, CRectF{4, 5, 3, 3}), CDrawStatus::Ok);
     EXPECT_EQ(image.GetPixel(1, 1), 0xFF00FF00u);
     EXPECT_EQ(image.GetPixel(0, 0), kBlack);
     EXPECT_EQ(graphics.DrawImage(source, CRectF{0, 0, 3, 3}, CRectF{0, 0, 0, 3}),
@@ -244,17 +239,17 @@ TEST_F(GraphicsText, JapaneseTextIsMeasuredOnOneLineAtThePointSize)
     CStringFormat format;
     format.noWrap = true;
     CRectF bounds;
-    ASSERT_EQ(graphics.MeasureString(L"ザルメイト日本語", font, CRectF{0, 0, 200, 60}, format,
-                                     bounds),
-              CDrawStatus::Ok);
+    ASSERT_EQ(
+        graphics.MeasureString(L"ザルメイト日本語", font, CRectF{0, 0, 200, 60}, format, bounds),
+        CDrawStatus::Ok);
     // 9 points are 12 pixels; one line is a little taller than that.
     EXPECT_GT(bounds.height, 11.0f);
     EXPECT_LT(bounds.height, 24.0f);
     EXPECT_GT(bounds.width, 8 * 9.0f);
 
     CRectF narrow;
-    graphics.MeasureString(L"ザルメイト ザルメイト ザルメイト", font, CRectF{0, 0, 40, 60},
-                           format, narrow);
+    graphics.MeasureString(L"ザルメイト ザルメイト ザルメイト", font, CRectF{0, 0, 40, 60}, format,
+                           narrow);
     EXPECT_LT(narrow.height, 24.0f);
 }
 
@@ -297,8 +292,8 @@ TEST_F(GraphicsText, TextIsAlignedNearOrFarAndClippedToItsRectangle)
     {
         CGraphics graphics(clipped);
         graphics.Clear(kWhite);
-        graphics.DrawString(L"あいうえおかきくけこさしすせそ", font, CRectF{10, 5, 60, 30},
-                            format, black);
+        graphics.DrawString(L"あいうえおかきくけこさしすせそ", font, CRectF{10, 5, 60, 30}, format,
+                            black);
     }
     InkedColumns(clipped, left, right);
     EXPECT_GT(right, 60);

@@ -31,6 +31,15 @@ public:
         std::unique_lock<std::mutex> guard(m_lock);
         return m_changed.wait_for(guard, timeout, [&] { return m_ended.size() >= count; });
     }
+    // Waits without sleeping, to act within microseconds of a report.
+    bool SpinFor(std::size_t count, std::chrono::milliseconds timeout)
+    {
+        auto until = std::chrono::steady_clock::now() + timeout;
+        while (m_count.load() < count)
+            if (std::chrono::steady_clock::now() >= until)
+                return false;
+        return true;
+    }
     std::vector<std::shared_ptr<CFakeTask>> Ended()
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -41,6 +50,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<std::shared_ptr<CFakeTask>> m_ended;
+    std::atomic<std::size_t> m_count{0};
 };
 
 class CFakeTask : public CTask<CFakeTask, CFakeClient>, public CDownloadProgressCallback
@@ -73,6 +83,7 @@ void CFakeClient::OnDownloadImageTaskEnd(std::shared_ptr<CFakeTask> task)
         std::lock_guard<std::mutex> guard(m_lock);
         m_ended.push_back(std::move(task));
     }
+    m_count.fetch_add(1);
     m_changed.notify_all();
 }
 
@@ -255,22 +266,21 @@ TEST(TaskThreadPool, ThreadCountIgnoresZeroAndTheCurrentCount)
 
 // The worker decides to end when it finds the queue empty; a task queued in
 // that very moment must still run. Queue from one thread while the worker
-// keeps running dry, and check that every task comes back without any
-// later start.
+// keeps running dry, with gaps that land pushes before, in and after its
+// decision, and check that every task comes back without any later start.
 TEST(TaskThreadPool, NoTaskIsStrandedWhileTheWorkerEnds)
 {
-    constexpr int kTasks = 3000;
+    constexpr int kTasks = 20000;
+    constexpr int kGapSteps = 64;
     CFakeClient client;
     CPool pool;
     for (int id = 0; id < kTasks; ++id) {
         pool.PushTask(MakeTask(id, &client));
         ASSERT_TRUE(pool.StartAll());
-        // Vary the gap, so that pushes land before, in and after the
-        // worker's decision to end.
-        if (id % 3 == 1)
-            std::this_thread::yield();
-        else if (id % 7 == 3)
-            std::this_thread::sleep_for(std::chrono::microseconds(id % 50));
+        auto until =
+            std::chrono::steady_clock::now() + std::chrono::nanoseconds(500 * (id % kGapSteps));
+        while (std::chrono::steady_clock::now() < until) {
+        }
     }
     ASSERT_TRUE(client.WaitFor(kTasks, 20s)) << client.Ended().size() << " of " << kTasks;
     auto ended = client.Ended();

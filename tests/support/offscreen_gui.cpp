@@ -3,6 +3,13 @@
 #include <QGuiApplication>
 #include <cstdlib>
 
+// Fontconfig keeps a few blocks of its cache for the life of the process;
+// the leak checker is told so, since nothing here can free them.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
+
 namespace zk::test {
 
 void EnsureOffscreenGui()

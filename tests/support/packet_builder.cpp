@@ -82,7 +82,7 @@ std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t length)
     return Fold(SumWords(data, length, 0));
 }
 
-Bytes BuildIpv4(const CIpv4Spec& ip, const Bytes& payload)
+Bytes BuildIpv4(const CIpv4Fields& ip, const Bytes& payload)
 {
     Bytes options = Padded(ip.options);
     std::size_t headerLength = 20 + options.size();
@@ -107,7 +107,7 @@ Bytes BuildIpv4(const CIpv4Spec& ip, const Bytes& payload)
     return out;
 }
 
-Bytes BuildTcp(const CTcpSpec& tcp, const Bytes& payload, const Address& source,
+Bytes BuildTcp(const CTcpFields& tcp, const Bytes& payload, const Address& source,
                const Address& destination)
 {
     Bytes options = Padded(tcp.options);
@@ -135,11 +135,11 @@ Bytes BuildTcp(const CTcpSpec& tcp, const Bytes& payload, const Address& source,
     return out;
 }
 
-Bytes BuildTcpDatagram(const CIpv4Spec& ip, const CTcpSpec& tcp, const Bytes& payload)
+Bytes BuildTcpDatagram(const CIpv4Fields& ip, const CTcpFields& tcp, const Bytes& payload)
 {
-    CIpv4Spec spec = ip;
-    spec.protocol = kIpProtocolTcp;
-    return BuildIpv4(spec, BuildTcp(tcp, payload, ip.source, ip.destination));
+    CIpv4Fields fields = ip;
+    fields.protocol = kIpProtocolTcp;
+    return BuildIpv4(fields, BuildTcp(tcp, payload, ip.source, ip.destination));
 }
 
 std::vector<Bytes> SplitIntoFragments(const Bytes& datagram, std::size_t payloadPerFragment)
@@ -211,7 +211,7 @@ Bytes CTcpFlowBuilder::Data(const Bytes& payload, std::uint8_t flags)
 
 Bytes CTcpFlowBuilder::Segment(std::uint32_t sequence, const Bytes& payload, std::uint8_t flags)
 {
-    CTcpSpec tcp = m_tcp;
+    CTcpFields tcp = m_tcp;
     tcp.sequence = sequence;
     tcp.flags = flags;
     Bytes out = BuildTcpDatagram(m_ip, tcp, payload);

@@ -31,7 +31,7 @@ constexpr std::uint8_t kTcpAck = 0x10;
 constexpr Address kClientAddress{198, 18, 0, 1};
 constexpr Address kServerAddress{198, 18, 0, 2};
 
-struct CIpv4Spec
+struct CIpv4Fields
 {
     Address source = kClientAddress;
     Address destination = kServerAddress;
@@ -44,7 +44,7 @@ struct CIpv4Spec
     Bytes options; // padded with zeros to a multiple of 4
 };
 
-struct CTcpSpec
+struct CTcpFields
 {
     std::uint16_t sourcePort = 40000;
     std::uint16_t destinationPort = 80;
@@ -55,6 +55,10 @@ struct CTcpSpec
     Bytes options; // padded with zeros to a multiple of 4
 };
 
+// Former names, kept until the tests that still use them have moved on.
+using CIpv4Spec = CIpv4Fields;
+using CTcpSpec = CTcpFields;
+
 Bytes ToBytes(std::string_view text);
 
 // The Internet checksum (RFC 1071) of a byte run, as stored in a header.
@@ -62,15 +66,15 @@ std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t length);
 
 // An IPv4 datagram with a correct header checksum; the total length covers
 // the header, options and payload.
-Bytes BuildIpv4(const CIpv4Spec& ip, const Bytes& payload);
+Bytes BuildIpv4(const CIpv4Fields& ip, const Bytes& payload);
 
 // A TCP header plus payload, its checksum taken over the pseudo header of
 // the given addresses (RFC 793).
-Bytes BuildTcp(const CTcpSpec& tcp, const Bytes& payload, const Address& source,
+Bytes BuildTcp(const CTcpFields& tcp, const Bytes& payload, const Address& source,
                const Address& destination);
 
 // A whole datagram carrying one TCP segment.
-Bytes BuildTcpDatagram(const CIpv4Spec& ip, const CTcpSpec& tcp, const Bytes& payload);
+Bytes BuildTcpDatagram(const CIpv4Fields& ip, const CTcpFields& tcp, const Bytes& payload);
 
 // Splits a datagram into fragments whose payloads hold at most
 // payloadPerFragment bytes (rounded down to a multiple of 8, at least 8), as a
@@ -100,12 +104,12 @@ public:
 
     std::uint32_t InitialSequence() const { return m_initial; }
     std::uint32_t NextSequence() const { return m_next; }
-    CIpv4Spec& Ip() { return m_ip; }
-    CTcpSpec& Tcp() { return m_tcp; }
+    CIpv4Fields& Ip() { return m_ip; }
+    CTcpFields& Tcp() { return m_tcp; }
 
 private:
-    CIpv4Spec m_ip;
-    CTcpSpec m_tcp;
+    CIpv4Fields m_ip;
+    CTcpFields m_tcp;
     std::uint32_t m_initial;
     std::uint32_t m_next;
 };

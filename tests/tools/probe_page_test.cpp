@@ -175,7 +175,7 @@ public:
     }
 
     bool Ok() const { return m_listener >= 0; }
-    int Served() const { return m_served; }
+    int Requests() const { return m_requests; }
 
 private:
     void Serve()
@@ -200,9 +200,9 @@ private:
             std::size_t end = request.find("\r\n\r\n");
             if (end != std::string::npos) {
                 request.erase(0, end + 4);
+                ++m_requests;
                 if (!Send(connection, Response()))
                     return;
-                ++m_served;
                 continue;
             }
             pollfd ready{connection, POLLIN, 0};
@@ -241,7 +241,7 @@ private:
     int m_listener = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_served{0};
+    std::atomic<int> m_requests{0};
 };
 
 TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
@@ -263,7 +263,7 @@ TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
                                 "Host: " + test::MicroblogHost(), url}),
         {}, 30s);
     EXPECT_EQ(curl.exitCode, 0) << curl.err;
-    EXPECT_EQ(server.Served(), 1);
+    EXPECT_EQ(server.Requests(), 1);
 
     EXPECT_TRUE(probe.WaitForOutput("someid\tざるこ\n", 10s));
     // Give a second report, which must not come, the time to arrive.

@@ -2,9 +2,7 @@
 // (--save), as the program does between its start and its exit.
 
 #include "support/child_process.h"
-#include "support/microblog_page.h"
-#include "support/packet_builder.h"
-#include "support/pcap_writer.h"
+#include "support/page_capture.h"
 #include "support/test_env.h"
 
 #include <filesystem>
@@ -19,35 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::CProcessResult;
 
-constexpr std::size_t kSegmentBytes = 1400;
-
-// A raw-IP capture of one page load per person, in the given order.
-bool WriteCapture(const fs::path& path,
-                  const std::vector<std::pair<std::string, std::string>>& persons)
-{
-    test::CPcapWriter writer(test::CLinkType::kRaw);
-    std::uint64_t timeUs = 1700000000000000ull;
-    std::uint16_t port = 41000;
-    for (const auto& [id, name] : persons) {
-        test::CMicroblogPage page;
-        page.id = id;
-        page.name = name;
-        std::string response =
-            test::BuildResponse(test::ChunkBody(test::BuildMicroblogPage(page), 1000), true);
-        test::CTcpFlowBuilder client(test::kClientAddress, port, test::kServerAddress, 80, 100);
-        test::CTcpFlowBuilder server(test::kServerAddress, 80, test::kClientAddress, port, 5000);
-        ++port;
-        writer.AddDatagram(client.Syn(), timeUs += 1000);
-        writer.AddDatagram(server.Syn(true), timeUs += 1000);
-        writer.AddDatagram(
-            client.Data("GET / HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n"),
-            timeUs += 1000);
-        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes)
-            writer.AddDatagram(server.Data(response.substr(at, kSegmentBytes)), timeUs += 1000);
-        writer.AddDatagram(client.Fin(), timeUs += 1000);
-    }
-    return writer.WritePcap(path);
-}
+using test::WritePageCapture;
 
 std::string Read(const fs::path& path)
 {
@@ -77,8 +47,8 @@ TEST_F(ProbeSave, TwoRunsGiveOnePersonEachNewestFirstWithTheLaterNickname)
 {
     fs::path first = m_dir.Path() / "first.pcap";
     fs::path second = m_dir.Path() / "second.pcap";
-    ASSERT_TRUE(WriteCapture(first, {{"someid", "ざるこ"}, {"other", "べつのひと"}}));
-    ASSERT_TRUE(WriteCapture(second, {{"someid", "ざるこ改"}}));
+    ASSERT_TRUE(WritePageCapture(first, {{"someid", "ざるこ"}, {"other", "べつのひと"}}));
+    ASSERT_TRUE(WritePageCapture(second, {{"someid", "ざるこ改"}}));
 
     CProcessResult run = Save(first);
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -119,7 +89,7 @@ TEST_F(ProbeSave, SmallerListKeepsTheOldFileAsTheBackupByteForByte)
     fs::create_directories(Folder());
     std::ofstream(List(), std::ios::binary) << old;
     fs::path empty = m_dir.Path() / "empty.pcap";
-    ASSERT_TRUE(WriteCapture(empty, {}));
+    ASSERT_TRUE(WritePageCapture(empty, {}));
 
     CProcessResult run = Save(empty);
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -134,7 +104,7 @@ TEST_F(ProbeSave, DamagedListFailsWithTheLoadMessageAndIsLeftAsItWas)
     fs::create_directories(Folder());
     std::ofstream(List(), std::ios::binary) << damaged;
     fs::path capture = m_dir.Path() / "one.pcap";
-    ASSERT_TRUE(WriteCapture(capture, {{"someid", "ざるこ"}}));
+    ASSERT_TRUE(WritePageCapture(capture, {{"someid", "ざるこ"}}));
 
     CProcessResult run = Save(capture);
     EXPECT_EQ(run.exitCode, 1);

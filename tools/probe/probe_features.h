@@ -9,8 +9,8 @@ namespace zk {
 
 // Keeps what one probe run finds in the friend list (--save): Begin loads the
 // list before the run, OnFound merges each person as they are found (on the
-// capture thread during a live run), End writes the list and, with avatars,
-// fetches their images. Begin and End return false with the reason in error.
+// capture thread during a live run), End fetches their avatars when asked
+// and writes the list. Begin and End return false with the reason in error.
 class CProbeListSession
 {
 public:
