@@ -1,7 +1,9 @@
 #pragma once
 
+#include "capture/decode_limits.h"
 #include "capture/tcp_ip_stream.h"
 #include "capture/tcp_ip_stream_info.h"
+#include "capture/tcp_ip_stream_map.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +13,6 @@
 #include <list>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace zk {
@@ -81,29 +82,16 @@ bool DecodeChunkedHttpBody(const CSimpleHttpHeaderList& headers, const std::uint
 template <class T> class CHttpCachedStream : public CTcpIpStream<T>
 {
 public:
-    // The page handler decides within 8000 body bytes. 64 KiB leaves room for
-    // a header block of the 8 to 16 KiB servers accept and for the size lines
-    // of a chunked body, and bounds the work of re-parsing and re-presenting
-    // the whole response with every piece. The piece that reaches the limit
-    // is presented, then the response is done.
-    static constexpr std::size_t kMaxResponseBytes = 64 * 1024;
-    // A browser keeps some hundreds of connections at most, each holding a
-    // few KiB while its page is decided; 16 MiB is 256 responses at their
-    // limit. The least recently active response is dropped first.
-    static constexpr std::uint64_t kMaxCachedResponseBytes = 16 * 1024 * 1024;
-    // Counts entries, so that many tiny responses cannot hold more memory in
-    // bookkeeping than the byte limit allows in bytes.
-    static constexpr std::size_t kMaxCachedResponses = 4096;
-    // A response that has had no byte for two minutes will not get more:
-    // servers give up on a stalled connection after about a minute. A
-    // response with no body yet (a 304, a reply to HEAD) would otherwise wait
-    // for the next response on its connection.
-    static constexpr std::uint64_t kResponseIdleMs = 120 * 1000;
+    // The bounds of the response cache; CDecodeLimits gives the reasons. The
+    // piece that reaches kMaxResponseBytes is presented, then the response
+    // is done; the least recently active response is dropped first.
+    static constexpr std::size_t kMaxResponseBytes = CDecodeLimits<T>::kMaxResponseBytes;
+    static constexpr std::uint64_t kMaxCachedResponseBytes =
+        CDecodeLimits<T>::kMaxCachedResponseBytes;
+    static constexpr std::size_t kMaxCachedResponses = CDecodeLimits<T>::kMaxCachedResponses;
+    static constexpr std::uint64_t kResponseIdleMs = CDecodeLimits<T>::kResponseIdleMs;
 
-    CHttpCachedStream() : m_statusLine(kHttpStatusLinePattern)
-    {
-        m_responses.reserve(kMaxCachedResponses);
-    }
+    CHttpCachedStream() : m_statusLine(kHttpStatusLinePattern), m_responses(kMaxCachedResponses) {}
     CHttpCachedStream(const CHttpCachedStream&) = delete;
     CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
 
@@ -119,9 +107,8 @@ public:
         }
         // A status line in the middle of a piece is more bytes of the
         // response in progress; without one the piece is not ours.
-        auto found = m_responses.find(stream.m_key);
-        if (found != m_responses.end())
-            ContinueResponse(found->second, data, length);
+        if (auto* found = m_responses.Find(stream.m_key))
+            ContinueResponse(*found, data, length);
     }
 
     // The TCP layer has retired the stream: its response gets no more bytes.
@@ -170,8 +157,10 @@ private:
         response->m_lastActiveMs = this->Now();
         this->m_stats.m_responseBytes += size;
         m_recent.push_back(response);
-        m_responses.emplace(key, std::prev(m_recent.end()));
+        // Room is made before the new response enters the lookup table, which
+        // holds no more than the cache may.
         EnforceCacheLimits();
+        m_responses.Insert(key, std::prev(m_recent.end()));
     }
 
     void ContinueResponse(typename CRecentList::iterator at, const std::uint8_t* data,
@@ -239,22 +228,20 @@ private:
 
     void DropResponse(const CTcpIpStreamKey& key)
     {
-        auto found = m_responses.find(key);
-        if (found != m_responses.end())
-            Erase(found->second);
+        if (auto* found = m_responses.Find(key))
+            Erase(*found);
     }
 
     void Erase(typename CRecentList::iterator at)
     {
         this->m_stats.m_responseBytes -= (*at)->m_bytes.size();
-        m_responses.erase((*at)->m_key);
+        m_responses.Erase((*at)->m_key);
         m_recent.erase(at);
     }
 
     boost::regex m_statusLine;
     CRecentList m_recent;
-    std::unordered_map<CTcpIpStreamKey, typename CRecentList::iterator, CTcpIpStreamKeyHash>
-        m_responses;
+    CTcpIpStreamMap<typename CRecentList::iterator> m_responses;
     std::array<std::uint64_t, static_cast<std::size_t>(EResponseDrop::Count)> m_drops{};
 };
 

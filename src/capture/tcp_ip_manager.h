@@ -1,14 +1,15 @@
 #pragma once
 
+#include "capture/decode_limits.h"
 #include "capture/ip_manager.h"
 #include "capture/tcp_ip_packet.h"
 #include "capture/tcp_ip_stream_info.h"
+#include "capture/tcp_ip_stream_map.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <list>
-#include <unordered_map>
 
 namespace zk {
 
@@ -21,21 +22,17 @@ namespace zk {
 template <class T> class CTcpIpManager : public CIpManager<T>
 {
 public:
-    // A stream without segments for this long is retired with its cache. An
-    // idle keep-alive connection is closed by browsers and servers after a
-    // few minutes at most, so what is quiet for ten has ended; its data would
-    // be lost as that of a connection opened before capture started.
-    static constexpr std::uint64_t kStreamIdleMs = 10 * 60 * 1000;
-    // Both directions of 4096 connections, far beyond what a desktop keeps
-    // open; an entry without cached segments takes a few hundred bytes.
-    static constexpr std::size_t kMaxStreams = 8192;
-    // One stream's cache: a gap is filled within a round trip, and 1 MiB is
-    // more than a window in flight on a fast home link. The segment count
-    // bounds the bookkeeping of tiny segments and the cost of a drain.
-    static constexpr std::size_t kMaxStreamCacheBytes = 1024 * 1024;
-    static constexpr std::size_t kMaxStreamCacheSegments = 1024;
-    // All caches together: sixteen streams with full caches.
-    static constexpr std::size_t kMaxCacheBytes = 16 * 1024 * 1024;
+    // The bounds of the stream table; CDecodeLimits gives the reasons.
+    static constexpr std::uint64_t kStreamIdleMs = CDecodeLimits<T>::kStreamIdleMs;
+    static constexpr std::size_t kMaxStreams = CDecodeLimits<T>::kMaxStreams;
+    static constexpr std::size_t kMaxStreamCacheBytes = CDecodeLimits<T>::kMaxStreamCacheBytes;
+    static constexpr std::size_t kMaxStreamCacheSegments =
+        CDecodeLimits<T>::kMaxStreamCacheSegments;
+    static constexpr std::size_t kMaxCacheBytes = CDecodeLimits<T>::kMaxCacheBytes;
+
+    CTcpIpManager() : m_index(kMaxStreams) {}
+    CTcpIpManager(const CTcpIpManager&) = delete;
+    CTcpIpManager& operator=(const CTcpIpManager&) = delete;
 
     void TcpSegmentIn(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length)
     {
@@ -50,11 +47,11 @@ public:
             OpenStream(key, segment.m_sequence + 1);
             return;
         }
-        auto found = m_index.find(key);
-        if (found == m_index.end())
+        auto* found = m_index.Find(key);
+        if (!found)
             return;
-        Touch(found->second);
-        CStream& stream = *found->second;
+        Touch(*found);
+        CStream& stream = **found;
         // Pure acknowledgements, FIN and RST without data.
         if (segment.m_payloadLength == 0)
             return;
@@ -65,8 +62,8 @@ public:
 
     const CTcpIpStreamInfo* FindStream(const CTcpIpStreamKey& key) const
     {
-        auto found = m_index.find(key);
-        return found == m_index.end() ? nullptr : &*found->second;
+        auto* found = m_index.Find(key);
+        return found ? &**found : nullptr;
     }
 
 protected:
@@ -93,8 +90,7 @@ protected:
             stream.m_holdsCache = true;
         }
         while (this->m_stats.m_segmentBytes > kMaxCacheBytes && m_cacheHolders.back() != &stream)
-            Retire(m_index.find(m_cacheHolders.back()->m_key)->second,
-                   this->m_stats.m_cacheEvictions);
+            Retire(*m_index.Find(m_cacheHolders.back()->m_key), this->m_stats.m_cacheEvictions);
         return true;
     }
 
@@ -114,18 +110,17 @@ private:
     struct CStream : CTcpIpStreamInfo
     {
         bool m_holdsCache = false;
-        std::list<CStream*>::iterator m_cacheLink; // valid while m_holdsCache
+        typename std::list<CStream*>::iterator m_cacheLink; // valid while m_holdsCache
     };
     using CStreamList = std::list<CStream>;
 
     void OpenStream(const CTcpIpStreamKey& key, std::uint32_t next)
     {
-        auto found = m_index.find(key);
-        if (found != m_index.end()) {
-            CStream& stream = *found->second;
+        if (auto* found = m_index.Find(key)) {
+            CStream& stream = **found;
             ClearCache(stream);
             stream.m_nextSequence = next;
-            Touch(found->second);
+            Touch(*found);
             return;
         }
         while (m_streams.size() >= kMaxStreams)
@@ -135,7 +130,7 @@ private:
         stream.m_key = key;
         stream.m_nextSequence = next;
         stream.m_lastActiveMs = this->Now();
-        m_index.emplace(key, m_streams.begin());
+        m_index.Insert(key, m_streams.begin());
         this->m_stats.m_streams = m_streams.size();
         if (this->m_stats.m_peakStreams < m_streams.size())
             this->m_stats.m_peakStreams = m_streams.size();
@@ -166,7 +161,7 @@ private:
     {
         CTcpIpStreamKey key = stream->m_key;
         ClearCache(*stream);
-        m_index.erase(key);
+        m_index.Erase(key);
         m_streams.erase(stream);
         this->m_stats.m_streams = m_streams.size();
         ++reason;
@@ -191,8 +186,7 @@ private:
 
     // Most recently active first.
     CStreamList m_streams;
-    std::unordered_map<CTcpIpStreamKey, typename CStreamList::iterator, CTcpIpStreamKeyHash>
-        m_index;
+    CTcpIpStreamMap<typename CStreamList::iterator> m_index;
     // The streams whose cache holds segments, most recently active first.
     std::list<CStream*> m_cacheHolders;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -17,23 +18,31 @@ struct CTcpIpStreamKey
     std::uint16_t m_sourcePort = 0;
     std::uint16_t m_destinationPort = 0;
 
-    bool operator==(const CTcpIpStreamKey&) const = default;
+    // Every packet compares keys, so the addresses are compared as words.
+    bool operator==(const CTcpIpStreamKey& other) const
+    {
+        return std::bit_cast<std::uint32_t>(m_source) ==
+                   std::bit_cast<std::uint32_t>(other.m_source) &&
+               std::bit_cast<std::uint32_t>(m_destination) ==
+                   std::bit_cast<std::uint32_t>(other.m_destination) &&
+               m_sourcePort == other.m_sourcePort && m_destinationPort == other.m_destinationPort;
+    }
 };
 
+// Mixes all twelve bytes into every bit of the result, so that the low bits
+// alone (a power-of-two table takes those) still tell streams apart: one
+// client's connections differ mostly in the source port.
 struct CTcpIpStreamKeyHash
 {
     std::size_t operator()(const CTcpIpStreamKey& key) const noexcept
     {
-        std::uint64_t a = 0;
-        for (std::uint8_t b : key.m_source)
-            a = a << 8 | b;
-        for (std::uint8_t b : key.m_destination)
-            a = a << 8 | b;
-        std::uint64_t h = a ^ (std::uint64_t(key.m_sourcePort) << 16 | key.m_destinationPort) *
-                                  0x9E3779B97F4A7C15ull;
+        std::uint64_t addresses = std::uint64_t(std::bit_cast<std::uint32_t>(key.m_source)) << 32 |
+                                  std::bit_cast<std::uint32_t>(key.m_destination);
+        std::uint64_t ports = std::uint64_t(key.m_sourcePort) << 16 | key.m_destinationPort;
+        std::uint64_t h = (addresses ^ ports * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
+        h *= 0x94D049BB133111EBull;
         h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 32;
         return static_cast<std::size_t>(h);
     }
 };

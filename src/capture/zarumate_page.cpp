@@ -1,3 +1,4 @@
+#include "capture/scan_budget.h"
 #include "capture/zarumate_sock.h"
 #include "platform/text_convert.h"
 #include "res/string_table.h"
@@ -18,6 +19,16 @@ constexpr std::size_t kPageTestBytes = 2000;
 constexpr std::size_t kPageScanBytes = 4000;
 // Length at or above which a page that yielded nobody is given up.
 constexpr std::size_t kPageGiveUpBytes = 8000;
+
+// The work one search of a pattern may do, in characters the engine steps
+// over. On a real page a search steps over each character a few times at
+// most (three on a page crowded with spans and links that are not the
+// profile's), so 64 leaves ample room. A page built to make the engine
+// backtrack would cost it the square or cube of its length, seconds on an
+// 8000-byte page rescanned with every piece; it is given up as holding
+// nobody once the budget is spent, after a few milliseconds.
+constexpr std::size_t kScanStepsPerChar = 64;
+constexpr std::size_t kScanBaseSteps = 100'000;
 
 constexpr std::uint32_t kIdPatternId = 900;
 constexpr std::uint32_t kNamePatternId = 901;
@@ -42,16 +53,21 @@ void CompilePattern(const std::wstring& text, boost::wregex& pattern)
 
 // Group 1 of the first match of pattern in text. Any exception of the
 // regular-expression engine (a match grown too complex, say) counts as no
-// match, as does a pattern that never compiled.
+// match, as does a pattern that never compiled, and so does a search that
+// spends its budget.
 bool SearchGroup(const std::wstring& text, const boost::wregex& pattern, std::wstring& group)
 {
     if (pattern.empty())
         return false;
+    CScanBudget budget(kScanBaseSteps + kScanStepsPerChar * text.size());
     try {
-        boost::wsmatch match;
-        if (!boost::regex_search(text, match, pattern) || match.size() < 2 || !match[1].matched)
+        const wchar_t* first = text.data();
+        boost::match_results<CScanBudget::CIterator> match;
+        bool found = boost::regex_search(budget.Begin(first), budget.Begin(first + text.size()),
+                                         match, pattern);
+        if (!found || match.size() < 2 || !match[1].matched)
             return false;
-        group = match[1].str();
+        group.assign(match[1].first.Position(), match[1].second.Position());
         return true;
     } catch (const std::exception&) {
         return false;

@@ -2,6 +2,7 @@
 #include "platform/text_convert.h"
 #include "support/microblog_page.h"
 
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -252,6 +253,53 @@ TEST_F(PageHandler, CountsDecodedBytesOfChunkedPageTowardsGivingUp)
         CZarumateSock::DecodeChunkedBody(Headers(true), piece.data(), piece.size(), decodedSoFar));
     EXPECT_EQ(decodedSoFar.size(), 8000u);
     EXPECT_TRUE(m_client.m_found.empty());
+}
+
+// --- Pages built to make the search backtrack ------------------------------
+
+// A page with the encoding and the marker at the top, then bytes of text
+// repeated up to size bytes.
+std::string PageOf(const std::string& text, std::size_t size)
+{
+    CMicroblogPage page;
+    page.withProfile = false;
+    page.size = 0;
+    std::string body = BuildMicroblogPage(page);
+    while (body.size() < size)
+        body += text;
+    return body;
+}
+
+TEST_F(PageHandler, GivesUpPageOfUnclosedProfileSpansInLittleTime)
+{
+    // Spans that never close their tag make a backtracking search of the id
+    // pattern cost the cube of the page's length: without a bound, a fraction
+    // of a second for every piece offered between 4000 and 8000 bytes, some
+    // seconds in all here.
+    std::string body =
+        PageOf("<span class=\"prof\" <a href=\"http://" + MicroblogHost() + "/x ", 8200);
+    auto start = std::chrono::steady_clock::now();
+    std::size_t doneAt = Feed(body, false, 100);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(doneAt, 8000u);
+    EXPECT_TRUE(m_client.m_found.empty());
+    EXPECT_LT(elapsed, std::chrono::seconds(3));
+}
+
+TEST_F(PageHandler, FindsOwnerBehindManySpansAndLinksThatAreNotTheProfile)
+{
+    // Real pages are full of spans and links; the bound on the search must
+    // leave room for all of them.
+    std::string body = PageOf("<span class=\"profit\" title=\"a\"><a class=\"x\" href=\"http://" +
+                                  MicroblogHost() + "/tag\">タグ</a></span><a href=\"http://" +
+                                  MicroblogHost() + "/other/\">x</a>\n",
+                              7000);
+    body +=
+        "<span class=\"profile\"><a href=\"http://" + MicroblogHost() + "/owner/\">p</a></span>";
+    body += std::string(1000, ' ');
+    EXPECT_LT(Feed(body, false, 1460), body.size());
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"owner");
 }
 
 // --- Scan -------------------------------------------------------------------------

@@ -175,6 +175,31 @@ TEST_F(ProbeAvatars, FetchesNewAvatarsOnceAndSkipsThemWhenUnchanged)
     EXPECT_TRUE(fs::is_empty(m_dir.Path() / "tmp"));
 }
 
+TEST_F(ProbeAvatars, FetchedAvatarsBecomeRoundThumbnails)
+{
+    ServeAvatar("someid", AvatarPng(0xFF3366CCu));
+    fs::path capture = m_dir.Path() / "pages.pcap";
+    ASSERT_TRUE(test::WritePageCapture(capture, {{"someid", "ざるこ"}, {"gone", "いない"}}));
+    ASSERT_EQ(SaveWithAvatars(capture).exitCode, 0);
+
+    fs::path out = m_dir.Path() / "thumbs";
+    CProcessResult result =
+        test::RunProcess({ZK_PROBE_PATH, "--thumbnails", out.string()},
+                         {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + (m_dir.Path() / "data").string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(SortedLines(result.out), (std::vector<std::string>{"gone\t2002", "someid\t0"}));
+    EXPECT_FALSE(fs::exists(out / "gone.png"));
+    std::string png = Read(out / "someid.png");
+    std::shared_ptr<CImage> thumb =
+        DecodeImage(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
+    ASSERT_TRUE(thumb);
+    EXPECT_EQ(thumb->GetWidth(), 38);
+    EXPECT_EQ(thumb->GetHeight(), 38);
+    for (auto [x, y] : {std::pair{0, 0}, {37, 0}, {0, 37}, {37, 37}})
+        EXPECT_EQ(thumb->GetPixel(x, y) >> 24, 0u) << x << "," << y;
+    EXPECT_EQ(thumb->GetPixel(19, 19), 0xFF3366CCu);
+}
+
 TEST_F(ProbeAvatars, AMissingCacheFileIsFetchedAgainDespiteTheStoredTime)
 {
     const std::string png = AvatarPng(0xFF3366CCu);

@@ -1,8 +1,12 @@
 #include "probe/capture_file.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <pcap/pcap.h>
 #include <string>
+#include <vector>
 
 namespace zk {
 namespace {
@@ -26,6 +30,11 @@ constexpr std::size_t kLinuxSllHeaderBytes = 16;
 constexpr std::size_t kLinuxSll2HeaderBytes = 20;
 constexpr std::size_t kLoopbackHeaderBytes = 4;
 constexpr std::size_t kIpv4MinimumHeaderBytes = 20;
+
+// libpcap reads a file through stdio, whose default buffer of a few KiB
+// costs a system call every few packets; with this one the reading of a
+// large capture costs next to nothing beside the decoding.
+constexpr std::size_t kReadBufferBytes = 1024 * 1024;
 
 constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
 constexpr std::uint16_t kEtherTypeVlan = 0x8100; // IEEE 802.1Q
@@ -123,9 +132,18 @@ bool ReadCaptureFile(const std::string& path,
                                               std::uint64_t timeMs)>& each,
                      std::string& error)
 {
+    // The buffer outlives the handle, whose closing closes the file.
+    std::vector<char> buffer(kReadBufferBytes);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
     char message[PCAP_ERRBUF_SIZE] = {};
-    std::unique_ptr<pcap_t, CPcapCloser> handle(pcap_open_offline(path.c_str(), message));
+    std::unique_ptr<pcap_t, CPcapCloser> handle(pcap_fopen_offline(file, message));
     if (!handle) {
+        std::fclose(file);
         error = message;
         return false;
     }

@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Writes the seeds of the decoding chain's fuzzer into a folder.
+
+Each seed is a sequence of records: one byte of clock steps, the datagram's
+length in two bytes (big-endian), the datagram. The seeds hold microblog page
+exchanges (chunked and with a Content-Length, in order, reversed, IP
+fragmented, kept alive) and, when the benchmark's capture generator is at
+hand, small generated captures with their anomalies.
+"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+
+HOST = os.environ.get('ZK_MICROBLOG_HOST', 'mb.nimbo.example')
+CLIENT, SERVER = bytes((198, 18, 0, 1)), bytes((198, 18, 0, 2))
+MAX_SEED_BYTES = 24 * 1024
+GENERATOR = os.path.join(os.path.dirname(__file__), '..', '..', 'shared', 'bench',
+                         'gen_http_pcap.py')
+SYN, ACK, PSH, FIN = 0x02, 0x10, 0x08, 0x01
+
+
+def ip(src, dst, payload, ident=1, offset=0, more=False):
+    flags = (0x2000 if more else 0) | (offset // 8)
+    return struct.pack('!BBHHHBBH4s4s', 0x45, 0, 20 + len(payload), ident, flags, 64, 6, 0,
+                       src, dst) + payload
+
+
+def tcp(sport, dport, seq, flags, payload=b''):
+    return struct.pack('!HHIIBBHHH', sport, dport, seq, 0, 5 << 4, flags, 65535, 0,
+                       0) + payload
+
+
+def page(name='ざるこ', ident='someid', size=6000):
+    top = ('<!DOCTYPE html>\n<html lang="ja"><head><meta http-equiv="Content-Type" '
+           'content="text/html; charset=UTF-8">\n<title>%sさんのなう | Nimbo</title></head>\n'
+           '<body><div id="logo"><a href="http://%s/">Nimboなう</a></div>\n' % (name, HOST))
+    filler = '<p class="entry">きょうはいい天気でした。</p>\n'
+    body = top + filler * 20
+    body += '<span class="profile"><a href="http://%s/%s/">プロフィール</a></span>\n' % (
+        HOST, ident)
+    while len(body.encode()) < size:
+        body += filler
+    return body.encode() + b'</body></html>\n'
+
+
+def response(body, chunked):
+    head = b'HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n'
+    if not chunked:
+        return head + b'Content-Length: %d\r\n\r\n' % len(body) + body
+    out = head + b'Transfer-Encoding: chunked\r\n\r\n'
+    for at in range(0, len(body), 1000):
+        chunk = body[at:at + 1000]
+        out += b'%x\r\n' % len(chunk) + chunk + b'\r\n'
+    return out + b'0\r\n\r\n'
+
+
+def exchange(replies, order=None, fragment=False, port=40000):
+    """Handshake, one request and the replies on one connection."""
+    client_seq, server_seq = 1000, 0xFFFFF000  # the server's numbers wrap
+    packets = [ip(CLIENT, SERVER, tcp(port, 80, client_seq - 1, SYN)),
+               ip(SERVER, CLIENT, tcp(80, port, server_seq - 1, SYN | ACK))]
+    request = b'GET /someid/ HTTP/1.1\r\nHost: %s\r\n\r\n' % HOST.encode()
+    packets.append(ip(CLIENT, SERVER, tcp(port, 80, client_seq, ACK | PSH, request)))
+    data = b''.join(replies)
+    segments = [tcp(80, port, (server_seq + at) & 0xFFFFFFFF, ACK, data[at:at + 1400])
+                for at in range(0, len(data), 1400)]
+    if order == 'reversed':
+        segments.reverse()
+    for n, segment in enumerate(segments):
+        if fragment and n % 2 == 0:
+            half = (len(segment) // 2) & ~7
+            packets.append(ip(SERVER, CLIENT, segment[half:], ident=n, offset=half))
+            packets.append(ip(SERVER, CLIENT, segment[:half], ident=n, more=True))
+        else:
+            packets.append(ip(SERVER, CLIENT, segment, ident=n))
+    packets.append(ip(SERVER, CLIENT, tcp(80, port, (server_seq + len(data)) & 0xFFFFFFFF,
+                                          FIN | ACK)))
+    return packets
+
+
+def records(packets, clock_steps=1):
+    out = b''
+    for packet in packets:
+        record = struct.pack('!BH', clock_steps, len(packet)) + packet
+        if len(out) + len(record) > MAX_SEED_BYTES:
+            break
+        out += record
+    return out
+
+
+def pcap_datagrams(path):
+    with open(path, 'rb') as f:
+        data = f.read()
+    magic, = struct.unpack('<I', data[:4])
+    if magic != 0xa1b2c3d4:
+        return []
+    link, = struct.unpack('<I', data[20:24])
+    skip = 14 if link == 1 else 0
+    out, at = [], 24
+    while at + 16 <= len(data):
+        _, _, caplen, _ = struct.unpack('<IIII', data[at:at + 16])
+        out.append(data[at + 16 + skip:at + 16 + caplen])
+        at += 16 + caplen
+    return out
+
+
+def generated(folder):
+    """Small captures of the benchmark's generator, if it is at hand."""
+    if not os.path.exists(GENERATOR):
+        return {}
+    seeds = {}
+    runs = {'many': ['--mode', 'many', '--connections', '4', '--unclosed-pct', '50'],
+            'mixed': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40']}
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, args in runs.items():
+            out = os.path.join(tmp, name + '.pcap')
+            subprocess.run([sys.executable, GENERATOR, *args, '-o', out], check=True,
+                           stdout=subprocess.DEVNULL)
+            seeds['generated-' + name] = records(pcap_datagrams(out))
+    return seeds
+
+
+def main():
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    small = page(size=4500)
+    seeds = {
+        'page-chunked': records(exchange([response(small, True)])),
+        'page-length-reversed': records(exchange([response(small, False)], order='reversed')),
+        'page-fragmented': records(exchange([response(small, True)], fragment=True)),
+        'kept-alive': records(exchange([b'HTTP/1.1 304 Not Modified\r\n\r\n',
+                                        response(page(ident='other', size=4200), True)])),
+        'idle': records(exchange([response(small, True)]), clock_steps=200),
+    }
+    seeds.update(generated(folder))
+    for name, data in seeds.items():
+        with open(os.path.join(folder, name), 'wb') as f:
+            f.write(data)
+
+
+if __name__ == '__main__':
+    main()
