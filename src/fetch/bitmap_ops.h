@@ -54,7 +54,4 @@ std::vector<double> EdgeFadeBandTable(double band);
 CDrawStatus FillRoundedRect(CGraphics& graphics, const CBrush& brush, const CRectF& rect,
                             float radius);
 
-// Image files are decoded by CDownloadImageTaskImpl::LoadImageFile, which the
-// avatar cache shares with the download.
-
 } // namespace zk

@@ -15,6 +15,7 @@
 #include "support/page_capture.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
+#include "support/thumbnail_check.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -189,15 +190,7 @@ TEST_F(ProbeAvatars, FetchedAvatarsBecomeRoundThumbnails)
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(SortedLines(result.out), (std::vector<std::string>{"gone\t2002", "someid\t0"}));
     EXPECT_FALSE(fs::exists(out / "gone.png"));
-    std::string png = Read(out / "someid.png");
-    std::shared_ptr<CImage> thumb =
-        DecodeImage(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
-    ASSERT_TRUE(thumb);
-    EXPECT_EQ(thumb->GetWidth(), 38);
-    EXPECT_EQ(thumb->GetHeight(), 38);
-    for (auto [x, y] : {std::pair{0, 0}, {37, 0}, {0, 37}, {37, 37}})
-        EXPECT_EQ(thumb->GetPixel(x, y) >> 24, 0u) << x << "," << y;
-    EXPECT_EQ(thumb->GetPixel(19, 19), 0xFF3366CCu);
+    test::ExpectRoundThumbnail(out / "someid.png", 0xFF3366CCu);
 }
 
 TEST_F(ProbeAvatars, AMissingCacheFileIsFetchedAgainDespiteTheStoredTime)

@@ -6,6 +6,7 @@
 #include "support/child_process.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
+#include "support/thumbnail_check.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -62,16 +63,7 @@ TEST_F(ProbeThumbnailsTest, WritesOneRoundThumbnailPerCachedFriend)
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "alice\t0\nbob\t2002\n../evil\t2002\n");
 
-    std::string png;
-    ASSERT_EQ(ReadWholeFile((out / "alice.png").wstring(), png), S_OK);
-    std::shared_ptr<CImage> thumb =
-        DecodeImage(reinterpret_cast<const std::uint8_t*>(png.data()), png.size());
-    ASSERT_TRUE(thumb);
-    EXPECT_EQ(thumb->GetWidth(), 38);
-    EXPECT_EQ(thumb->GetHeight(), 38);
-    for (auto [x, y] : {std::pair{0, 0}, {37, 0}, {0, 37}, {37, 37}})
-        EXPECT_EQ(thumb->GetPixel(x, y) >> 24, 0u) << x << "," << y;
-    EXPECT_EQ(thumb->GetPixel(19, 19), 0xFF3366CCu);
+    test::ExpectRoundThumbnail(out / "alice.png", 0xFF3366CCu);
 
     EXPECT_FALSE(fs::exists(out / "bob.png"));
     // The two files made here and alice's thumbnail: the bad id wrote
