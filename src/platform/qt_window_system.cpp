@@ -1,0 +1,623 @@
+#include "platform/qt_window_system.h"
+
+#include "platform/menu.h"
+#include "platform/message_loop.h"
+#include "platform/window.h"
+#include "platform/x11_display.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QBitmap>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QEventLoop>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zk {
+
+namespace {
+
+QString ToQString(const std::wstring& text)
+{
+    return QString::fromStdWString(text);
+}
+
+RECT ToRect(const QRect& rect)
+{
+    return {rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
+}
+
+POINT ToPoint(const QPointF& point)
+{
+    QPoint whole = point.toPoint();
+    return {whole.x(), whole.y()};
+}
+
+std::uint32_t KeyFlags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+{
+    std::uint32_t keys = 0;
+    if (buttons & Qt::LeftButton)
+        keys |= MK_LBUTTON;
+    if (buttons & Qt::RightButton)
+        keys |= MK_RBUTTON;
+    if (buttons & Qt::MiddleButton)
+        keys |= MK_MBUTTON;
+    if (modifiers & Qt::ShiftModifier)
+        keys |= MK_SHIFT;
+    if (modifiers & Qt::ControlModifier)
+        keys |= MK_CONTROL;
+    return keys;
+}
+
+bool ToButton(Qt::MouseButton qtButton, CMouseButton& button)
+{
+    switch (qtButton) {
+    case Qt::LeftButton:
+        button = CMouseButton::Left;
+        return true;
+    case Qt::RightButton:
+        button = CMouseButton::Right;
+        return true;
+    case Qt::MiddleButton:
+        button = CMouseButton::Middle;
+        return true;
+    default:
+        return false;
+    }
+}
+
+Qt::Edges EdgesOf(int hitCode)
+{
+    switch (hitCode) {
+    case HTLEFT:
+        return Qt::LeftEdge;
+    case HTRIGHT:
+        return Qt::RightEdge;
+    case HTTOP:
+        return Qt::TopEdge;
+    case HTBOTTOM:
+        return Qt::BottomEdge;
+    case HTTOPLEFT:
+        return Qt::TopEdge | Qt::LeftEdge;
+    case HTTOPRIGHT:
+        return Qt::TopEdge | Qt::RightEdge;
+    case HTBOTTOMLEFT:
+        return Qt::BottomEdge | Qt::LeftEdge;
+    case HTBOTTOMRIGHT:
+        return Qt::BottomEdge | Qt::RightEdge;
+    default:
+        return {};
+    }
+}
+
+Qt::CursorShape ToShape(CCursor cursor)
+{
+    switch (cursor) {
+    case CCursor::Hand:
+        return Qt::PointingHandCursor;
+    case CCursor::SizeWE:
+        return Qt::SizeHorCursor;
+    case CCursor::SizeNS:
+        return Qt::SizeVerCursor;
+    case CCursor::SizeNWSE:
+        return Qt::SizeFDiagCursor;
+    case CCursor::SizeNESW:
+        return Qt::SizeBDiagCursor;
+    case CCursor::Arrow:
+        break;
+    }
+    return Qt::ArrowCursor;
+}
+
+int ToVirtualKey(int qtKey)
+{
+    switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return VK_RETURN;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
+    case Qt::Key_Space:
+        return VK_SPACE;
+    case Qt::Key_Up:
+        return VK_UP;
+    case Qt::Key_Down:
+        return VK_DOWN;
+    default:
+        return 0;
+    }
+}
+
+// The native window of one CWindow. It only translates: events go to the
+// CWindow, the picture comes from it.
+class CQtWindow : public QWidget
+{
+public:
+    CQtWindow(CWindow& window, QWidget* owner, const CQtWindowSystem& system, std::uint32_t style,
+              std::uint32_t exStyle)
+        : QWidget(owner, WindowFlags(exStyle)), m_window(&window), m_system(system), m_style(style)
+    {
+        // The window paints every pixel itself, alpha included, so nothing
+        // of a background colour may show before or between paints.
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setAttribute(Qt::WA_DeleteOnClose, false);
+        setMouseTracking(true);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+    void Detach() { m_window = nullptr; }
+
+    void ShowBitmap(const std::uint32_t* pixels, int width, int height, std::size_t stride)
+    {
+        m_image = QImage(reinterpret_cast<const uchar*>(pixels), width, height,
+                         static_cast<qsizetype>(stride), QImage::Format_ARGB32_Premultiplied)
+                      .copy();
+        UpdateShape();
+        if (isVisible())
+            repaint();
+    }
+
+    bool Minimized() const { return isMinimized(); }
+
+    void StartTimer(int id, unsigned elapseMs)
+    {
+        StopTimer(id);
+        int qtId = startTimer(static_cast<int>(elapseMs), Qt::PreciseTimer);
+        if (qtId != 0)
+            m_timers[qtId] = id;
+    }
+
+    void StopTimer(int id)
+    {
+        for (auto it = m_timers.begin(); it != m_timers.end(); ++it) {
+            if (it->second == id) {
+                killTimer(it->first);
+                m_timers.erase(it);
+                return;
+            }
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        if (m_image.isNull())
+            painter.fillRect(rect(), Qt::transparent);
+        else
+            painter.drawImage(0, 0, m_image);
+    }
+
+    void mousePressEvent(QMouseEvent* event) override { Button(event, true); }
+    void mouseReleaseEvent(QMouseEvent* event) override { Button(event, false); }
+    void mouseDoubleClickEvent(QMouseEvent* event) override { Button(event, true); }
+
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        if (m_window)
+            m_window->PeerMouseMove(ToPoint(event->globalPosition()),
+                                    KeyFlags(event->buttons(), event->modifiers()));
+    }
+
+    void wheelEvent(QWheelEvent* event) override
+    {
+        if (m_window && event->angleDelta().y() != 0)
+            m_window->PeerMouseWheel(event->angleDelta().y(), ToPoint(event->globalPosition()),
+                                     KeyFlags(event->buttons(), event->modifiers()));
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        int key = ToVirtualKey(event->key());
+        if (m_window && key != 0)
+            m_window->PeerKeyDown(key);
+    }
+
+    void moveEvent(QMoveEvent*) override { ReportGeometry(); }
+    void resizeEvent(QResizeEvent*) override { ReportGeometry(); }
+
+    void closeEvent(QCloseEvent* event) override
+    {
+        // Closing is the program's decision: the request goes to the window
+        // as a close command.
+        event->ignore();
+        if (m_window)
+            m_window->PeerCloseRequested();
+    }
+
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::ActivationChange && !isActiveWindow() && m_window)
+            m_window->PeerDeactivated();
+        QWidget::changeEvent(event);
+    }
+
+    void timerEvent(QTimerEvent* event) override
+    {
+        auto it = m_timers.find(event->timerId());
+        if (m_window && it != m_timers.end())
+            m_window->PeerTimer(it->second);
+    }
+
+private:
+    static Qt::WindowFlags WindowFlags(std::uint32_t exStyle)
+    {
+        Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint;
+        if (exStyle & WS_EX_TOPMOST)
+            flags |= Qt::WindowStaysOnTopHint;
+        return flags;
+    }
+
+    void Button(QMouseEvent* event, bool down)
+    {
+        CMouseButton button;
+        if (!m_window || !ToButton(event->button(), button))
+            return;
+        m_window->PeerMouseButton(button, down, ToPoint(event->globalPosition()),
+                                  KeyFlags(event->buttons(), event->modifiers()));
+    }
+
+    void ReportGeometry()
+    {
+        if (m_window)
+            m_window->PeerGeometryChanged(ToRect(geometry()));
+    }
+
+    // Without a compositing manager alpha is not blended: the window is cut
+    // to the pixels that are at least half opaque, so that round corners
+    // stay see-through.
+    void UpdateShape()
+    {
+        if (m_system.HasCompositor()) {
+            if (m_shaped) {
+                clearMask();
+                m_shaped = false;
+            }
+            return;
+        }
+        QImage alpha = m_image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::ThresholdDither);
+        if (alpha.isNull())
+            return;
+        setMask(QBitmap::fromImage(alpha));
+        m_shaped = true;
+    }
+
+    CWindow* m_window;
+    const CQtWindowSystem& m_system;
+    std::uint32_t m_style;
+    QImage m_image;
+    bool m_shaped = false;
+    std::map<int, int> m_timers; // Qt's timer id -> the window's
+};
+
+class CQtPeer : public IWindowPeer
+{
+public:
+    explicit CQtPeer(CQtWindow* widget) : m_widget(widget) {}
+
+    ~CQtPeer() override
+    {
+        // The peer may go from inside one of the widget's own event
+        // handlers, so the widget is let go later, by the loop.
+        if (!m_widget)
+            return;
+        m_widget->Detach();
+        m_widget->hide();
+        m_widget->deleteLater();
+    }
+
+    QWidget* Widget() const { return m_widget; }
+
+    void SetGeometry(const RECT& rect) override
+    {
+        if (m_widget)
+            m_widget->setGeometry(rect.left, rect.top, static_cast<int>(rect.Width()),
+                                  static_cast<int>(rect.Height()));
+    }
+    void SetVisible(bool visible) override
+    {
+        if (!m_widget)
+            return;
+        if (visible && m_widget->isMinimized())
+            m_widget->showNormal();
+        else
+            m_widget->setVisible(visible);
+    }
+    bool IsVisible() const override { return m_widget && m_widget->isVisible(); }
+    void Minimize() override
+    {
+        if (m_widget)
+            m_widget->showMinimized();
+    }
+    void Restore() override
+    {
+        if (m_widget)
+            m_widget->showNormal();
+    }
+    bool IsMinimized() const override { return m_widget && m_widget->Minimized(); }
+    void SetEnabled(bool enabled) override
+    {
+        if (m_widget)
+            m_widget->setEnabled(enabled);
+    }
+    void SetMinimumSize(SIZE size) override
+    {
+        if (m_widget)
+            m_widget->setMinimumSize(size.cx, size.cy);
+    }
+    void Activate() override
+    {
+        if (!m_widget)
+            return;
+        m_widget->raise();
+        m_widget->activateWindow();
+    }
+    bool IsActive() const override { return m_widget && m_widget->isActiveWindow(); }
+    void ShowBitmap(const std::uint32_t* pixels, int width, int height, std::size_t stride) override
+    {
+        if (m_widget)
+            m_widget->ShowBitmap(pixels, width, height, stride);
+    }
+    bool StartSystemMove() override
+    {
+        return m_widget && m_widget->windowHandle() && m_widget->windowHandle()->startSystemMove();
+    }
+    bool StartSystemResize(int hitCode) override
+    {
+        return m_widget && m_widget->windowHandle() &&
+               m_widget->windowHandle()->startSystemResize(EdgesOf(hitCode));
+    }
+    void SetCursor(CCursor cursor) override
+    {
+        if (m_widget)
+            m_widget->setCursor(ToShape(cursor));
+    }
+    void StartTimer(int id, unsigned elapseMs) override
+    {
+        if (m_widget)
+            m_widget->StartTimer(id, elapseMs);
+    }
+    void StopTimer(int id) override
+    {
+        if (m_widget)
+            m_widget->StopTimer(id);
+    }
+
+private:
+    QPointer<CQtWindow> m_widget;
+};
+
+// The widget of a window, found by the property every window's widget
+// carries.
+QWidget* WidgetOf(CWindow* window)
+{
+    if (!window)
+        return nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->property("zkWindow").value<void*>() == window)
+            return top;
+    }
+    return nullptr;
+}
+
+void BuildMenu(QMenu& target, const CMenu& menu)
+{
+    for (const CMenu::Item& item : menu.GetItems()) {
+        if (item.separator) {
+            target.addSeparator();
+            continue;
+        }
+        if (item.subMenu) {
+            QMenu* sub = target.addMenu(ToQString(item.text));
+            sub->setEnabled(item.enabled);
+            BuildMenu(*sub, *item.subMenu);
+            continue;
+        }
+        QAction* action = target.addAction(ToQString(item.text));
+        action->setData(item.id);
+        action->setEnabled(item.enabled);
+        if (item.checked || item.radio) {
+            action->setCheckable(true);
+            action->setChecked(item.checked);
+        }
+    }
+}
+
+} // namespace
+
+struct CQtWindowSystem::Impl
+{
+    std::unique_ptr<QApplication> app;
+    bool quitRequested = false;
+    int quitCode = 0;
+    struct Nested
+    {
+        const bool* done;
+        QEventLoop* loop;
+    };
+    std::vector<Nested> nested;
+};
+
+CQtWindowSystem::CQtWindowSystem() : m_impl(std::make_unique<Impl>()) {}
+
+CQtWindowSystem::~CQtWindowSystem()
+{
+    if (HasWindowSystem() && &GetWindowSystem() == this)
+        SetWindowSystem(nullptr);
+    m_impl->app.reset();
+}
+
+std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, std::string& error)
+{
+    // The toolkit would abort on a display it cannot open; try it first.
+    if (!CanOpenDisplay(error))
+        return nullptr;
+
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // One pixel of the skin is one pixel of the screen.
+    ::setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
+    std::unique_ptr<CQtWindowSystem> system(new CQtWindowSystem());
+    system->m_impl->app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     qApp, [] {
+                         if (CMessageLoop* loop = GetMessageLoop())
+                             loop->OnIdle();
+                     });
+    return system;
+}
+
+bool CQtWindowSystem::HasCompositor() const
+{
+    return HasCompositingManager();
+}
+
+std::unique_ptr<IWindowPeer> CQtWindowSystem::CreatePeer(CWindow& window, CWindow* owner,
+                                                         const std::wstring& title,
+                                                         std::uint32_t style, std::uint32_t exStyle)
+{
+    auto* widget = new CQtWindow(window, WidgetOf(owner), *this, style, exStyle);
+    widget->setProperty("zkWindow", QVariant::fromValue<void*>(&window));
+    widget->setWindowTitle(ToQString(title));
+    return std::make_unique<CQtPeer>(widget);
+}
+
+void CQtWindowSystem::Post(std::function<void()> task)
+{
+    QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+}
+
+int CQtWindowSystem::RunLoop()
+{
+    if (m_impl->quitRequested)
+        return m_impl->quitCode;
+    int code = QApplication::exec();
+    return m_impl->quitRequested ? m_impl->quitCode : code;
+}
+
+void CQtWindowSystem::Quit(int code)
+{
+    m_impl->quitRequested = true;
+    m_impl->quitCode = code;
+    QCoreApplication::exit(code);
+}
+
+void CQtWindowSystem::RunNestedLoop(const bool& done)
+{
+    if (done || m_impl->quitRequested)
+        return;
+    QEventLoop loop;
+    m_impl->nested.push_back({&done, &loop});
+    loop.exec();
+    m_impl->nested.pop_back();
+}
+
+void CQtWindowSystem::WakeNestedLoops()
+{
+    for (const Impl::Nested& nested : m_impl->nested) {
+        if (*nested.done)
+            nested.loop->exit(0);
+    }
+}
+
+POINT CQtWindowSystem::GetCursorPos() const
+{
+    QPoint pos = QCursor::pos();
+    return {pos.x(), pos.y()};
+}
+
+std::vector<CMonitorInfo> CQtWindowSystem::GetMonitors() const
+{
+    std::vector<CMonitorInfo> monitors;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary)
+        monitors.push_back({ToRect(primary->geometry()), ToRect(primary->availableGeometry())});
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen != primary)
+            monitors.push_back({ToRect(screen->geometry()), ToRect(screen->availableGeometry())});
+    }
+    if (monitors.empty())
+        monitors.push_back({{0, 0, 1024, 768}, {0, 0, 1024, 768}});
+    return monitors;
+}
+
+void CQtWindowSystem::Beep()
+{
+    QApplication::beep();
+}
+
+bool CQtWindowSystem::SetClipboardText(const std::wstring& text)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return false;
+    clipboard->setText(ToQString(text));
+    return true;
+}
+
+std::wstring CQtWindowSystem::GetClipboardText() const
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    return clipboard ? clipboard->text().toStdWString() : std::wstring();
+}
+
+int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const std::wstring& title,
+                                std::uint32_t type)
+{
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (type & MB_ICONMASK) {
+    case MB_ICONERROR:
+        icon = QMessageBox::Critical;
+        break;
+    case MB_ICONQUESTION:
+        icon = QMessageBox::Question;
+        break;
+    case MB_ICONWARNING:
+        icon = QMessageBox::Warning;
+        break;
+    case MB_ICONINFORMATION:
+        icon = QMessageBox::Information;
+        break;
+    default:
+        break;
+    }
+    QMessageBox box(icon, ToQString(title), ToQString(text), QMessageBox::NoButton,
+                    WidgetOf(owner));
+    // The box answers in the program's own language.
+    if ((type & MB_TYPEMASK) == MB_YESNO) {
+        QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+        box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        box.setDefaultButton(yes);
+        box.exec();
+        return box.clickedButton() == yes ? IDYES : IDNO;
+    }
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.exec();
+    return IDOK;
+}
+
+int CQtWindowSystem::TrackPopupMenu(const CMenu& menu, POINT screen, CWindow* owner)
+{
+    QMenu popup(WidgetOf(owner));
+    BuildMenu(popup, menu);
+    QAction* chosen = popup.exec(QPoint(screen.x, screen.y));
+    if (!chosen || !chosen->data().isValid())
+        return 0;
+    return chosen->data().toInt();
+}
+
+} // namespace zk
