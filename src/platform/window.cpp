@@ -81,7 +81,13 @@ bool CWindow::Create(CWindow* owner, const RECT& rect, const std::wstring& title
         DestroyWindow();
         return false;
     }
-    return true;
+    // A new window hears where it is and how big, as after any move.
+    if (m_peer) {
+        OnMove(m_rect.left, m_rect.top);
+        if (m_peer)
+            OnSize(static_cast<int>(m_rect.Width()), static_cast<int>(m_rect.Height()));
+    }
+    return m_peer != nullptr;
 }
 
 void CWindow::DestroyWindow()
