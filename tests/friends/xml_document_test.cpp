@@ -87,6 +87,28 @@ TEST(XmlDocumentParse, TextThatIsNotWellFormedGivesAnEmptyDocumentNotAHalfOne)
     EXPECT_NE(doc.GetErr().GetText().find(L"\n\nlist"), std::wstring::npos);
 }
 
+// Loads the bytes from a file and tells whether the document has a root.
+bool LoadsWithRoot(const std::string& bytes)
+{
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "doc.xml", std::ios::binary) << bytes;
+    CXmlDocument doc;
+    CXmlNode root;
+    return doc.Load((dir.Path() / "doc.xml").wstring()) && doc.SelectNode(L"list", root);
+}
+
+TEST(XmlDocumentParse, InvalidUtf8ASecondRootOrTextAfterTheRootGiveAnEmptyDocument)
+{
+    const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+    // "ざる" in Shift_JIS, a cut sequence, an overlong "/" and a surrogate.
+    for (const char* bad : {"\x82\xb4\x82\xe9", "\xe3\x81", "\xc0\xaf", "\xed\xa0\x80"})
+        EXPECT_FALSE(LoadsWithRoot(head + "<list><item>" + bad + "</item></list>\n"));
+    for (const char* tail : {"<list/>", "text", "<![CDATA[x]]>", "&amp;", "<!DOCTYPE list>"})
+        EXPECT_FALSE(LoadsWithRoot(head + "<list/>\n" + tail)) << tail;
+    EXPECT_TRUE(LoadsWithRoot(head + "<list><item>\xe3\x81\x96</item></list>\n \t\r\n"
+                                     "<!-- saved --><?app done?>\n"));
+}
+
 TEST(XmlDocumentParse, FailedLoadKeepsTheCurrentDocument)
 {
     test::CTempDir dir;
@@ -109,6 +131,55 @@ TEST(XmlDocumentParse, NodesStayUsableAfterTheDocumentIsReplaced)
     ASSERT_TRUE(doc.Create(L"<other/>"));
     ASSERT_TRUE(doc.GetText(old, text));
     EXPECT_EQ(text, L"a");
+}
+
+TEST(XmlDocumentText, DeepNestingIsReadWithoutRunningOutOfStack)
+{
+    constexpr int kDepth = 1000000;
+    std::string bytes = "<list><id>";
+    for (int i = 0; i < kDepth; ++i)
+        bytes += "<a>";
+    bytes += "deep";
+    for (int i = 0; i < kDepth; ++i)
+        bytes += "</a>";
+    bytes += "!</id></list>";
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "doc.xml", std::ios::binary) << bytes;
+
+    CXmlDocument doc;
+    CXmlNode list;
+    std::wstring text;
+    ASSERT_TRUE(doc.Load((dir.Path() / "doc.xml").wstring()));
+    ASSERT_TRUE(doc.SelectNode(L"list", list));
+    ASSERT_TRUE(doc.GetChildText(list, L"id", text));
+    EXPECT_EQ(text, L"deep!");
+}
+
+TEST(XmlDocumentRoundTrip, CarriageReturnsSurviveAndCharactersXmlCannotHoldAreReplaced)
+{
+    test::CTempDir dir;
+    std::wstring path = (dir.Path() / "doc.xml").wstring();
+    CXmlDocument doc;
+    CXmlNode root;
+    ASSERT_TRUE(doc.Create(L"<root/>"));
+    ASSERT_TRUE(doc.SelectNode(L"root", root));
+    ASSERT_TRUE(doc.AddTextElement(root, L"t",
+                                   L"a\r\nb\rc\x01"
+                                   L"d\x1f\tz\xFFFE\xFFFF\x10FFFF"));
+    ASSERT_TRUE(doc.Save(path));
+
+    std::string bytes = ReadBytes(dir.Path() / "doc.xml");
+    EXPECT_NE(bytes.find("a&#13;\nb&#13;c"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("&#01;"), std::string::npos) << bytes;
+
+    CXmlDocument loaded;
+    CXmlNode node;
+    std::wstring text;
+    ASSERT_TRUE(loaded.Load(path));
+    ASSERT_TRUE(loaded.SelectNode(L"root/t", node));
+    ASSERT_TRUE(loaded.GetText(node, text));
+    EXPECT_EQ(text, L"a\r\nb\rc\xFFFD"
+                    L"d\xFFFD\tz\xFFFD\xFFFD\x10FFFF");
 }
 
 TEST(XmlDocumentFailures, EachOperationReportsItsOwnMessage)
