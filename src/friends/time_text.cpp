@@ -51,6 +51,36 @@ void AppendNumber(std::wstring& out, unsigned value, int digits)
     out += buffer;
 }
 
+// A letter that stands for one field of a time, in a picture or a key.
+struct CFieldLetter
+{
+    wchar_t letter;
+    std::uint16_t SYSTEMTIME::*field;
+};
+
+// The letters of the pictures other than the year, which has two widths.
+constexpr CFieldLetter kPictureFields[] = {
+    {L'M', &SYSTEMTIME::wMonth},  {L'd', &SYSTEMTIME::wDay},    {L'H', &SYSTEMTIME::wHour},
+    {L'm', &SYSTEMTIME::wMinute}, {L's', &SYSTEMTIME::wSecond},
+};
+
+// The letters of the pattern keys: Y year, M month, D day, 1 hour,
+// 2 minute, 3 second, 4 milliseconds.
+constexpr CFieldLetter kKeyFields[] = {
+    {L'Y', &SYSTEMTIME::wYear},         {L'M', &SYSTEMTIME::wMonth},  {L'D', &SYSTEMTIME::wDay},
+    {L'1', &SYSTEMTIME::wHour},         {L'2', &SYSTEMTIME::wMinute}, {L'3', &SYSTEMTIME::wSecond},
+    {L'4', &SYSTEMTIME::wMilliseconds},
+};
+
+template <std::size_t N>
+std::uint16_t SYSTEMTIME::*FieldOf(const CFieldLetter (&letters)[N], wchar_t letter)
+{
+    for (const CFieldLetter& known : letters)
+        if (known.letter == letter)
+            return known.field;
+    return nullptr;
+}
+
 // The numeric pictures of the system's date and time formatter: a run of
 // one letter is one field, its length the minimum number of digits (four
 // for a year of "yyyy"); text in single quotes and other characters are
@@ -64,29 +94,7 @@ std::wstring FormatPicture(const SYSTEMTIME& t, std::wstring_view picture)
         while (i + run < picture.size() && picture[i + run] == c)
             ++run;
         int digits = run >= 2 ? 2 : 1;
-        switch (c) {
-        case L'y':
-            if (run >= 3)
-                AppendNumber(out, t.wYear, 4);
-            else
-                AppendNumber(out, t.wYear % 100, digits);
-            break;
-        case L'M':
-            AppendNumber(out, t.wMonth, digits);
-            break;
-        case L'd':
-            AppendNumber(out, t.wDay, digits);
-            break;
-        case L'H':
-            AppendNumber(out, t.wHour, digits);
-            break;
-        case L'm':
-            AppendNumber(out, t.wMinute, digits);
-            break;
-        case L's':
-            AppendNumber(out, t.wSecond, digits);
-            break;
-        case L'\'': {
+        if (c == L'\'') {
             std::size_t end = picture.find(L'\'', i + 1);
             if (end == std::wstring_view::npos)
                 end = picture.size();
@@ -94,36 +102,44 @@ std::wstring FormatPicture(const SYSTEMTIME& t, std::wstring_view picture)
             i = end + 1;
             continue;
         }
-        default:
+        if (c == L'y' && run >= 3)
+            AppendNumber(out, t.wYear, 4);
+        else if (c == L'y')
+            AppendNumber(out, t.wYear % 100, digits);
+        else if (auto field = FieldOf(kPictureFields, c))
+            AppendNumber(out, t.*field, digits);
+        else
             out.append(run, c);
-            break;
-        }
         i += run;
     }
     return out;
 }
 
 // One date-time shape of the list file's readers and the fields its groups
-// go to: Y year, M month, D day, 1 hour, 2 minute, 3 second, 4 milliseconds.
+// go to, by the letters of kKeyFields.
 struct CTimePattern
 {
     const wchar_t* pattern;
     const wchar_t* key;
 };
 
-#define ZK_S L"\\s*[/／\\-－\\.．_＿・]\\s*"
-#define ZK_B L"[\\s,;，；、]"
-#define ZK_T L"\\s*[:：]\\s*"
-#define ZK_P L"\\s*[\\.．]\\s*"
-#define ZK_N L"(\\d+)"
-#define ZK_BEGIN L"^\\s*" ZK_N
-#define ZK_END L"\\s*$"
-#define ZK_YEAR L"\\s*年\\s*"
-#define ZK_MONTH L"\\s*月\\s*"
-#define ZK_DAY L"\\s*日\\s*"
-#define ZK_HOUR L"\\s*時\\s*"
-#define ZK_MINUTE L"\\s*分\\s*"
-#define ZK_SECOND L"\\s*秒\\s*"
+// The regex engine's digit and space classes know only ASCII here, so the
+// digits and the white space are spelled out, with the full-width digits and
+// the ideographic space that Japanese text writes.
+#define ZK_W L"[\\s\\x{3000}]*"
+#define ZK_S ZK_W L"[/／\\-－\\.．_＿・]" ZK_W
+#define ZK_B L"[\\s\\x{3000},;，；、]"
+#define ZK_T ZK_W L"[:：]" ZK_W
+#define ZK_P ZK_W L"[\\.．]" ZK_W
+#define ZK_N L"([0-9０-９]+)"
+#define ZK_BEGIN L"^" ZK_W ZK_N
+#define ZK_END ZK_W L"$"
+#define ZK_YEAR ZK_W L"年" ZK_W
+#define ZK_MONTH ZK_W L"月" ZK_W
+#define ZK_DAY ZK_W L"日" ZK_W
+#define ZK_HOUR ZK_W L"時" ZK_W
+#define ZK_MINUTE ZK_W L"分" ZK_W
+#define ZK_SECOND ZK_W L"秒" ZK_W
 #define ZK_YMD ZK_BEGIN ZK_S ZK_N ZK_S ZK_N ZK_B L"+" ZK_N
 #define ZK_YXMD ZK_BEGIN ZK_YEAR ZK_N ZK_S ZK_N ZK_B L"+" ZK_N
 #define ZK_JYMD ZK_BEGIN ZK_YEAR ZK_N ZK_MONTH ZK_N ZK_DAY ZK_B L"*" ZK_N
@@ -155,6 +171,7 @@ constexpr CTimePattern kTimePatterns[] = {
     {ZK_JYMD ZK_HOUR ZK_END, L"YMD1"},
 };
 
+#undef ZK_W
 #undef ZK_S
 #undef ZK_B
 #undef ZK_T
@@ -203,28 +220,6 @@ std::uint16_t ToField(const std::wstring& digits)
     return static_cast<std::uint16_t>(value);
 }
 
-std::uint16_t* FieldOf(SYSTEMTIME& time, wchar_t letter)
-{
-    switch (letter) {
-    case L'Y':
-        return &time.wYear;
-    case L'M':
-        return &time.wMonth;
-    case L'D':
-        return &time.wDay;
-    case L'1':
-        return &time.wHour;
-    case L'2':
-        return &time.wMinute;
-    case L'3':
-        return &time.wSecond;
-    case L'4':
-        return &time.wMilliseconds;
-    default:
-        return nullptr;
-    }
-}
-
 } // namespace
 
 std::wstring FormatTime(const SYSTEMTIME& time, unsigned flags)
@@ -265,8 +260,8 @@ bool ParseTime(std::wstring_view text, SYSTEMTIME& time)
             continue;
         std::wstring_view key = kTimePatterns[i].key;
         for (std::size_t group = 0; group < key.size(); ++group)
-            if (std::uint16_t* field = FieldOf(time, key[group]))
-                *field = ToField(match.str(static_cast<int>(group + 1)));
+            if (auto field = FieldOf(kKeyFields, key[group]))
+                time.*field = ToField(match.str(static_cast<int>(group + 1)));
         return true;
     }
     return false;

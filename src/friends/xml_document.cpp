@@ -27,7 +27,19 @@ constexpr std::uint32_t kErrNoNode = 1214;
 // until they are appended where they belong; it is never saved.
 constexpr const char* kUnattachedHolder = "zk-unattached-nodes";
 
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration;
+// A carriage return in text is written as a character reference. The
+// serializer cannot be told so, but it writes other control characters as
+// references; Save puts this one, which no prepared text holds otherwise, in
+// place of each CR and then turns its reference into that of a CR.
+constexpr wchar_t kCrStandIn = L'\x01';
+constexpr std::string_view kCrStandInReference = "&#01;";
+constexpr std::string_view kCrReference = "&#13;";
+constexpr wchar_t kReplacementChar = 0xFFFD;
+
+// Text and document types outside the document element are kept only so
+// that they can be refused; the parser would drop them silently.
+constexpr unsigned kParseOptions =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_fragment;
 
 class CStringWriter : public pugi::xml_writer
 {
@@ -68,14 +80,125 @@ bool IsXmlName(std::wstring_view name)
     return true;
 }
 
-void CollectText(pugi::xml_node node, std::string& text)
+// The next node in document order below `top`, walking the tree by its
+// links rather than by recursion, so that nesting of any depth is read.
+pugi::xml_node NextInTree(pugi::xml_node node, pugi::xml_node top)
 {
-    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
-        text += node.value();
-        return;
+    if (node.first_child())
+        return node.first_child();
+    for (; node && node != top; node = node.parent())
+        if (node.next_sibling())
+            return node.next_sibling();
+    return pugi::xml_node();
+}
+
+void CollectText(pugi::xml_node top, std::string& text)
+{
+    for (pugi::xml_node node = top; node; node = NextInTree(node, top))
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            text += node.value();
+}
+
+// XML 1.0's Char production: tab, line feed, carriage return and the
+// characters from U+0020 on but surrogates, U+FFFE and U+FFFF.
+bool IsXmlChar(wchar_t c)
+{
+    return c == L'\t' || c == L'\n' || c == L'\r' || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Text as XML 1.0 can hold it: a character it cannot hold becomes U+FFFD.
+// With `markCr`, a carriage return becomes kCrStandIn (the serializer writes
+// text CRs raw, and a reader turns a raw CR into a line feed).
+std::string ToXmlText(const char* utf8, bool markCr)
+{
+    std::wstring wide = Utf8ToWide(utf8);
+    for (wchar_t& c : wide) {
+        if (c == L'\r' && markCr)
+            c = kCrStandIn;
+        else if (!IsXmlChar(c))
+            c = kReplacementChar;
     }
-    for (pugi::xml_node child : node.children())
-        CollectText(child, text);
+    return WideToUtf8(wide);
+}
+
+// Makes every text and attribute of the tree writable; character data
+// becomes plain text, since a CDATA section cannot hold a reference.
+void PrepareForWriting(pugi::xml_node top)
+{
+    for (pugi::xml_node node = top; node;) {
+        pugi::xml_node next = NextInTree(node, top);
+        for (pugi::xml_attribute attribute : node.attributes())
+            attribute.set_value(ToXmlText(attribute.value(), false).c_str());
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+            std::string text = ToXmlText(node.value(), true);
+            pugi::xml_node plain = node;
+            if (node.type() == pugi::node_cdata) {
+                plain = node.parent().insert_child_before(pugi::node_pcdata, node);
+                node.parent().remove_child(node);
+            }
+            plain.set_value(text.data(), text.size());
+        }
+        node = next;
+    }
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+// Strict UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above
+// U+10FFFF.
+bool IsValidUtf8(std::string_view bytes)
+{
+    for (std::size_t i = 0; i < bytes.size();) {
+        auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = lead < 0x80                    ? 1
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 0;
+        if (length == 0 || i + length > bytes.size())
+            return false;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+// One document element, and before and after it nothing but what the
+// parser drops (white space, comments, processing instructions) or keeps as
+// prolog (the declaration, a document type before the element).
+bool HasOneRootAndNothingAfter(const pugi::xml_document& doc)
+{
+    int elements = 0;
+    for (pugi::xml_node child : doc.children()) {
+        switch (child.type()) {
+        case pugi::node_element:
+            ++elements;
+            break;
+        case pugi::node_declaration:
+        case pugi::node_doctype:
+            if (elements > 0)
+                return false;
+            break;
+        default:
+            return false;
+        }
+    }
+    return elements == 1;
 }
 
 bool HasDocumentElement(pugi::xml_node document)
@@ -111,7 +234,11 @@ bool CXmlDocument::Replace(std::string_view utf8, std::uint32_t errorId)
         return Fail(errorId, E_OUTOFMEMORY);
     // A parse error is no failure of the call, but the parser keeps the tree
     // it had built so far; a half-read list must not pass for a whole one.
-    if (!parsed)
+    // The parser also takes bytes that are no UTF-8, several document
+    // elements and text after the element, which would be lost or changed
+    // when the document is written again.
+    if (!parsed || (parsed.encoding == pugi::encoding_utf8 && !IsValidUtf8(utf8)) ||
+        !HasOneRootAndNothingAfter(*doc))
         doc->reset();
     m_doc = std::move(doc);
     return true;
@@ -134,16 +261,25 @@ bool CXmlDocument::Save(const std::wstring& path)
 {
     if (!m_doc)
         return Fail(kErrSave, E_FAIL);
+    // The copy is changed for writing; the document itself stays as it is.
+    pugi::xml_document copy;
+    copy.reset(*m_doc);
+    PrepareForWriting(copy);
     CStringWriter writer;
-    for (pugi::xml_node child : m_doc->children()) {
+    for (pugi::xml_node child : copy.children()) {
         if (std::string_view(child.name()) == kUnattachedHolder)
             continue;
         child.print(writer, "\t", pugi::format_default, pugi::encoding_utf8);
     }
+    // A literal "&" is always written as "&amp;", so the stand-in's
+    // reference cannot come from anything else.
+    ReplaceAll(writer.m_text, kCrStandInReference, kCrReference);
     // Printed node by node, the last line would lack its line end.
     if (!writer.m_text.empty() && writer.m_text.back() != '\n')
         writer.m_text += '\n';
-    if (HRESULT result = WriteWholeFile(path, writer.m_text); Failed(result))
+    // Written beside the file and renamed over it: a link in its place is
+    // replaced, never followed, and no reader sees half a document.
+    if (HRESULT result = WriteFileAtomically(path, writer.m_text); Failed(result))
         return Fail(kErrSave, result);
     return true;
 }

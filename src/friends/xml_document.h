@@ -53,9 +53,14 @@ public:
 
     // Both replace the current document on success. Text that is not
     // well-formed XML is no error: it gives an empty document, and the
-    // caller then fails at its first selection.
+    // caller then fails at its first selection. Bytes that are no UTF-8, a
+    // second document element and text after the element count as not
+    // well-formed.
     bool Create(std::wstring_view text);
     bool Load(const std::wstring& path);
+    // Replaces the file whole (a link in its place is replaced, not
+    // followed). Characters XML 1.0 cannot hold are written as U+FFFD, and
+    // carriage returns as references, so that the file reads back the same.
     bool Save(const std::wstring& path);
 
     bool SelectNode(std::wstring_view xpath, CXmlNode& node);

@@ -1,5 +1,7 @@
 #include "friends/zarumate_data_list.h"
 
+#include "base/download_url.h"
+
 #include <algorithm>
 
 namespace zk {
@@ -18,10 +20,11 @@ CZarumateDataList::const_iterator CZarumateDataList::FindById(std::wstring_view 
 
 CZarumateDataList::iterator CZarumateDataList::FindByImageUrl(std::wstring_view url)
 {
-    std::size_t key = url.rfind(kImageUrlIdKey);
-    if (key == std::wstring_view::npos)
-        return m_items.end();
-    return FindById(url.substr(key + kImageUrlIdKey.size()));
+    // The id cannot be cut out of the URL: ids may hold the query key
+    // themselves, and the task has decoded and trimmed what it was given.
+    return std::find_if(m_items.begin(), m_items.end(), [url](const CZarumateDataPtr& data) {
+        return PrepareDownloadUrl(data->GetImageUrl()) == url;
+    });
 }
 
 bool CZarumateDataList::AddOrUpdate(const CZarumateDataPtr& data)

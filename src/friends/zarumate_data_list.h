@@ -17,12 +17,10 @@ public:
     using iterator = Container::iterator;
     using const_iterator = Container::const_iterator;
 
-    // The query key whose value is the id in an avatar URL.
-    static constexpr std::wstring_view kImageUrlIdKey = L"nimboId=";
-
     iterator FindById(std::wstring_view id);
     const_iterator FindById(std::wstring_view id) const;
-    // Finds the record whose id follows the last "nimboId=" of the URL.
+    // Finds the first record whose image URL, prepared as a download task
+    // prepares the URL it is given, is the URL.
     iterator FindByImageUrl(std::wstring_view url);
 
     // Merges a reported person: a known one keeps its record (images,

@@ -4,6 +4,7 @@
 #include "platform/shell_files.h"
 #include "platform/text_convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cwctype>
@@ -29,6 +30,9 @@ constexpr const char* kHexAttribute = "hex";
 constexpr const wchar_t* kCurrentUserName = L"HKEY_CURRENT_USER";
 
 constexpr std::uint32_t kDwordSize = 4;
+// The system registry holds keys at most this many levels deep; a store
+// file nested deeper is damaged, and no deeper key can be made.
+constexpr std::size_t kMaxKeyDepth = 512;
 
 struct CRegNode
 {
@@ -71,6 +75,13 @@ CRegNode* FindKey(CRegNode& parent, std::wstring_view name)
         if (SameName(key.m_name, name))
             return &key;
     return nullptr;
+}
+
+std::vector<std::pair<std::wstring, CRegValue>>::iterator FindValue(CRegNode& key,
+                                                                    std::wstring_view name)
+{
+    return std::find_if(key.m_values.begin(), key.m_values.end(),
+                        [name](const auto& stored) { return SameName(stored.first, name); });
 }
 
 // Walks down the path; with `create`, missing keys are added and `created`
@@ -208,7 +219,7 @@ bool IsReadableString(const CRegValue& value, std::wstring& text)
     return true;
 }
 
-void WriteNode(const CRegNode& node, pugi::xml_node element)
+void WriteValues(const CRegNode& node, pugi::xml_node element)
 {
     for (const auto& [name, value] : node.m_values) {
         pugi::xml_node out = element.append_child(kValueElement);
@@ -231,10 +242,22 @@ void WriteNode(const CRegNode& node, pugi::xml_node element)
             out.append_attribute(kHexAttribute).set_value(ToHex(value.m_data).c_str());
         }
     }
-    for (const CRegNode& key : node.m_keys) {
-        pugi::xml_node out = element.append_child(kKeyElement);
-        out.append_attribute(kNameAttribute).set_value(WideToUtf8(key.m_name).c_str());
-        WriteNode(key, out);
+}
+
+// Writes the values and keys below `root` into `element`, each key's values
+// before its subkeys.
+void WriteTree(const CRegNode& root, pugi::xml_node element)
+{
+    std::vector<std::pair<const CRegNode*, pugi::xml_node>> pending{{&root, element}};
+    while (!pending.empty()) {
+        auto [node, out] = pending.back();
+        pending.pop_back();
+        WriteValues(*node, out);
+        for (const CRegNode& key : node->m_keys) {
+            pugi::xml_node child = out.append_child(kKeyElement);
+            child.append_attribute(kNameAttribute).set_value(WideToUtf8(key.m_name).c_str());
+            pending.emplace_back(&key, child);
+        }
     }
 }
 
@@ -277,7 +300,9 @@ bool ReadValue(pugi::xml_node element, CRegValue& value)
     return false;
 }
 
-bool ReadNode(pugi::xml_node element, CRegNode& node)
+// Reads the values and keys of one element into its node; the keys are read
+// without their content.
+bool ReadLevel(pugi::xml_node element, CRegNode& node)
 {
     for (pugi::xml_node child : element.children()) {
         if (child.type() == pugi::node_pcdata && IsBlank(child))
@@ -297,12 +322,41 @@ bool ReadNode(pugi::xml_node element, CRegNode& node)
             node.m_values.emplace_back(Utf8ToWide(name.value()), std::move(value));
         } else if (kind == kKeyElement) {
             CRegNode key{Utf8ToWide(name.value()), {}, {}};
-            if (key.m_name.empty() || !ReadNode(child, key))
+            if (key.m_name.empty())
                 return false;
             node.m_keys.push_back(std::move(key));
         } else {
             return false;
         }
+    }
+    return true;
+}
+
+// Reads the tree below `top` level by level rather than by recursion, so
+// that a file of any nesting is judged without running out of stack. Keys
+// deeper than `maxDepth` make the file damaged.
+bool ReadTree(pugi::xml_node top, CRegNode& root, std::size_t maxDepth)
+{
+    struct CPending
+    {
+        pugi::xml_node element;
+        CRegNode* node;
+        std::size_t depth;
+    };
+    std::vector<CPending> pending{{top, &root, 0}};
+    while (!pending.empty()) {
+        CPending level = pending.back();
+        pending.pop_back();
+        if (!ReadLevel(level.element, *level.node))
+            return false;
+        if (level.node->m_keys.empty())
+            continue;
+        if (level.depth == maxDepth)
+            return false;
+        // The node's keys are complete, so pointers to them stay valid.
+        std::size_t index = 0;
+        for (pugi::xml_node child : level.element.children(kKeyElement))
+            pending.push_back({child, &level.node->m_keys[index++], level.depth + 1});
     }
     return true;
 }
@@ -317,8 +371,9 @@ bool ParseStore(const std::string& content, CRegNode& root)
     pugi::xml_node top = doc.document_element();
     if (std::string_view(top.name()) != kRootElement)
         return false;
+    // The tree of the current user is one level below the top.
     CRegNode all;
-    if (!ReadNode(top, all) || !all.m_values.empty())
+    if (!ReadTree(top, all, kMaxKeyDepth + 1) || !all.m_values.empty())
         return false;
     for (CRegNode& tree : all.m_keys) {
         if (!SameName(tree.m_name, kCurrentUserName))
@@ -339,7 +394,7 @@ std::string FormatStore(const CRegNode& root)
     pugi::xml_node top = doc.append_child(kRootElement);
     pugi::xml_node tree = top.append_child(kKeyElement);
     tree.append_attribute(kNameAttribute).set_value(WideToUtf8(kCurrentUserName).c_str());
-    WriteNode(root, tree);
+    WriteTree(root, tree);
     struct CWriter : pugi::xml_writer
     {
         void write(const void* data, std::size_t size) override
@@ -475,6 +530,8 @@ std::wstring TakeDamagedRegistryFile()
 HRESULT CRegKey::OpenPath(CRegRoot root, std::wstring path, std::uint32_t access, bool create)
 {
     Close();
+    if (SplitPath(path).size() > kMaxKeyDepth)
+        return HresultFromErrno(EINVAL);
     std::lock_guard lock(g_storeLock);
     CRegNode tree;
     if (HRESULT result = LoadStore(tree); Failed(result))
@@ -519,11 +576,11 @@ HRESULT CRegKey::Open(const CRegKey& parent, std::wstring_view subkey, std::uint
     return OpenPath(parent.m_root, JoinKeyPath(parent.m_path, subkey), access, false);
 }
 
-HRESULT CRegKey::QueryValue(std::wstring_view name, CRegValue& value) const
+template <class TAction> HRESULT CRegKey::WithStoredKey(std::uint32_t right, TAction action) const
 {
     if (!m_open)
         return HresultFromErrno(EBADF);
-    if ((m_access & KEY_QUERY_VALUE) != KEY_QUERY_VALUE)
+    if ((m_access & right) != right)
         return HresultFromErrno(EACCES);
     std::lock_guard lock(g_storeLock);
     CRegNode tree;
@@ -532,58 +589,41 @@ HRESULT CRegKey::QueryValue(std::wstring_view name, CRegValue& value) const
     CRegNode* key = Walk(tree, m_path, false);
     if (!key)
         return HresultFromErrno(ENOENT);
-    for (const auto& [stored, data] : key->m_values)
-        if (SameName(stored, name)) {
-            value = data;
-            return S_OK;
-        }
-    return HresultFromErrno(ENOENT);
+    return action(tree, *key);
+}
+
+HRESULT CRegKey::QueryValue(std::wstring_view name, CRegValue& value) const
+{
+    return WithStoredKey(KEY_QUERY_VALUE, [&](CRegNode&, CRegNode& key) {
+        auto found = FindValue(key, name);
+        if (found == key.m_values.end())
+            return HresultFromErrno(ENOENT);
+        value = found->second;
+        return S_OK;
+    });
 }
 
 HRESULT CRegKey::SetValue(std::wstring_view name, const CRegValue& value)
 {
-    if (!m_open)
-        return HresultFromErrno(EBADF);
-    if (!(m_access & KEY_SET_VALUE))
-        return HresultFromErrno(EACCES);
-    std::lock_guard lock(g_storeLock);
-    CRegNode tree;
-    if (HRESULT result = LoadStore(tree); Failed(result))
-        return result;
-    CRegNode* key = Walk(tree, m_path, false);
-    if (!key)
-        return HresultFromErrno(ENOENT);
-    bool replaced = false;
-    for (auto& [stored, data] : key->m_values)
-        if (SameName(stored, name)) {
-            data = value;
-            replaced = true;
-            break;
-        }
-    if (!replaced)
-        key->m_values.emplace_back(std::wstring(name), value);
-    return SaveStore(tree);
+    return WithStoredKey(KEY_SET_VALUE, [&](CRegNode& tree, CRegNode& key) {
+        auto found = FindValue(key, name);
+        if (found == key.m_values.end())
+            key.m_values.emplace_back(std::wstring(name), value);
+        else
+            found->second = value;
+        return SaveStore(tree);
+    });
 }
 
 HRESULT CRegKey::DeleteValue(std::wstring_view name)
 {
-    if (!m_open)
-        return HresultFromErrno(EBADF);
-    if (!(m_access & KEY_SET_VALUE))
-        return HresultFromErrno(EACCES);
-    std::lock_guard lock(g_storeLock);
-    CRegNode tree;
-    if (HRESULT result = LoadStore(tree); Failed(result))
-        return result;
-    CRegNode* key = Walk(tree, m_path, false);
-    if (!key)
-        return HresultFromErrno(ENOENT);
-    for (auto it = key->m_values.begin(); it != key->m_values.end(); ++it)
-        if (SameName(it->first, name)) {
-            key->m_values.erase(it);
-            return SaveStore(tree);
-        }
-    return HresultFromErrno(ENOENT);
+    return WithStoredKey(KEY_SET_VALUE, [&](CRegNode& tree, CRegNode& key) {
+        auto found = FindValue(key, name);
+        if (found == key.m_values.end())
+            return HresultFromErrno(ENOENT);
+        key.m_values.erase(found);
+        return SaveStore(tree);
+    });
 }
 
 void CRegKey::Close()

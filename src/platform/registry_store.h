@@ -57,7 +57,8 @@ std::wstring DecodeStringData(const std::vector<std::uint8_t>& data);
 // the old one), so a crash never leaves half a store.
 //
 // Results are 0 or a result code: a missing key or value is ENOENT, a key
-// opened without the right for an operation EACCES, and a store file that
+// opened without the right for an operation EACCES, a path of more levels
+// than the system registry holds (512) EINVAL, and a store file that
 // is damaged EBADMSG (the file is then moved aside, see
 // TakeDamagedRegistryFile, and the next change starts a new store).
 class CRegKey
@@ -85,6 +86,9 @@ public:
 
 private:
     HRESULT OpenPath(CRegRoot root, std::wstring path, std::uint32_t access, bool create);
+    // Checks the right, loads the store under its lock and runs the action
+    // on the whole tree and this key's node; a missing key is ENOENT.
+    template <class TAction> HRESULT WithStoredKey(std::uint32_t right, TAction action) const;
 
     bool m_open = false;
     CRegRoot m_root = HKEY_CURRENT_USER;

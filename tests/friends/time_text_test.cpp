@@ -64,6 +64,15 @@ TEST(ParseTime, FullWidthSeparatorsCount)
     EXPECT_EQ(time, Time(2010, 5, 1));
 }
 
+TEST(ParseTime, FullWidthDigitsAndTheIdeographicSpaceCount)
+{
+    SYSTEMTIME time;
+    ASSERT_TRUE(ParseTime(L"　２０１０／０５／０１　９：０５：０３．７　", time));
+    EXPECT_EQ(time, Time(2010, 5, 1, 9, 5, 3, 7));
+    ASSERT_TRUE(ParseTime(L"２０１０　年　５月１日　９時", time));
+    EXPECT_EQ(time, Time(2010, 5, 1, 9));
+}
+
 TEST(ParseTime, EmptyAndZeroAreTheZeroTime)
 {
     SYSTEMTIME time = Time(1, 2, 3);

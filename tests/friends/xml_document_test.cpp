@@ -21,31 +21,47 @@ std::string ReadBytes(const std::filesystem::path& path)
 constexpr const wchar_t* kSmallList =
     L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<list>\n<item>a</item><item>b</item></list>\n";
 
-TEST(XmlDocumentRoundTrip, NamesWithJapaneseAmpersandsAndAngleBracketsComeBackExactly)
+// Saves a document whose root holds one element with the text and reads the
+// text back from the file; `bytes` gets the file as written.
+std::wstring RoundTrip(const std::wstring& text, std::string& bytes)
 {
     test::CTempDir dir;
     std::wstring path = (dir.Path() / "doc.xml").wstring();
-    const std::wstring name = L"ざる&<まて>\"' 太郎 &amp;";
-
     CXmlDocument doc;
     CXmlNode root;
-    ASSERT_TRUE(doc.Create(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n</root>\n"));
-    ASSERT_TRUE(doc.SelectNode(L"root", root));
-    ASSERT_TRUE(doc.AddTextElement(root, L"name", name));
-    ASSERT_TRUE(doc.Save(path));
+    EXPECT_TRUE(doc.Create(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>\n</root>\n"));
+    EXPECT_TRUE(doc.SelectNode(L"root", root) && doc.AddTextElement(root, L"t", text) &&
+                doc.Save(path));
+    bytes = ReadBytes(dir.Path() / "doc.xml");
 
-    std::string bytes = ReadBytes(dir.Path() / "doc.xml");
+    CXmlDocument loaded;
+    CXmlNode node;
+    std::wstring read;
+    EXPECT_TRUE(loaded.Load(path) && loaded.SelectNode(L"root/t", node) &&
+                loaded.GetText(node, read));
+    return read;
+}
+
+TEST(XmlDocumentRoundTrip, NamesWithJapaneseAmpersandsAndAngleBracketsComeBackExactly)
+{
+    const std::wstring name = L"ざる&<まて>\"' 太郎 &amp;";
+    std::string bytes;
+    EXPECT_EQ(RoundTrip(name, bytes), name);
     EXPECT_EQ(bytes.rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>", 0), 0u);
     EXPECT_NE(bytes.find("&amp;&lt;"), std::string::npos);
     EXPECT_NE(bytes.find(WideToUtf8(L"ざる")), std::string::npos);
+}
 
-    CXmlDocument loaded;
-    CXmlNode loadedRoot;
-    std::wstring text;
-    ASSERT_TRUE(loaded.Load(path));
-    ASSERT_TRUE(loaded.SelectNode(L"root", loadedRoot));
-    ASSERT_TRUE(loaded.GetChildText(loadedRoot, L"name", text));
-    EXPECT_EQ(text, name);
+TEST(XmlDocumentRoundTrip, CarriageReturnsSurviveAndCharactersXmlCannotHoldAreReplaced)
+{
+    std::string bytes;
+    EXPECT_EQ(RoundTrip(L"a\r\nb\rc\x01"
+                        L"d\x1f\tz\xFFFE\xFFFF\x10FFFF",
+                        bytes),
+              L"a\r\nb\rc\xFFFD"
+              L"d\xFFFD\tz\xFFFD\xFFFD\x10FFFF");
+    EXPECT_NE(bytes.find("a&#13;\nb&#13;c"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("&#01;"), std::string::npos) << bytes;
 }
 
 TEST(XmlDocumentRoundTrip, ElementsNotYetAppendedAreNotSaved)
@@ -87,6 +103,28 @@ TEST(XmlDocumentParse, TextThatIsNotWellFormedGivesAnEmptyDocumentNotAHalfOne)
     EXPECT_NE(doc.GetErr().GetText().find(L"\n\nlist"), std::wstring::npos);
 }
 
+// Loads the bytes from a file and tells whether the document has a root.
+bool LoadsWithRoot(const std::string& bytes)
+{
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "doc.xml", std::ios::binary) << bytes;
+    CXmlDocument doc;
+    CXmlNode root;
+    return doc.Load((dir.Path() / "doc.xml").wstring()) && doc.SelectNode(L"list", root);
+}
+
+TEST(XmlDocumentParse, InvalidUtf8ASecondRootOrTextAfterTheRootGiveAnEmptyDocument)
+{
+    const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+    // "ざる" in Shift_JIS, a cut sequence, an overlong "/" and a surrogate.
+    for (const char* bad : {"\x82\xb4\x82\xe9", "\xe3\x81", "\xc0\xaf", "\xed\xa0\x80"})
+        EXPECT_FALSE(LoadsWithRoot(head + "<list><item>" + bad + "</item></list>\n"));
+    for (const char* tail : {"<list/>", "text", "<![CDATA[x]]>", "&amp;", "<!DOCTYPE list>"})
+        EXPECT_FALSE(LoadsWithRoot(head + "<list/>\n" + tail)) << tail;
+    EXPECT_TRUE(LoadsWithRoot(head + "<list><item>\xe3\x81\x96</item></list>\n \t\r\n"
+                                     "<!-- saved --><?app done?>\n"));
+}
+
 TEST(XmlDocumentParse, FailedLoadKeepsTheCurrentDocument)
 {
     test::CTempDir dir;
@@ -109,6 +147,28 @@ TEST(XmlDocumentParse, NodesStayUsableAfterTheDocumentIsReplaced)
     ASSERT_TRUE(doc.Create(L"<other/>"));
     ASSERT_TRUE(doc.GetText(old, text));
     EXPECT_EQ(text, L"a");
+}
+
+TEST(XmlDocumentText, DeepNestingIsReadWithoutRunningOutOfStack)
+{
+    constexpr int kDepth = 1000000;
+    std::string bytes = "<list><id>";
+    for (int i = 0; i < kDepth; ++i)
+        bytes += "<a>";
+    bytes += "deep";
+    for (int i = 0; i < kDepth; ++i)
+        bytes += "</a>";
+    bytes += "!</id></list>";
+    test::CTempDir dir;
+    std::ofstream(dir.Path() / "doc.xml", std::ios::binary) << bytes;
+
+    CXmlDocument doc;
+    CXmlNode list;
+    std::wstring text;
+    ASSERT_TRUE(doc.Load((dir.Path() / "doc.xml").wstring()));
+    ASSERT_TRUE(doc.SelectNode(L"list", list));
+    ASSERT_TRUE(doc.GetChildText(list, L"id", text));
+    EXPECT_EQ(text, L"deep!");
 }
 
 TEST(XmlDocumentFailures, EachOperationReportsItsOwnMessage)

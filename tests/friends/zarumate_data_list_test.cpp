@@ -1,5 +1,8 @@
 #include "capture/portal_hosts.h"
+#include "fetch/download_image_task.h"
+#include "fetch/image.h"
 #include "friends/zarumate_data_list.h"
+#include "platform/text_convert.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
 
@@ -51,8 +54,7 @@ TEST(ZarumateDataListMerge, RepeatedSightingKeepsTheRecordAndTakesNameAndTime)
     CZarumateDataPtr front = list[0];
     front->m_imageModifiedTime = SYSTEMTIME{2009, 1, 0, 2, 3, 4, 5, 6};
     front->m_error.SetErr(130);
-    auto thumbnail =
-        std::shared_ptr<CImage>(reinterpret_cast<CImage*>(front.get()), [](CImage*) {});
+    auto thumbnail = std::make_shared<CImage>(38, 38);
     front->m_thumbnail = thumbnail;
 
     list.AddOrUpdate(Person(L"c", L"C2", 30));
@@ -95,13 +97,23 @@ TEST(ZarumateDataListFind, DuplicatesFromAFileFindTheFirst)
     EXPECT_EQ(list.FindById(L"y"), list.end());
 }
 
-TEST(ZarumateDataListFind, ImageUrlUsesTheTextAfterTheLastKey)
+// A download finds its friend by the URL its task keeps, which is the image
+// URL after the task has decoded and trimmed it.
+TEST(ZarumateDataListFind, DownloadFindsTheFriendItWasMadeFor)
 {
-    CZarumateDataList list = ThreeSeen();
-    EXPECT_EQ((*list.FindByImageUrl(list[1]->GetImageUrl()))->m_id, L"b");
-    EXPECT_EQ((*list.FindByImageUrl(L"http://h/?nimboId=zz&nimboId=a"))->m_id, L"a");
-    EXPECT_EQ(list.FindByImageUrl(L"http://h/?nimboId=a&x=1"), list.end());
-    EXPECT_EQ(list.FindByImageUrl(L"http://h/a"), list.end());
+    CZarumateDataList list;
+    for (const wchar_t* id : {L"b", L"anicknimboId=b", L"a%41b", L"aAb", L"c d ", L"e\t"})
+        list.PushBack(Person(id, L"N"));
+    for (const auto& data : list) {
+        CDownloadImageTask task;
+        task.SetUrl(data->GetImageUrl());
+        auto found = list.FindByImageUrl(task.m_url);
+        ASSERT_NE(found, list.end()) << WideToUtf8(data->m_id);
+        // Ids that read the same once decoded find the first of them.
+        EXPECT_EQ(*found, data->m_id == L"aAb" ? list[2] : data) << WideToUtf8(data->m_id);
+    }
+    EXPECT_EQ(list.FindByImageUrl(L"http://h/?nimboId=b"), list.end());
+    EXPECT_EQ(list.FindByImageUrl(list[0]->GetImageUrl() + L"&x=1"), list.end());
 }
 
 TEST(ZarumateDataListRemove, OutOfRangeIndexesChangeNothing)
@@ -137,8 +149,7 @@ TEST(ZarumateDataListCopy, CopySharesNoRecordAndCarriesNoImagesOrErrors)
 {
     CZarumateDataList source = ThreeSeen();
     source[0]->m_imageModifiedTime = SYSTEMTIME{2011, 2, 0, 3, 4, 5, 6, 7};
-    source[0]->m_image =
-        std::shared_ptr<CImage>(reinterpret_cast<CImage*>(&source), [](CImage*) {});
+    source[0]->m_image = std::make_shared<CImage>(2, 2);
     source[0]->m_error.SetErr(130);
 
     CZarumateDataList copy;
@@ -158,9 +169,8 @@ TEST(ZarumateDataListCopy, CopySharesNoRecordAndCarriesNoImagesOrErrors)
 TEST(ZarumateDataRecord, SetImageDropsTheStaleThumbnail)
 {
     CZarumateData data;
-    int dummy = 0;
-    auto image = std::shared_ptr<CImage>(reinterpret_cast<CImage*>(&dummy), [](CImage*) {});
-    data.m_thumbnail = image;
+    data.m_thumbnail = std::make_shared<CImage>(38, 38);
+    auto image = std::make_shared<CImage>(2, 2);
     data.SetImage(image);
     EXPECT_EQ(data.m_image, image);
     EXPECT_FALSE(data.m_thumbnail);

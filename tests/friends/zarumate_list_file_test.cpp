@@ -199,8 +199,14 @@ TEST_F(ListFileTest, RecordSkippedAtLoadShrinksTheFileAndTheOldOneIsBackedUp)
 TEST_F(ListFileTest, DamagedFileFailsWith2011AndStaysAsItWas)
 {
     const std::string truncated = std::string(kHead) + Record("a", "A", "0").substr(0, 30);
-    for (const std::string& damaged : {truncated, std::string("not xml at all"),
-                                       std::string("<?xml version=\"1.0\"?><other/>")}) {
+    const std::string whole = std::string(kHead) + Record("a", "A", "0") + kTail;
+    // Names saved as Shift_JIS under a UTF-8 declaration, a second list
+    // after the first, and text after the list.
+    const std::string shiftJis = std::string(kHead) + Record("a", "\x82\xb4\x82\xe9", "0") + kTail;
+    for (const std::string& damaged :
+         {truncated, std::string("not xml at all"), std::string("<?xml version=\"1.0\"?><other/>"),
+          shiftJis, whole + "<ZarumateDataList>" + Record("b", "B", "0") + kTail,
+          whole + "garbage"}) {
         Write(List(), damaged);
         CZarumateDataList list;
         list.PushBack(Person(L"keep", L"K"));
@@ -244,6 +250,19 @@ TEST_F(ListFileTest, SaveInterruptedBeforeTheMoveLosesNothing)
     list.Clear();
     ASSERT_TRUE(Load(list));
     EXPECT_EQ(list.size(), 5u);
+}
+
+TEST_F(ListFileTest, ALinkPlantedAsTheTemporaryFileIsReplacedNotFollowed)
+{
+    Write(File("victim"), "keep");
+    fs::create_symlink(File("victim"), File("tmpList.config"));
+    ASSERT_TRUE(Save(ListOf(1)));
+    EXPECT_EQ(Read(File("victim")), "keep");
+    EXPECT_FALSE(fs::is_symlink(List()));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(File("tmpList.config"))));
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    EXPECT_EQ(list.size(), 1u);
 }
 
 TEST_F(ListFileTest, FailedBackupStopsTheSaveBeforeTheListIsTouched)

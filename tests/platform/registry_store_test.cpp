@@ -142,6 +142,28 @@ TEST_F(RegistryStoreTest, DamagedFileIsKeptAsideAndReportedNotOverwritten)
     EXPECT_TRUE(fs::exists(StoreFile().string() + ".damaged.1"));
 }
 
+TEST_F(RegistryStoreTest, KeysNestedDeeperThanTheStoreHoldsAreDamageNotACrash)
+{
+    constexpr int kDepth = 100000;
+    std::string nested;
+    for (int i = 0; i < kDepth; ++i)
+        nested += "<key name=\"k\">";
+    for (int i = 0; i < kDepth; ++i)
+        nested += "</key>";
+    Write("<registry><key name=\"HKEY_CURRENT_USER\">" + nested + "</key></registry>");
+    CRegKey key;
+    EXPECT_EQ(key.Open(HKEY_CURRENT_USER, L"k", KEY_READ), HresultFromErrno(EBADMSG));
+    EXPECT_EQ(TakeDamagedRegistryFile(), StoreFile().wstring() + L".damaged");
+
+    // Nor can such a key be made, so the store never writes what it cannot read.
+    std::wstring deep = L"k";
+    for (int i = 1; i < kDepth; ++i)
+        deep += L"\\k";
+    EXPECT_EQ(key.Create(HKEY_CURRENT_USER, deep, KEY_WRITE), HresultFromErrno(EINVAL));
+    EXPECT_EQ(key.Create(HKEY_CURRENT_USER, deep.substr(0, 511 * 2 + 1), KEY_WRITE), S_OK);
+    EXPECT_EQ(key.Open(HKEY_CURRENT_USER, deep.substr(0, 511 * 2 + 1), KEY_READ), S_OK);
+}
+
 TEST_F(RegistryStoreTest, StoreThatCannotBeReadIsLeftAlone)
 {
     fs::create_directories(StoreFile() / "inside");
