@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <iterator>
 
@@ -12,9 +13,20 @@ namespace zk {
 // budget is spent the move throws CSpent, which ends the search. A search
 // that backtracks without end (a hostile page can make one cost seconds)
 // thus stops after a known amount of work, however the pattern is written.
+//
+// Every budget adds what it spent to a tally of its thread when it ends, so
+// that the work of a whole scan can be measured by counting, not timing.
 class CScanBudget
 {
 public:
+    // The budgets a thread has used so far and the steps they spent.
+    struct CTally
+    {
+        std::uint64_t m_budgets = 0; // budgets that have ended
+        std::uint64_t m_spent = 0;   // of those, budgets that ran out
+        std::uint64_t m_steps = 0;   // steps spent by all of them
+    };
+
     class CSpent : public std::exception
     {
     public:
@@ -95,23 +107,44 @@ public:
         CScanBudget* m_budget = nullptr;
     };
 
-    explicit CScanBudget(std::size_t steps) : m_stepsLeft(steps) {}
+    explicit CScanBudget(std::size_t steps) : m_steps(steps), m_stepsLeft(steps) {}
+    ~CScanBudget()
+    {
+        CTally& tally = Tally();
+        ++tally.m_budgets;
+        tally.m_spent += m_ranOut ? 1 : 0;
+        tally.m_steps += m_steps - m_stepsLeft;
+    }
+    CScanBudget(const CScanBudget&) = delete;
+    CScanBudget& operator=(const CScanBudget&) = delete;
 
     std::size_t StepsLeft() const { return m_stepsLeft; }
+
+    // The tally of the calling thread.
+    static CTally ThreadTally() { return Tally(); }
 
     CIterator Begin(const wchar_t* at) { return CIterator(at, this); }
 
 private:
+    static CTally& Tally()
+    {
+        thread_local CTally tally;
+        return tally;
+    }
+
     void Spend(std::size_t steps)
     {
         if (steps > m_stepsLeft) {
             m_stepsLeft = 0;
+            m_ranOut = true;
             throw CSpent();
         }
         m_stepsLeft -= steps;
     }
 
+    std::size_t m_steps;
     std::size_t m_stepsLeft;
+    bool m_ranOut = false;
 };
 
 } // namespace zk

@@ -3,6 +3,7 @@
 #include <boost/regex.hpp>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 
 namespace zk {
 namespace {
@@ -51,6 +52,36 @@ TEST(ScanBudget, MovesSpendAsManyStepsAsCharactersPassed)
     EXPECT_EQ(budget.StepsLeft(), 3u);
     EXPECT_THROW(it += 4, CScanBudget::CSpent);
     EXPECT_EQ(budget.StepsLeft(), 0u);
+}
+
+TEST(ScanBudget, EveryBudgetAddsWhatItSpentToItsThreadsTally)
+{
+    CScanBudget::CTally before = CScanBudget::ThreadTally();
+    std::wstring text(10, L'x');
+    {
+        CScanBudget budget(100);
+        CScanBudget::CIterator it = budget.Begin(text.data());
+        it += 7;
+    }
+    {
+        CScanBudget budget(3);
+        CScanBudget::CIterator it = budget.Begin(text.data());
+        EXPECT_THROW(it += 5, CScanBudget::CSpent);
+    }
+    CScanBudget::CTally after = CScanBudget::ThreadTally();
+    EXPECT_EQ(after.m_budgets - before.m_budgets, 2u);
+    EXPECT_EQ(after.m_spent - before.m_spent, 1u);
+    EXPECT_EQ(after.m_steps - before.m_steps, 10u);
+
+    // Another thread keeps a tally of its own.
+    CScanBudget::CTally other;
+    std::thread([&] {
+        CScanBudget budget(5);
+        budget.Begin(text.data()) += 2;
+        other = CScanBudget::ThreadTally();
+    }).join();
+    EXPECT_EQ(other.m_budgets, 0u); // read before its budget ended
+    EXPECT_EQ(CScanBudget::ThreadTally().m_steps, after.m_steps);
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -38,9 +39,13 @@ using test::CNetns;
 using test::CVethPair;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint16_t kPort = 9;      // discard: nobody answers
-constexpr auto kPatience = 5s;          // for anything that should happen at once
-constexpr auto kQuietStopLimit = 400ms; // 100 ms of waiting plus slack for a loaded machine
+constexpr std::uint16_t kPort = 9; // discard: nobody answers
+// How long the test waits for anything that should happen at once: only a
+// hang takes this long, however busy the machine.
+constexpr auto kPatience = 60s;
+// A quiet run looks at its stop flag at least every 100 ms; twenty times
+// that, so that only a run that stops looking fails.
+constexpr auto kQuietStopLimit = 2s;
 constexpr std::uint16_t kOtherEtherType = 0x88B5; // local experimental
 
 // Records the capture thread's reports.
@@ -157,14 +162,14 @@ bool SendUdp(int fd, const std::array<std::uint8_t, 4>& to, const Bytes& payload
 Bytes UdpDatagram(const std::array<std::uint8_t, 4>& from, const std::array<std::uint8_t, 4>& to,
                   const Bytes& payload)
 {
-    Bytes udp(8);
+    std::size_t length = 8 + payload.size();
+    Bytes udp(length);
     udp[0] = 0x9c, udp[1] = 0x40; // port 40000
     udp[3] = kPort;
-    std::size_t length = 8 + payload.size();
     udp[4] = static_cast<std::uint8_t>(length >> 8);
     udp[5] = static_cast<std::uint8_t>(length);
-    udp.insert(udp.end(), payload.begin(), payload.end());
-    test::CIpv4Spec ip;
+    std::copy(payload.begin(), payload.end(), udp.begin() + 8);
+    test::CIpv4Fields ip;
     ip.source = from;
     ip.destination = to;
     ip.protocol = test::kIpProtocolUdp;
@@ -192,6 +197,15 @@ bool SendFrame(const CNetns& ns, const std::string& interfaceName, const test::M
         close(fd);
     });
     return sent;
+}
+
+const Bytes* FindTagged(const std::vector<Bytes>& datagrams, const std::string& tag)
+{
+    for (const Bytes& datagram : datagrams) {
+        if (Contains(datagram, tag))
+            return &datagram;
+    }
+    return nullptr;
 }
 
 class CaptureTest : public ::testing::Test
@@ -243,6 +257,31 @@ protected:
         return fd;
     }
 
+    // A UDP socket of the namespace that receives what is sent to its port.
+    int UdpReceiver(const CNetns& ns)
+    {
+        int fd = Udp(ns);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(kPort);
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return -1;
+        return fd;
+    }
+
+    // Sends a datagram of its own from the peer and waits until the capture
+    // has seen it. The capture reads its socket in order and hands each
+    // datagram to the chain before it takes the next, so everything that
+    // reached the watched end before has then been dealt with.
+    bool SendMarkerAndWait(const std::string& tag)
+    {
+        int fd = Udp(m_net->Peer());
+        return fd >= 0 && SendUdp(fd, CVethPair::kWatchedAddress, Payload(tag, 32)) &&
+               WaitForDatagrams(
+                   [&](const std::vector<Bytes>& seen) { return FindTagged(seen, tag); });
+    }
+
     // Waits until the datagrams seen so far satisfy done.
     template <class F> bool WaitForDatagrams(F done)
     {
@@ -281,15 +320,6 @@ void ExpectWholeIpv4(const std::vector<Bytes>& datagrams)
         EXPECT_EQ(datagram[0] >> 4, 4);
         EXPECT_EQ(Read16(datagram, 2), datagram.size());
     }
-}
-
-const Bytes* FindTagged(const std::vector<Bytes>& datagrams, const std::string& tag)
-{
-    for (const Bytes& datagram : datagrams) {
-        if (Contains(datagram, tag))
-            return &datagram;
-    }
-    return nullptr;
 }
 
 TEST_F(CaptureTest, DeliversWhatThePeerSendsWholeIncludingLargeAndFragmentedDatagrams)
@@ -437,14 +467,18 @@ TEST_F(CaptureTest, WatchesOnlyTheAdapterOfTheChosenName)
 
     int fd = Udp(peer);
     ASSERT_GE(fd, 0);
+    int receiver = UdpReceiver(watched);
+    ASSERT_GE(receiver, 0);
     ASSERT_TRUE(SendUdp(fd, CVethPair::kWatchedAddress, Payload("on-the-other-link", 64)));
+    // A packet socket gets a frame before the IP stack does: once the first
+    // datagram has arrived, a capture wrongly watching its link has queued
+    // it ahead of the second.
+    pollfd arrived{receiver, POLLIN, 0};
+    ASSERT_EQ(poll(&arrived, 1, static_cast<int>(std::chrono::milliseconds(kPatience).count())), 1);
     ASSERT_TRUE(SendUdp(fd, {198, 18, 2, 1}, Payload("on-the-chosen-link", 64)));
     ASSERT_TRUE(WaitForDatagrams([](const std::vector<Bytes>& seen) {
         return FindTagged(seen, "on-the-chosen-link") != nullptr;
     }));
-    // The first datagram left before the second, on a link of its own; give
-    // it time to be (wrongly) seen.
-    std::this_thread::sleep_for(200ms);
     StopAndWait();
     EXPECT_EQ(FindTagged(Datagrams(), "on-the-other-link"), nullptr);
 }
@@ -484,7 +518,7 @@ TEST_F(CaptureTest, WaitsOnAnAdapterThatIsDownUntilItComesUp)
     // The link needs a moment to carry traffic again; keep sending until a
     // datagram comes through.
     bool seen = false;
-    for (int i = 0; i < 50 && !seen; ++i) {
+    for (auto deadline = Clock::now() + kPatience; !seen && Clock::now() < deadline;) {
         SendUdp(fd, CVethPair::kWatchedAddress, Payload("after-up", 32));
         std::unique_lock<std::mutex> guard(m_lock);
         seen =
@@ -551,7 +585,9 @@ TEST_F(CaptureTest, ReportsTheOwnerOfAPageServedOverARealConnection)
     ASSERT_EQ(received, response.size());
 
     ASSERT_TRUE(m_client.WaitForFound());
-    std::this_thread::sleep_for(100ms);
+    // Every segment of the page has been dealt with once the capture has
+    // seen a datagram sent after it; a second report would have come by then.
+    ASSERT_TRUE(SendMarkerAndWait("after-the-page"));
     StopAndWait();
     std::vector<CZarumateDataPtr> found = m_client.Found();
     ASSERT_EQ(found.size(), 1u);

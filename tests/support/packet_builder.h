@@ -55,10 +55,6 @@ struct CTcpFields
     Bytes options; // padded with zeros to a multiple of 4
 };
 
-// Former names, kept until the tests that still use them have moved on.
-using CIpv4Spec = CIpv4Fields;
-using CTcpSpec = CTcpFields;
-
 Bytes ToBytes(std::string_view text);
 
 // The Internet checksum (RFC 1071) of a byte run, as stored in a header.

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zk::test {
@@ -13,10 +15,25 @@ bool IsCi()
     return ci && std::strcmp(ci, "true") == 0;
 }
 
-std::string WhyNoRoot()
+std::string WhyRootTestsCannotRun()
 {
     if (geteuid() != 0)
         return "this test needs root (network namespaces and packet sockets)";
+    // `ip netns` finds namespaces through /proc, and `ip netns exec` keeps
+    // the mounts of its command from reaching the machine by making / a
+    // slave mount, which fails ("mount --make-rslave /") unless / is a mount
+    // point. Kernels before 5.8 do not
+    // say whether a folder is a mount point; there the command's own error
+    // has to do.
+    if (access("/proc/self/ns/net", F_OK) != 0)
+        return "this test needs /proc mounted (for ip netns)";
+    struct statx root = {};
+    if (statx(AT_FDCWD, "/", 0, STATX_BASIC_STATS, &root) == 0 &&
+        (root.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+        !(root.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+        return "this test needs / to be a mount point (for ip netns exec); in a chroot, "
+               "bind-mount the root folder onto itself before entering it "
+               "(mount --rbind DIR DIR)";
     return {};
 }
 

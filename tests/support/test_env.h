@@ -8,14 +8,17 @@ namespace zk::test {
 // True when the tests run under CI=true, where tests that need root must run.
 bool IsCi();
 
-// Why a test that needs root cannot run here; empty when it can.
-std::string WhyNoRoot();
+// Why a test that needs root (packet sockets, network namespaces made with
+// `ip netns`) cannot run here; empty when it can. Besides root, `ip netns
+// exec` needs /proc, and / to be a mount point, which it is not in a plain
+// chroot.
+std::string WhyRootTestsCannotRun();
 
-// Skips the calling test when root is missing, except under CI, where the
-// missing privilege is a failure.
+// Skips the calling test when it cannot run here, except under CI, where
+// that is a failure.
 #define ZK_REQUIRE_ROOT()                                                                          \
     do {                                                                                           \
-        std::string zk_why = ::zk::test::WhyNoRoot();                                              \
+        std::string zk_why = ::zk::test::WhyRootTestsCannotRun();                                  \
         if (!zk_why.empty()) {                                                                     \
             if (::zk::test::IsCi())                                                                \
                 FAIL() << "CI=true but " << zk_why;                                                \

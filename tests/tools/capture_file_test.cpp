@@ -33,9 +33,9 @@ bool Read(const std::filesystem::path& path, std::vector<CDelivered>& delivered,
 
 Bytes Datagram(std::string_view payload, std::uint16_t id)
 {
-    test::CIpv4Spec ip;
+    test::CIpv4Fields ip;
     ip.identification = id;
-    test::CTcpSpec tcp;
+    test::CTcpFields tcp;
     tcp.sequence = id;
     return test::BuildTcpDatagram(ip, tcp, test::ToBytes(payload));
 }

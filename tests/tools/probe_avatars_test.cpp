@@ -169,9 +169,11 @@ TEST_F(ProbeAvatars, FetchesNewAvatarsOnceAndSkipsThemWhenUnchanged)
     EXPECT_EQ(fs::last_write_time(Avatar("someid")), someidTime);
     EXPECT_EQ(fs::last_write_time(Avatar("other")), otherTime);
     EXPECT_EQ(Read(Avatar("someid")), someid);
-    for (const CZarumateDataPtr& data : LoadSavedList())
-        if (data->m_id != L"gone")
+    for (const CZarumateDataPtr& data : LoadSavedList()) {
+        if (data->m_id != L"gone") {
             EXPECT_EQ(data->m_imageModifiedTime, kStoredTime) << WideToUtf8(data->m_id);
+        }
+    }
     // No download left a temporary file behind.
     EXPECT_TRUE(fs::is_empty(m_dir.Path() / "tmp"));
 }
