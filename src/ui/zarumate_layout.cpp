@@ -481,7 +481,8 @@ void CZarumateLayout::Paint(CGraphics& graphics)
                 graphics.FillRectangle(*dots, ToRectF(line));
         }
     }
-    if (!m_font)
+    // A font made before the GUI was up draws nothing; it is made again.
+    if (!m_font || m_font->GetLastStatus() != CDrawStatus::Ok)
         m_font = std::make_shared<CFont>(CZarumateCell::kFontPoints);
     for (const CellPtr& cell : m_cells) {
         if (!IsVisible(cell->GetRect()))

@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 namespace zk {
@@ -171,6 +172,25 @@ TEST_F(ZarumateLayoutTest, TickMergesSightingsInArrivalOrderAndScrollsToTheTop)
     EXPECT_EQ(Layout().GetScrollBar().GetPosition(), 0);
     EXPECT_EQ(Layout().GetCell(0)->GetRecord(), known);
     EXPECT_GT(Layout().GetChangeCount(), changes);
+}
+
+TEST_F(ZarumateLayoutTest, QueuesLoseNothingWhileTheTickDrainsThem)
+{
+    constexpr int kThreads = 4;
+    constexpr int kEach = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kEach; ++i)
+                Layout().QueueFound(Friend(std::to_wstring(t * kEach + i)));
+        });
+    std::uint32_t time = 0;
+    while (Layout().GetRecords().size() < std::size_t(kThreads * kEach) && time < 100000)
+        Layout().Tick(time += 25);
+    for (auto& thread : threads)
+        thread.join();
+    Layout().Tick(time + 25);
+    EXPECT_EQ(Layout().GetRecords().size(), std::size_t(kThreads * kEach));
 }
 
 TEST_F(ZarumateLayoutTest, IdleTickRebuildsNothingAndAsksForNoRedraw)
