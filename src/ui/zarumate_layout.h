@@ -1,13 +1,11 @@
 #pragma once
 
-// INTERFACE DRAFT: the lead's main frame is written against these
-// declarations; the cells helper implements them (and may add to them).
-
 #include "friends/zarumate_data_list.h"
 #include "platform/window_types.h"
 #include "ui/zaru_frame_layout.h"
 #include "ui/zaru_normal_button.h"
 #include "ui/zaru_scroll_bar.h"
+#include "ui/zarumate_cell.h"
 
 #include <cstdint>
 #include <deque>
@@ -20,11 +18,18 @@ namespace zk {
 
 class CDownloadImageTask;
 class CDownloadImageTaskClient;
-class CZarumateCell;
+class CFont;
+class CTextureBrush;
 
 // The main window's content: the friends as a column of cells, newest
 // first, with a scroll bar and its two arrow buttons, and the two queues
 // through which the capture thread and the image workers hand in work.
+//
+// Slot i of the column shows record i; after the last record, empty slots
+// fill the view. Only the slots in or near the view have cell widgets, so a
+// list of any length costs the same to rebuild, tick and paint; decoded
+// avatars of records that leave that neighbourhood are let go and read
+// again from the avatar cache when they come back.
 class CZarumateLayout : public CZaruFrameLayout
 {
 public:
@@ -33,7 +38,27 @@ public:
     static constexpr int kDownButtonId = 207;
     static constexpr int kScrollBarId = 208;
 
+    // The list sits this far inside the inner rectangle (the right inset
+    // leaves room for the scroll column).
+    static constexpr int kListInsetLeft = 5;
+    static constexpr int kListInsetTop = 5;
+    static constexpr int kListInsetRight = 24;
+    static constexpr int kListInsetBottom = 5;
+    static constexpr int kCellHeight = 42;
+    static constexpr int kCellGap = 3;
+    static constexpr int kPitch = kCellHeight + kCellGap;
+    // The arrows and the bar keep this far from the inner rectangle's right,
+    // top and bottom edges, and this far from each other.
+    static constexpr int kScrollInset = 6;
+    static constexpr int kScrollGap = 4;
+    // Cell widgets exist for the slots within this many view heights above
+    // and below the view.
+    static constexpr int kNearViews = 1;
+    // A cell's hover ends when the pointer is hidden from the cells.
+    static constexpr int kNoPoint = 0x7FFFFFFF;
+
     using TaskSink = std::function<void(std::shared_ptr<CDownloadImageTask>)>;
+    using CellPtr = std::shared_ptr<CZarumateCell>;
 
     CZarumateLayout();
     ~CZarumateLayout() override;
@@ -47,8 +72,9 @@ public:
     void LoadRecords(const CZarumateDataList& stored);
     void StoreRecords(CZarumateDataList& stored) const;
     const CZarumateDataList& GetRecords() const { return m_records; }
-    // Counts every change of the records (merges, deletions, loads), so that
-    // the owner can tell whether there is something new to save.
+    // Counts every change of the records (merges, deletions, loads, a new
+    // avatar time), so that the owner can tell whether there is something
+    // new to save.
     std::uint64_t GetChangeCount() const { return m_changeCount; }
 
     // Any thread: a person found (stamped with the current UTC time), a
@@ -92,17 +118,70 @@ public:
     using CellMenu = std::function<void(CZarumateCell& cell, POINT screen)>;
     void SetCellMenu(CellMenu menu) { m_cellMenu = std::move(menu); }
 
+    // The geometry of the last rebuild, window coordinates.
+    const RECT& GetListRect() const { return m_listRect; }
+    int GetSlotCount() const { return m_slotCount; }
+    int GetPageStep() const { return m_pageStep; }
+    const RECT& GetFirstCellRect() const { return m_firstCellRect; }
+    const RECT& GetFirstSeparatorRect() const { return m_firstSeparatorRect; }
+    // The rectangle of slot i, whether or not it has a widget now.
+    RECT GetSlotRect(int slot) const;
+    // The widget of slot i, or nullptr when the slot is far from the view.
+    CZarumateCell* GetCell(int slot) const;
+    // The widgets that exist now, in slot order.
+    const std::deque<CellPtr>& GetCells() const { return m_cells; }
+    const CZaruNormalButton& GetUpButton() const { return m_upButton; }
+    const CZaruNormalButton& GetDownButton() const { return m_downButton; }
+    const CZaruScrollBar& GetScrollBar() const { return m_scrollBar; }
+    CZaruScrollBar& GetScrollBar() { return m_scrollBar; }
+
 private:
+    // The first slot whose rectangle reaches below top, and the first one
+    // that starts at or below bottom: the slots [first, last) meet the band.
+    void SlotsInBand(std::int64_t top, std::int64_t bottom, int& first, int& last) const;
+    void PlaceScrollColumn();
+    void RebuildCells(std::uint32_t time);
+    // Lets the decoded avatar of a record out of view go when the cache can
+    // give it back.
+    static void ReleaseImages(CZarumateData& record);
+    bool IsNearView(const CZarumateData* record) const;
+    bool TakeFound();
+    bool TakeImageResults();
+    // The pointer in window coordinates, or kNoPoint where the cells must
+    // not see it.
+    POINT CellPoint(POINT window) const;
+    POINT WindowPoint() const;
+    bool TickCells(std::uint32_t time);
+    void StartVisibleDownloads();
+    bool IsVisible(const RECT& rect) const { return IntersectsRect(rect, m_innerRect); }
+    const CTextureBrush* SeparatorBrush() const;
+
     TaskSink m_taskSink;
     CDownloadImageTaskClient* m_downloadClient = nullptr;
     CWindow* m_popup = nullptr;
     CellMenu m_cellMenu;
+
+    RECT m_listRect;
+    int m_slotCount = 0;
+    int m_pageStep = 0;
+    RECT m_firstCellRect;
+    RECT m_firstSeparatorRect;
+    bool m_inRebuild = false;
     CZarumateDataList m_records;
     std::uint64_t m_changeCount = 0;
     std::mutex m_foundLock;
     std::vector<CZarumateDataPtr> m_found;
     std::mutex m_imageLock;
     std::vector<std::shared_ptr<CDownloadImageTask>> m_imageResults;
+    // The widgets of slots [m_firstCellSlot, m_firstCellSlot + size).
+    std::deque<CellPtr> m_cells;
+    int m_firstCellSlot = 0;
+    CZaruNormalButton m_upButton{kUpButtonId};
+    CZaruNormalButton m_downButton{kDownButtonId};
+    CZaruScrollBar m_scrollBar{kScrollBarId};
+    std::unique_ptr<CTextureBrush> m_separatorBrush;
+    CZarumateCell::LinkImages m_linkImages;
+    std::shared_ptr<CFont> m_font;
 };
 
 } // namespace zk

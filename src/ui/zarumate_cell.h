@@ -1,0 +1,101 @@
+#pragma once
+
+#include "friends/zarumate_data.h"
+#include "res/resource_ids.h"
+#include "ui/zaru_normal_button.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+namespace zk {
+
+class CFont;
+class CImage;
+
+// One row of the friend list: the avatar thumbnail, the name, the four page
+// links and when the person was last seen. A click on the row sends 9000,
+// a click on a link that link's command; a cell without a record is an
+// empty slot that draws nothing and takes no press.
+class CZarumateCell : public CZaruNormalButton
+{
+public:
+    static constexpr int kCommandId = 9000;
+    // Game room, life page, blog, microblog.
+    static constexpr int kLinkCount = 4;
+    static constexpr std::array<int, kLinkCount> kLinkCommandIds{9001, 9002, 9003, 9004};
+    static constexpr std::array<int, kLinkCount> kLinkImageIds{IDB_LINK_GAME_ROOM, IDB_LINK_LIFE,
+                                                               IDB_LINK_BLOG, IDB_LINK_MICROBLOG};
+
+    // Where the links sit: the first this far right of the cell's left edge,
+    // each next one the gap further right, all bottom-aligned this far above
+    // the cell's bottom.
+    static constexpr int kLinkLeft = 46;
+    static constexpr int kLinkGap = 4;
+    static constexpr int kLinkBottom = 5;
+
+    // The picture of a cell.
+    static constexpr std::uint32_t kHotFill = 0xFFFFD589;
+    static constexpr float kHotRadius = 5.0f;
+    static constexpr int kThumbnailTop = 2;
+    static constexpr int kNameLeft = 44;
+    static constexpr int kNameTop = 5;
+    static constexpr float kFontPoints = 8.0f;
+    static constexpr std::uint32_t kNameColor = 0xFF000000;
+    static constexpr std::uint32_t kTimeColor = 0xFF999999;
+    static constexpr int kTimeBottom = 4;
+    // The last-seen time needs this much room right of the links.
+    static constexpr int kTimeMinWidth = 100;
+
+    using LinkImages = std::array<std::shared_ptr<CImage>, kLinkCount>;
+    using LinkButton = std::shared_ptr<CZaruNormalButton>;
+
+    CZarumateCell() : CZaruNormalButton(kCommandId) {}
+
+    // The four link images as the skin carries them.
+    static LinkImages LoadLinkImages();
+
+    // Shows the record with links drawn from the images, attached to the
+    // cell's owner; call SetOwner and SetRect first. A null record makes an
+    // empty slot.
+    void SetRecord(CZarumateDataPtr record, const LinkImages& images);
+    const CZarumateDataPtr& GetRecord() const { return m_record; }
+    const std::deque<LinkButton>& GetLinks() const { return m_links; }
+    // The position of the cell in the list: slot i shows record i.
+    int GetSlot() const { return m_slot; }
+    void SetSlot(int slot) { m_slot = slot; }
+    // The font of the name and time, shared by the cells of a list; a cell
+    // without one makes its own when it first paints.
+    void SetFont(std::shared_ptr<CFont> font) { m_font = std::move(font); }
+
+    // True when a link icon lies at the point.
+    bool IsOverLink(int x, int y) const;
+    // The cell, or one of its links, holds the press.
+    bool IsAnyPressed() const;
+    // The width right of the last link, where the time may go.
+    std::int64_t GetFreeWidth() const;
+    // The cache file was looked at since the cell was made, so the view does
+    // not ask the file system again on every tick.
+    bool IsCacheChecked() const { return m_cacheChecked; }
+    void SetCacheChecked() { m_cacheChecked = true; }
+
+    bool HitTest(int x, int y) const override;
+    void Layout() override;
+    bool Tick(std::uint32_t time, int x, int y) override;
+    bool ButtonDown(std::uint32_t keys, int x, int y) override;
+    bool ButtonUp(std::uint32_t keys, int x, int y) override;
+    bool CaptureChanged(CWindow* newCapture) override;
+    void Paint(CGraphics& graphics) override;
+
+private:
+    void PaintLastSeen(CGraphics& graphics, const CFont& font);
+
+    CZarumateDataPtr m_record;
+    std::deque<LinkButton> m_links;
+    std::shared_ptr<CFont> m_font;
+    int m_slot = 0;
+    bool m_cacheChecked = false;
+};
+
+} // namespace zk
