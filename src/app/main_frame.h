@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -102,6 +103,10 @@ public:
     }
 
     CZarumateLayout& GetLayout() { return m_layout; }
+    // The list view places the frame, its cells and the scroll column.
+    void Layout() override { m_layout.LayoutView(this); }
+    // The millisecond clock of the timer's work; tests set their own.
+    void SetClock(std::function<std::uint32_t()> clock) { m_clock = std::move(clock); }
     TCapture& GetCapture() { return m_capture; }
     TPool& GetPool() { return m_pool; }
     MonitorState GetMonitorState() const { return m_monitorState.load(); }
@@ -235,7 +240,7 @@ protected:
         if (id != Timer::kTimerId)
             return;
         StepMonitoring();
-        std::uint32_t now = TickCountMs();
+        std::uint32_t now = m_clock();
         bool redraw = m_layout.Tick(now);
         Autosave(now);
         if (redraw)
@@ -455,6 +460,7 @@ private:
     mutable std::mutex m_menuLock;
     std::shared_ptr<CMenu> m_titleMenu;
 
+    std::function<std::uint32_t()> m_clock = TickCountMs;
     bool m_shutDown = false;
     std::uint64_t m_savedChangeCount = 0;
     bool m_autosavePending = false;
