@@ -200,7 +200,7 @@ void CZarumateLayout::RebuildCells(std::uint32_t time)
     m_records.SetChanged(false);
     m_inRebuild = false;
 
-    TickCells(time);
+    TickCells(time, WindowPoint());
     StartVisibleDownloads();
 }
 
@@ -273,7 +273,7 @@ bool CZarumateLayout::Tick(std::uint32_t time)
     }
     POINT window = WindowPoint();
     redraw = CZaruFrameLayout::Tick(time, window.x, window.y) || redraw;
-    redraw = TickCells(time) || redraw;
+    redraw = TickCells(time, window) || redraw;
     StartVisibleDownloads();
     redraw = m_upButton.Tick(time, window.x, window.y) || redraw;
     redraw = m_downButton.Tick(time, window.x, window.y) || redraw;
@@ -300,9 +300,9 @@ POINT CZarumateLayout::CellPoint(POINT window) const
     return window;
 }
 
-bool CZarumateLayout::TickCells(std::uint32_t time)
+bool CZarumateLayout::TickCells(std::uint32_t time, POINT window)
 {
-    POINT point = CellPoint(WindowPoint());
+    POINT point = CellPoint(window);
     bool changed = false;
     for (const CellPtr& cell : m_cells)
         changed = cell->Tick(time, point.x, point.y) || changed;
