@@ -9,9 +9,10 @@ namespace zk {
 
 // The download of one friend's avatar image, run on the image worker. It is
 // cancelled when its worker is asked to stop.
-class CDownloadImageTask : public CTask<CDownloadImageTask, CDownloadImageTaskClient, CSimpleErr>,
-                           public CDownloadImageTaskImpl,
-                           public CDownloadProgressCallback
+class CDownloadImageTask final
+    : public CTask<CDownloadImageTask, CDownloadImageTaskClient, CSimpleErr>,
+      public CDownloadImageTaskImpl,
+      public CDownloadProgressCallback
 {
 public:
     bool IsCancelled() override { return m_thread && m_thread->IsStopRequested(); }

@@ -42,6 +42,16 @@ void CZarumateCell::SetRecord(CZarumateDataPtr record, const LinkImages& images)
     Layout();
 }
 
+void CZarumateCell::TakePressFrom(const CZarumateCell& old)
+{
+    if (old.m_inClick || old.m_record != m_record)
+        return;
+    m_pressed = old.m_pressed;
+    for (std::size_t i = 0; i < m_links.size() && i < old.m_links.size(); ++i)
+        if (!old.m_links[i]->IsInClick())
+            m_links[i]->SetPressed(old.m_links[i]->IsPressed());
+}
+
 bool CZarumateCell::IsOverLink(int x, int y) const
 {
     for (const auto& link : m_links)

@@ -69,6 +69,10 @@ public:
     // without one makes its own when it first paints.
     void SetFont(std::shared_ptr<CFont> font) { m_font = std::move(font); }
 
+    // Carries a press over from the cell that showed the same record before
+    // a rebuild, so that the press still ends in a release that frees the
+    // mouse. A press whose click is being sent stays with its old cell.
+    void TakePressFrom(const CZarumateCell& old);
     // True when a link icon lies at the point.
     bool IsOverLink(int x, int y) const;
     // The cell, or one of its links, holds the press.

@@ -187,13 +187,20 @@ void CZarumateLayout::RebuildCells(std::uint32_t time)
             cell->SetRecord(m_records[static_cast<std::size_t>(slot)], m_linkImages);
         m_cells.push_back(std::move(cell));
     }
-    for (const CellPtr& cell : old)
-        if (cell->GetRecord() && !IsNearView(cell->GetRecord().get()))
+    for (const CellPtr& cell : old) {
+        if (!cell->GetRecord())
+            continue;
+        if (cell->IsAnyPressed()) {
+            for (const CellPtr& now : m_cells)
+                now->TakePressFrom(*cell);
+        }
+        if (!IsNearView(cell->GetRecord().get()))
             ReleaseImages(*cell->GetRecord());
+    }
     m_records.SetChanged(false);
     m_inRebuild = false;
 
-    TickCells(time);
+    TickCells(time, WindowPoint());
     StartVisibleDownloads();
 }
 
@@ -266,7 +273,7 @@ bool CZarumateLayout::Tick(std::uint32_t time)
     }
     POINT window = WindowPoint();
     redraw = CZaruFrameLayout::Tick(time, window.x, window.y) || redraw;
-    redraw = TickCells(time) || redraw;
+    redraw = TickCells(time, window) || redraw;
     StartVisibleDownloads();
     redraw = m_upButton.Tick(time, window.x, window.y) || redraw;
     redraw = m_downButton.Tick(time, window.x, window.y) || redraw;
@@ -293,9 +300,9 @@ POINT CZarumateLayout::CellPoint(POINT window) const
     return window;
 }
 
-bool CZarumateLayout::TickCells(std::uint32_t time)
+bool CZarumateLayout::TickCells(std::uint32_t time, POINT window)
 {
-    POINT point = CellPoint(WindowPoint());
+    POINT point = CellPoint(window);
     bool changed = false;
     for (const CellPtr& cell : m_cells)
         changed = cell->Tick(time, point.x, point.y) || changed;
@@ -382,6 +389,11 @@ bool CZarumateLayout::OnLButtonUp(std::uint32_t keys, POINT client)
     redraw = m_upButton.ButtonUp(keys, client.x, client.y) || redraw;
     redraw = m_downButton.ButtonUp(keys, client.x, client.y) || redraw;
     redraw = m_scrollBar.ButtonUp(client.x, client.y) || redraw;
+    // A press whose widget is gone (its record deleted meanwhile) must not
+    // leave the mouse held by the window.
+    if (m_owner && CWindow::GetCapture() == m_owner && !GetPressedCell() &&
+        !m_upButton.IsPressed() && !m_downButton.IsPressed() && !m_scrollBar.IsDragging())
+        CWindow::ReleaseCapture();
     return redraw;
 }
 

@@ -151,7 +151,7 @@ private:
     // not see it.
     POINT CellPoint(POINT window) const;
     POINT WindowPoint() const;
-    bool TickCells(std::uint32_t time);
+    bool TickCells(std::uint32_t time, POINT window);
     void StartVisibleDownloads();
     bool IsVisible(const RECT& rect) const { return IntersectsRect(rect, m_innerRect); }
     const CTextureBrush* SeparatorBrush() const;

@@ -305,6 +305,34 @@ TEST_F(ZarumateLayoutTest, ReleaseOnLinkSendsTheLinkCommandElsewhereTheCellComma
     EXPECT_FALSE(Layout().OnSetCursor(m_window));
 }
 
+TEST_F(ZarumateLayoutTest, PressFollowsItsRecordThroughARebuild)
+{
+    Fill(3);
+    // A sighting moves the pressed record down a slot: the release over its
+    // old place is beside it, so nothing is sent, and the mouse is free.
+    m_system.Press(m_window, Screen(180, 90));
+    Layout().QueueFound(Friend(L"9"));
+    Layout().Tick(0);
+    EXPECT_EQ(Layout().GetPressedCell(), Layout().GetCell(2));
+    m_system.Release(m_window, Screen(180, 90));
+    EXPECT_TRUE(m_window.m_commands.empty());
+    EXPECT_EQ(CWindow::GetCapture(), nullptr);
+
+    // A change elsewhere leaves the press where it was.
+    m_system.Press(m_window, Screen(180, 90));
+    Layout().DeleteRecord(3);
+    Layout().Tick(25);
+    m_system.Release(m_window, Screen(180, 90));
+    EXPECT_EQ(m_window.m_commands, std::vector<int>{9000});
+
+    // The pressed record deleted: the release still frees the mouse.
+    m_system.Press(m_window, Screen(180, 90));
+    Layout().DeleteRecord(1);
+    Layout().Tick(50);
+    m_system.Release(m_window, Screen(180, 90));
+    EXPECT_EQ(CWindow::GetCapture(), nullptr);
+}
+
 TEST_F(ZarumateLayoutTest, ContextMenuMarksTheCellWithARecordUnderThePoint)
 {
     Fill(2);
