@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -196,9 +197,12 @@ protected:
     {
         QPainter painter(this);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        if (m_image.isNull())
+        // Between a resize and the window's next picture the old one is
+        // smaller than the window: what it does not cover stays see-through
+        // instead of showing what the backing store held.
+        if (m_image.size() != size())
             painter.fillRect(rect(), Qt::transparent);
-        else
+        if (!m_image.isNull())
             painter.drawImage(0, 0, m_image);
     }
 
@@ -483,7 +487,8 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
 
 bool CQtWindowSystem::HasCompositor() const
 {
-    return HasCompositingManager();
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 && HasCompositingManager(x11->display());
 }
 
 std::unique_ptr<IWindowPeer> CQtWindowSystem::CreatePeer(CWindow& window, CWindow* owner,

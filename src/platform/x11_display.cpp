@@ -21,18 +21,14 @@ bool CanOpenDisplay(std::string& error)
     return true;
 }
 
-bool HasCompositingManager()
+bool HasCompositingManager(Display* display)
 {
-    // A connection of its own, kept for the run: the question is asked at
-    // every repaint of a window's shape.
-    static Display* display = XOpenDisplay(nullptr);
     if (!display)
         return false;
-    static Atom selection = [] {
-        std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
-        return XInternAtom(display, name.c_str(), False);
-    }();
-    return XGetSelectionOwner(display, selection) != None;
+    std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
+    // Only an existing atom can have an owner.
+    Atom selection = XInternAtom(display, name.c_str(), True);
+    return selection != None && XGetSelectionOwner(display, selection) != None;
 }
 
 } // namespace zk

@@ -2,6 +2,9 @@
 
 #include <string>
 
+// Xlib's Display, without Xlib's macros in every file that includes this.
+struct _XDisplay;
+
 namespace zk {
 
 // The few questions asked of the X server directly, outside the toolkit.
@@ -10,8 +13,11 @@ namespace zk {
 // reason.
 bool CanOpenDisplay(std::string& error);
 
-// True while a compositing manager owns the screen's selection, so that
-// windows with alpha are blended with what lies below them.
-bool HasCompositingManager();
+// True while a compositing manager owns the selection of the display's
+// default screen, so that windows with alpha are blended with what lies
+// below them. Asked on the toolkit's own connection: a connection of its
+// own would outlive the server it was opened on (and the first request
+// after the server went would end the process).
+bool HasCompositingManager(_XDisplay* display);
 
 } // namespace zk

@@ -117,6 +117,9 @@ private:
                 std::uint32_t colour = y < kCaptionHeight ? kCaptionColour : kBodyColour;
                 if (dx * dx + dy * dy <= kCloseRadius * kCloseRadius)
                     colour = kCloseColour;
+                if (x >= kHalfLeft && x < kHalfRight && y >= height - kHalfFromBottom &&
+                    y < height - kHalfFromBottom + kHalfRows)
+                    colour = kHalfColour;
                 if (OutsideCorner(x, y, width, height))
                     colour = 0; // premultiplied: nothing at all
                 pixels[static_cast<std::size_t>(y) * width + x] = colour;

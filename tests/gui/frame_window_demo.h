@@ -22,5 +22,13 @@ inline constexpr int kMinHeight = 30;
 inline constexpr std::uint32_t kCaptionColour = 0xFF2A3F6E;
 inline constexpr std::uint32_t kBodyColour = 0xFFE8E0C8;
 inline constexpr std::uint32_t kCloseColour = 0xFFD03030;
+// A half-transparent black patch near the bottom-left corner, premultiplied:
+// where alpha is blended, it shows what lies below the window at half
+// brightness.
+inline constexpr int kHalfLeft = 30;
+inline constexpr int kHalfRight = 70;
+inline constexpr int kHalfFromBottom = 12; // rows bottom-12 .. bottom-7
+inline constexpr int kHalfRows = 6;
+inline constexpr std::uint32_t kHalfColour = 0x80000000;
 
 } // namespace zk::test::demo

@@ -243,9 +243,20 @@ protected:
     }
 };
 
-TEST_F(FrameWindowUnderCompositor, ShowsWithSeeThroughRoundCorners)
+TEST_F(FrameWindowUnderCompositor, ShowsWithSeeThroughRoundCornersAndBlendedAlpha)
 {
     ExpectSeeThroughCorners("frame_window_composited");
+    // Half alpha over the background: each channel at half its brightness.
+    const RECT& at = m_demo.State().rect;
+    std::uint32_t background = m_shot.At(at.left - 20, at.top + 40);
+    std::uint32_t half = m_shot.At(at.left + (kHalfLeft + kHalfRight) / 2,
+                                   at.bottom - kHalfFromBottom + kHalfRows / 2);
+    for (int shift : {0, 8, 16}) {
+        int expected = static_cast<int>((background >> shift) & 0xFF) / 2;
+        int seen = static_cast<int>((half >> shift) & 0xFF);
+        EXPECT_NEAR(seen, expected, 2) << "background " << ColourText(background)
+                                       << ", half-transparent patch " << ColourText(half);
+    }
 }
 
 TEST_F(FrameWindowUnderCompositor, CaptionDragMovesWindow)
