@@ -106,6 +106,8 @@ class FrameWindowTest : public testing::Test
 {
 protected:
     static constexpr RECT kStart{100, 100, 400, 300};
+    // What a kept screenshot shows around the window.
+    static constexpr int kMargin = 20;
 
     void StartWith(const CXvfbOptions& options)
     {
@@ -140,7 +142,10 @@ protected:
         return WaitUntil(
             [&] {
                 std::string error;
-                return m_session.Screenshot(m_shot, error, saveAs) &&
+                RECT around = m_demo.State().rect;
+                around = {around.left - kMargin, around.top - kMargin, around.right + kMargin,
+                          around.bottom + kMargin};
+                return m_session.Screenshot(m_shot, error, saveAs, around) &&
                        condition(m_shot, m_demo.State().rect);
             },
             kWait);

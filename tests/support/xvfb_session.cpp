@@ -167,8 +167,10 @@ CXvfbSession::~CXvfbSession()
 std::vector<std::string> CXvfbSession::Environment() const
 {
     // A server without access control needs no cookie; an inherited one
-    // would point at another server's.
-    return {"DISPLAY=" + m_display, "XAUTHORITY=" + (m_dir.Path() / "no-xauthority").string()};
+    // would point at another server's. The toolkit wants a private runtime
+    // folder, which the session's own (mode 0700) is.
+    return {"DISPLAY=" + m_display, "XAUTHORITY=" + (m_dir.Path() / "no-xauthority").string(),
+            "XDG_RUNTIME_DIR=" + m_dir.Path().string()};
 }
 
 std::string CXvfbSession::Log() const
@@ -393,8 +395,8 @@ bool CXvfbSession::GetWindowGeometry(const std::string& id, RECT& rect) const
     return seen == 4;
 }
 
-bool CXvfbSession::Screenshot(CScreenshot& shot, std::string& error,
-                              const std::string& saveAs) const
+bool CXvfbSession::Screenshot(CScreenshot& shot, std::string& error, const std::string& saveAs,
+                              const RECT& region) const
 {
     std::filesystem::path file = m_dir.Path() / "screen.png";
     CProcessResult taken =
@@ -416,8 +418,17 @@ bool CXvfbSession::Screenshot(CScreenshot& shot, std::string& error,
     if (keep && *keep && !saveAs.empty()) {
         std::error_code ignored;
         std::filesystem::create_directories(keep, ignored);
-        std::filesystem::copy_file(file, std::filesystem::path(keep) / (saveAs + ".png"),
-                                   std::filesystem::copy_options::overwrite_existing, ignored);
+        std::filesystem::path kept = std::filesystem::path(keep) / (saveAs + ".png");
+        if (region.IsEmpty()) {
+            std::filesystem::copy_file(file, kept,
+                                       std::filesystem::copy_options::overwrite_existing, ignored);
+        } else {
+            std::string crop = std::to_string(region.Width()) + "x" +
+                               std::to_string(region.Height()) + "+" + std::to_string(region.left) +
+                               "+" + std::to_string(region.top);
+            RunProcess({"convert", file.string(), "-crop", crop, "+repage", kept.string()}, {},
+                       kToolTimeout);
+        }
     }
     return true;
 }

@@ -97,8 +97,10 @@ public:
     bool GetWindowGeometry(const std::string& id, RECT& rect) const;
 
     // Takes a picture of the whole screen. When ZK_GUI_SCREENSHOTS names a
-    // folder, the picture is also kept there as <saveAs>.png.
-    bool Screenshot(CScreenshot& shot, std::string& error, const std::string& saveAs = {}) const;
+    // folder, the picture is also kept there as <saveAs>.png, cut to the
+    // region when one is given.
+    bool Screenshot(CScreenshot& shot, std::string& error, const std::string& saveAs = {},
+                    const RECT& region = {}) const;
 
 private:
     pid_t Spawn(const std::vector<std::string>& args, int displayFd, std::string& error);
