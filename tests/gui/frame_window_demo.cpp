@@ -62,10 +62,10 @@ protected:
         RECT client = GetClientRect();
         int width = static_cast<int>(client.right);
         int height = static_cast<int>(client.bottom);
-        int dx = point.x - (width - kCloseFromRight);
-        int dy = point.y - kCloseFromTop;
-        if (dx * dx + dy * dy <= kCloseRadius * kCloseRadius)
+        if (InCircle(point.x, point.y, width - kCloseFromRight))
             return HTCLOSE;
+        if (InCircle(point.x, point.y, width - kMinimizeFromRight))
+            return HTMINBUTTON;
         bool left = point.x < kBorder;
         bool right = point.x >= width - kBorder;
         bool bottom = point.y >= height - kBorder;
@@ -85,6 +85,15 @@ protected:
     }
 
 private:
+    // True inside the button circle whose centre is at x and the buttons'
+    // height.
+    static bool InCircle(int x, int y, int centreX)
+    {
+        int dx = x - centreX;
+        int dy = y - kCloseFromTop;
+        return dx * dx + dy * dy <= kCloseRadius * kCloseRadius;
+    }
+
     // True outside the quarter circles of the four corners.
     static bool OutsideCorner(int x, int y, int width, int height)
     {
@@ -112,11 +121,11 @@ private:
         std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                int dx = x - (width - kCloseFromRight);
-                int dy = y - kCloseFromTop;
                 std::uint32_t colour = y < kCaptionHeight ? kCaptionColour : kBodyColour;
-                if (dx * dx + dy * dy <= kCloseRadius * kCloseRadius)
+                if (InCircle(x, y, width - kCloseFromRight))
                     colour = kCloseColour;
+                if (InCircle(x, y, width - kMinimizeFromRight))
+                    colour = kMinimizeColour;
                 if (x >= kHalfLeft && x < kHalfRight && y >= height - kHalfFromBottom &&
                     y < height - kHalfFromBottom + kHalfRows)
                     colour = kHalfColour;

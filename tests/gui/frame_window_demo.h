@@ -16,12 +16,15 @@ inline constexpr int kCornerRadius = 15;
 inline constexpr int kCloseRadius = 8;
 inline constexpr int kCloseFromRight = 16;
 inline constexpr int kCloseFromTop = 14;
+// The minimise circle, of the same radius, left of the close circle.
+inline constexpr int kMinimizeFromRight = 36;
 inline constexpr int kMinWidth = 156;
 inline constexpr int kMinHeight = 30;
 
 inline constexpr std::uint32_t kCaptionColour = 0xFF2A3F6E;
 inline constexpr std::uint32_t kBodyColour = 0xFFE8E0C8;
 inline constexpr std::uint32_t kCloseColour = 0xFFD03030;
+inline constexpr std::uint32_t kMinimizeColour = 0xFF8040C0;
 // A half-transparent black patch near the bottom-left corner, premultiplied:
 // where alpha is blended, it shows what lies below the window at half
 // brightness.

@@ -187,6 +187,8 @@ protected:
         EXPECT_EQ(m_shot.At(at.left + 1, at.top + kCornerRadius), kCaptionColour);
         EXPECT_EQ(m_shot.At(at.right - 2, at.bottom - kCornerRadius - 1), kBodyColour);
         EXPECT_EQ(m_shot.At(at.right - kCloseFromRight, at.top + kCloseFromTop), kCloseColour);
+        EXPECT_EQ(m_shot.At(at.right - kMinimizeFromRight, at.top + kCloseFromTop),
+                  kMinimizeColour);
     }
 
     // Drags the caption and checks that the window followed the pointer.
@@ -291,6 +293,18 @@ TEST_F(FrameWindowUnderCompositor, ClickOnCloseCircleEndsProgram)
     CProcessResult result = m_demo.Finish();
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 0) << result.err;
+}
+
+TEST_F(FrameWindowUnderCompositor, ClickOnMinimizeCircleMinimizesWindow)
+{
+    const RECT& at = m_demo.State().rect;
+    ASSERT_TRUE(m_session.Click(at.right - kMinimizeFromRight, at.top + kCloseFromTop));
+    EXPECT_TRUE(WaitUntil([&] { return m_session.FindWindows(kTitleUtf8).empty(); }, kWait))
+        << "the window is still shown";
+    EXPECT_FALSE(m_demo.State().closed);
+    // Minimised, not gone: the window manager shows it again on request.
+    ASSERT_TRUE(m_session.Xdotool({"windowactivate", m_windowId}).exitCode == 0);
+    EXPECT_TRUE(WaitUntil([&] { return m_session.FindWindows(kTitleUtf8).size() == 1; }, kWait));
 }
 
 // Without a window manager nobody moves windows for the program, and

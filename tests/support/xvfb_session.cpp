@@ -127,8 +127,7 @@ std::string WhyNoXvfb()
 {
     for (const char* program : {"Xvfb", "xdotool", "import", "openbox", "xcompmgr"}) {
         if (!InPath(program))
-            return std::string("GUI test skipped: ") + program +
-                   " is not installed (scripts/install-deps installs it)";
+            return std::string(program) + " is not installed (scripts/install-deps installs it)";
     }
     return {};
 }

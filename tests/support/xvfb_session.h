@@ -25,7 +25,7 @@ std::string WhyNoXvfb();
         if (!zk_why.empty()) {                                                                     \
             if (::zk::test::IsCi())                                                                \
                 FAIL() << "CI=true but " << zk_why;                                                \
-            GTEST_SKIP() << zk_why;                                                                \
+            GTEST_SKIP() << "no X server for GUI tests: " << zk_why;                               \
         }                                                                                          \
     } while (0)
 
