@@ -283,7 +283,9 @@ private:
 
     // Without a compositing manager alpha is not blended: the window is cut
     // to the pixels that are at least half opaque, so that round corners
-    // stay see-through.
+    // stay see-through (the cut shape also takes no input). With one, only
+    // the input is cut: as with layered windows, the pointer goes through
+    // every pixel that is fully transparent.
     void UpdateShape()
     {
         if (m_system.HasCompositor()) {
@@ -291,6 +293,9 @@ private:
                 clearMask();
                 m_shaped = false;
             }
+            auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+            if (x11)
+                SetInputShape(x11->display(), winId(), VisibleRuns(m_image));
             return;
         }
         QImage alpha = m_image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::ThresholdDither);
@@ -298,6 +303,26 @@ private:
             return;
         setMask(QBitmap::fromImage(alpha));
         m_shaped = true;
+    }
+
+    // The runs of pixels along each row that are not fully transparent.
+    static std::vector<RECT> VisibleRuns(const QImage& image)
+    {
+        std::vector<RECT> runs;
+        for (int y = 0; y < image.height(); ++y) {
+            auto row = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+            int x = 0;
+            while (x < image.width()) {
+                while (x < image.width() && (row[x] >> 24) == 0)
+                    ++x;
+                int start = x;
+                while (x < image.width() && (row[x] >> 24) != 0)
+                    ++x;
+                if (x > start)
+                    runs.push_back({start, y, x, y + 1});
+            }
+        }
+        return runs;
     }
 
     CWindow* m_window;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/rect.h"
+
 #include <string>
+#include <vector>
 
 // Xlib's Display, without Xlib's macros in every file that includes this.
 struct _XDisplay;
@@ -19,5 +22,10 @@ bool CanOpenDisplay(std::string& error);
 // own would outlive the server it was opened on (and the first request
 // after the server went would end the process).
 bool HasCompositingManager(_XDisplay* display);
+
+// Lets the window take pointer input only on the rectangles (in window
+// coordinates); elsewhere presses go to what lies below. False when the
+// server cannot shape windows.
+bool SetInputShape(_XDisplay* display, unsigned long window, const std::vector<RECT>& rects);
 
 } // namespace zk

@@ -191,10 +191,10 @@ protected:
                   kMinimizeColour);
     }
 
-    // Drags the caption and checks that the window followed the pointer.
-    void ExpectCaptionDragMoves()
+    // Drags the caption and checks that the window, found at before, followed
+    // the pointer.
+    void ExpectCaptionDragMoves(const RECT& before)
     {
-        RECT before = m_demo.State().rect;
         POINT grip{before.left + 60, before.top + kCaptionHeight / 2};
         RECT expected = OffsetRect(before, 150, 90);
         ASSERT_TRUE(m_session.Drag(grip.x, grip.y, grip.x + 150, grip.y + 90));
@@ -203,6 +203,17 @@ protected:
             << "\n"
             << m_demo.Output();
         EXPECT_EQ(ServerGeometry(), expected);
+    }
+
+    // A press on a see-through pixel goes to what lies below, as with
+    // layered windows: dragging from the top-left corner's (a border, were it
+    // the window's) does nothing. The caption drag after it shows that.
+    void ExpectSeeThroughCornerTakesNoPress()
+    {
+        RECT before = m_demo.State().rect;
+        ASSERT_TRUE(
+            m_session.Drag(before.left + 1, before.top + 1, before.left - 60, before.top + 60));
+        ExpectCaptionDragMoves(before);
     }
 
     // Drags the bottom-right corner far up and left: the window stops at its
@@ -268,7 +279,12 @@ TEST_F(FrameWindowUnderCompositor, ShowsWithSeeThroughRoundCornersAndBlendedAlph
 
 TEST_F(FrameWindowUnderCompositor, CaptionDragMovesWindow)
 {
-    ExpectCaptionDragMoves();
+    ExpectCaptionDragMoves(m_demo.State().rect);
+}
+
+TEST_F(FrameWindowUnderCompositor, SeeThroughCornerTakesNoPress)
+{
+    ExpectSeeThroughCornerTakesNoPress();
 }
 
 TEST_F(FrameWindowUnderCompositor, CornerDragResizesNeverBelowLeastSize)
@@ -327,7 +343,12 @@ TEST_F(FrameWindowOnBareServer, CornersAreCutByShape)
 
 TEST_F(FrameWindowOnBareServer, CaptionDragMovesWindowByHand)
 {
-    ExpectCaptionDragMoves();
+    ExpectCaptionDragMoves(m_demo.State().rect);
+}
+
+TEST_F(FrameWindowOnBareServer, SeeThroughCornerTakesNoPress)
+{
+    ExpectSeeThroughCornerTakesNoPress();
 }
 
 TEST_F(FrameWindowOnBareServer, CornerDragResizesByHandNeverBelowLeastSize)
