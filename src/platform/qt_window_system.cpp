@@ -146,9 +146,9 @@ int ToVirtualKey(int qtKey)
 class CQtWindow : public QWidget
 {
 public:
-    CQtWindow(CWindow& window, QWidget* owner, const CQtWindowSystem& system, std::uint32_t style,
-              std::uint32_t exStyle)
-        : QWidget(owner, WindowFlags(exStyle)), m_window(&window), m_system(system), m_style(style)
+    CQtWindow(CWindow& window, QWidget* owner, const CQtWindowSystem& system,
+              std::uint32_t /*style*/, std::uint32_t exStyle)
+        : QWidget(owner, WindowFlags(exStyle)), m_window(&window), m_system(system)
     {
         // The window paints every pixel itself, alpha included, so nothing
         // of a background colour may show before or between paints.
@@ -327,7 +327,6 @@ private:
 
     CWindow* m_window;
     const CQtWindowSystem& m_system;
-    std::uint32_t m_style;
     QImage m_image;
     bool m_shaped = false;
     std::map<int, int> m_timers; // Qt's timer id -> the window's
