@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -145,9 +146,9 @@ int ToVirtualKey(int qtKey)
 class CQtWindow : public QWidget
 {
 public:
-    CQtWindow(CWindow& window, QWidget* owner, const CQtWindowSystem& system, std::uint32_t style,
-              std::uint32_t exStyle)
-        : QWidget(owner, WindowFlags(exStyle)), m_window(&window), m_system(system), m_style(style)
+    CQtWindow(CWindow& window, QWidget* owner, const CQtWindowSystem& system,
+              std::uint32_t /*style*/, std::uint32_t exStyle)
+        : QWidget(owner, WindowFlags(exStyle)), m_window(&window), m_system(system)
     {
         // The window paints every pixel itself, alpha included, so nothing
         // of a background colour may show before or between paints.
@@ -196,9 +197,12 @@ protected:
     {
         QPainter painter(this);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        if (m_image.isNull())
+        // Between a resize and the window's next picture the old one is
+        // smaller than the window: what it does not cover stays see-through
+        // instead of showing what the backing store held.
+        if (m_image.size() != size())
             painter.fillRect(rect(), Qt::transparent);
-        else
+        if (!m_image.isNull())
             painter.drawImage(0, 0, m_image);
     }
 
@@ -279,7 +283,9 @@ private:
 
     // Without a compositing manager alpha is not blended: the window is cut
     // to the pixels that are at least half opaque, so that round corners
-    // stay see-through.
+    // stay see-through (the cut shape also takes no input). With one, only
+    // the input is cut: as with layered windows, the pointer goes through
+    // every pixel that is fully transparent.
     void UpdateShape()
     {
         if (m_system.HasCompositor()) {
@@ -287,6 +293,9 @@ private:
                 clearMask();
                 m_shaped = false;
             }
+            auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+            if (x11)
+                SetInputShape(x11->display(), winId(), VisibleRuns(m_image));
             return;
         }
         QImage alpha = m_image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::ThresholdDither);
@@ -296,9 +305,28 @@ private:
         m_shaped = true;
     }
 
+    // The runs of pixels along each row that are not fully transparent.
+    static std::vector<RECT> VisibleRuns(const QImage& image)
+    {
+        std::vector<RECT> runs;
+        for (int y = 0; y < image.height(); ++y) {
+            auto row = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+            int x = 0;
+            while (x < image.width()) {
+                while (x < image.width() && (row[x] >> 24) == 0)
+                    ++x;
+                int start = x;
+                while (x < image.width() && (row[x] >> 24) != 0)
+                    ++x;
+                if (x > start)
+                    runs.push_back({start, y, x, y + 1});
+            }
+        }
+        return runs;
+    }
+
     CWindow* m_window;
     const CQtWindowSystem& m_system;
-    std::uint32_t m_style;
     QImage m_image;
     bool m_shaped = false;
     std::map<int, int> m_timers; // Qt's timer id -> the window's
@@ -483,7 +511,8 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
 
 bool CQtWindowSystem::HasCompositor() const
 {
-    return HasCompositingManager();
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 && HasCompositingManager(x11->display());
 }
 
 std::unique_ptr<IWindowPeer> CQtWindowSystem::CreatePeer(CWindow& window, CWindow* owner,

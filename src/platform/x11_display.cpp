@@ -1,6 +1,7 @@
 #include "platform/x11_display.h"
 
 #include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
 #include <cstdlib>
 
 namespace zk {
@@ -21,18 +22,34 @@ bool CanOpenDisplay(std::string& error)
     return true;
 }
 
-bool HasCompositingManager()
+bool HasCompositingManager(Display* display)
 {
-    // A connection of its own, kept for the run: the question is asked at
-    // every repaint of a window's shape.
-    static Display* display = XOpenDisplay(nullptr);
     if (!display)
         return false;
-    static Atom selection = [] {
-        std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
-        return XInternAtom(display, name.c_str(), False);
-    }();
-    return XGetSelectionOwner(display, selection) != None;
+    std::string name = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
+    // Only an existing atom can have an owner.
+    Atom selection = XInternAtom(display, name.c_str(), True);
+    return selection != None && XGetSelectionOwner(display, selection) != None;
+}
+
+bool SetInputShape(Display* display, unsigned long window, const std::vector<RECT>& rects)
+{
+    int eventBase = 0;
+    int errorBase = 0;
+    if (!display || !XShapeQueryExtension(display, &eventBase, &errorBase))
+        return false;
+    std::vector<XRectangle> shape;
+    shape.reserve(rects.size());
+    for (const RECT& rect : rects) {
+        shape.push_back({static_cast<short>(rect.left), static_cast<short>(rect.top),
+                         static_cast<unsigned short>(rect.Width()),
+                         static_cast<unsigned short>(rect.Height())});
+    }
+    // The rectangles come row by row, left to right: already in bands.
+    XShapeCombineRectangles(display, window, ShapeInput, 0, 0, shape.data(),
+                            static_cast<int>(shape.size()), ShapeSet, YXBanded);
+    XFlush(display);
+    return true;
 }
 
 } // namespace zk

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "platform/rect.h"
+
 #include <string>
+#include <vector>
+
+// Xlib's Display, without Xlib's macros in every file that includes this.
+struct _XDisplay;
 
 namespace zk {
 
@@ -10,8 +16,16 @@ namespace zk {
 // reason.
 bool CanOpenDisplay(std::string& error);
 
-// True while a compositing manager owns the screen's selection, so that
-// windows with alpha are blended with what lies below them.
-bool HasCompositingManager();
+// True while a compositing manager owns the selection of the display's
+// default screen, so that windows with alpha are blended with what lies
+// below them. Asked on the toolkit's own connection: a connection of its
+// own would outlive the server it was opened on (and the first request
+// after the server went would end the process).
+bool HasCompositingManager(_XDisplay* display);
+
+// Lets the window take pointer input only on the rectangles (in window
+// coordinates); elsewhere presses go to what lies below. False when the
+// server cannot shape windows.
+bool SetInputShape(_XDisplay* display, unsigned long window, const std::vector<RECT>& rects);
 
 } // namespace zk

@@ -137,6 +137,11 @@ bool CChildProcess::WaitForOutput(const std::string& text, std::chrono::millisec
     return true;
 }
 
+bool CChildProcess::Pump(std::chrono::milliseconds timeout)
+{
+    return ReadSome(static_cast<int>(timeout.count()));
+}
+
 void CChildProcess::Signal(int signal)
 {
     if (m_pid > 0)

@@ -35,6 +35,13 @@ public:
     // ended or the time ran out first.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
 
+    // Reads what the child writes for up to the given time (less when a pipe
+    // closes); false once both pipes are closed. Output() then holds all of
+    // standard output so far, for tests that follow a running child.
+    bool Pump(std::chrono::milliseconds timeout);
+    const std::string& Output() const { return m_result.out; }
+    const std::string& ErrorOutput() const { return m_result.err; }
+
     void Signal(int signal);
 
     // Reads the rest of the output and reaps the child; one that is still

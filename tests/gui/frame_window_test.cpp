@@ -1,0 +1,360 @@
+// The frame window on a real X server, driven from outside like a user
+// would: the demo program runs a frame window on its own Xvfb, xdotool
+// presses and drags, and screenshots show what reached the screen.
+
+#include "frame_window_demo.h"
+#include "platform/window_types.h"
+#include "support/child_process.h"
+#include "support/xvfb_session.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace zk::test {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace demo;
+
+// Ten times what a loaded machine needs.
+constexpr auto kWait = 10s;
+
+// What the demo reported so far.
+struct CDemoState
+{
+    bool created = false;
+    bool closed = false;
+    bool compositor = false;
+    RECT rect;
+};
+
+// The demo program, followed through its report lines.
+class CFrameDemo
+{
+public:
+    bool Start(const CXvfbSession& session, const RECT& at)
+    {
+        return m_child.Start({ZK_FRAME_DEMO_PATH, "--at", std::to_string(at.left),
+                              std::to_string(at.top), std::to_string(at.Width()),
+                              std::to_string(at.Height())},
+                             session.Environment());
+    }
+
+    // Reads reports until the state satisfies the condition; false when the
+    // demo ended or the time ran out first.
+    template <class F> bool WaitFor(F condition)
+    {
+        auto deadline = std::chrono::steady_clock::now() + kWait;
+        for (;;) {
+            Parse();
+            if (condition(m_state))
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline || !m_child.Pump(50ms)) {
+                Parse();
+                return condition(m_state);
+            }
+        }
+    }
+
+    const CDemoState& State() const { return m_state; }
+    std::string Output() const { return m_child.Output() + m_child.ErrorOutput(); }
+    CProcessResult Finish() { return m_child.Finish(kWait); }
+
+private:
+    void Parse()
+    {
+        const std::string& out = m_child.Output();
+        std::size_t end;
+        while ((end = out.find('\n', m_parsed)) != std::string::npos) {
+            std::istringstream line(out.substr(m_parsed, end - m_parsed));
+            m_parsed = end + 1;
+            std::string event;
+            line >> event;
+            int a = 0, b = 0, c = 0, d = 0;
+            if (event == "created" && line >> a >> b >> c >> d) {
+                m_state.created = true;
+                m_state.rect = {a, b, a + c, b + d};
+            } else if (event == "moved" && line >> a >> b) {
+                m_state.rect =
+                    OffsetRect(m_state.rect, a - m_state.rect.left, b - m_state.rect.top);
+            } else if (event == "sized" && line >> a >> b) {
+                m_state.rect.right = m_state.rect.left + a;
+                m_state.rect.bottom = m_state.rect.top + b;
+            } else if (event == "compositor" && line >> a) {
+                m_state.compositor = a != 0;
+            } else if (event == "closed") {
+                m_state.closed = true;
+            }
+        }
+    }
+
+    CChildProcess m_child;
+    std::size_t m_parsed = 0;
+    CDemoState m_state;
+};
+
+std::string Describe(const RECT& rect)
+{
+    std::ostringstream text;
+    text << rect.left << "," << rect.top << " " << rect.Width() << "x" << rect.Height();
+    return text.str();
+}
+
+// A session and a demo window on it, shown and painted.
+class FrameWindowTest : public testing::Test
+{
+protected:
+    static constexpr RECT kStart{100, 100, 400, 300};
+    // What a kept screenshot shows around the window.
+    static constexpr int kMargin = 20;
+
+    void StartWith(const CXvfbOptions& options)
+    {
+        std::string error;
+        ASSERT_TRUE(m_session.Start(options, error)) << error;
+        ASSERT_TRUE(m_demo.Start(m_session, kStart));
+        ASSERT_TRUE(m_demo.WaitFor([](const CDemoState& s) { return s.created; }))
+            << m_demo.Output();
+        ASSERT_EQ(m_demo.State().rect, kStart);
+        EXPECT_EQ(m_demo.State().compositor, options.compositor);
+        // Shown means: the server knows the window where the demo put it, and
+        // its paint reached the screen.
+        std::vector<std::string> ids;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                ids = m_session.FindWindows(kTitleUtf8);
+                return ids.size() == 1;
+            },
+            kWait))
+            << "no visible window named " << kTitleUtf8 << " (" << ids.size() << " found)\n"
+            << m_session.Log() << "\n"
+            << m_demo.Output();
+        m_windowId = ids[0];
+        ASSERT_TRUE(WaitForScreen([](const CScreenshot& shot, const RECT& at) {
+            return shot.At(at.left + at.Width() / 2, at.top + at.Height() / 2) == kBodyColour;
+        })) << "the window's paint never reached the screen";
+    }
+
+    // Takes screenshots until the condition holds for the window's rectangle.
+    template <class F> bool WaitForScreen(F condition, const std::string& saveAs = {})
+    {
+        return WaitUntil(
+            [&] {
+                std::string error;
+                RECT around = m_demo.State().rect;
+                around = {around.left - kMargin, around.top - kMargin, around.right + kMargin,
+                          around.bottom + kMargin};
+                return m_session.Screenshot(m_shot, error, saveAs, around) &&
+                       condition(m_shot, m_demo.State().rect);
+            },
+            kWait);
+    }
+
+    RECT ServerGeometry()
+    {
+        RECT rect;
+        EXPECT_TRUE(m_session.GetWindowGeometry(m_windowId, rect));
+        return rect;
+    }
+
+    // The corners lie outside the round edge: the screen shows there what it
+    // shows beside the window.
+    void ExpectSeeThroughCorners(const std::string& saveAs)
+    {
+        const RECT& at = m_demo.State().rect;
+        bool seeThrough = WaitForScreen(
+            [](const CScreenshot& shot, const RECT& r) {
+                std::uint32_t background = shot.At(r.left - 20, r.top + 40);
+                return shot.At(r.left, r.top) == background &&
+                       shot.At(r.right - 1, r.top) == background &&
+                       shot.At(r.left, r.bottom - 1) == background &&
+                       shot.At(r.right - 1, r.bottom - 1) == background;
+            },
+            saveAs);
+        std::uint32_t background = m_shot.At(at.left - 20, at.top + 40);
+        EXPECT_TRUE(seeThrough) << "window at " << Describe(at) << ", background "
+                                << ColourText(background) << ", corners "
+                                << ColourText(m_shot.At(at.left, at.top)) << " "
+                                << ColourText(m_shot.At(at.right - 1, at.top)) << " "
+                                << ColourText(m_shot.At(at.left, at.bottom - 1)) << " "
+                                << ColourText(m_shot.At(at.right - 1, at.bottom - 1));
+        // Unpainted pixels of a window with alpha would be black: the root is
+        // white, and xcompmgr's is grey.
+        EXPECT_NE(background & 0xFFFFFF, 0u);
+        // Just inside the round edge the window is painted.
+        EXPECT_EQ(m_shot.At(at.left + kCornerRadius, at.top + 1), kCaptionColour);
+        EXPECT_EQ(m_shot.At(at.left + 1, at.top + kCornerRadius), kCaptionColour);
+        EXPECT_EQ(m_shot.At(at.right - 2, at.bottom - kCornerRadius - 1), kBodyColour);
+        EXPECT_EQ(m_shot.At(at.right - kCloseFromRight, at.top + kCloseFromTop), kCloseColour);
+        EXPECT_EQ(m_shot.At(at.right - kMinimizeFromRight, at.top + kCloseFromTop),
+                  kMinimizeColour);
+    }
+
+    // Drags the caption and checks that the window, found at before, followed
+    // the pointer.
+    void ExpectCaptionDragMoves(const RECT& before)
+    {
+        POINT grip{before.left + 60, before.top + kCaptionHeight / 2};
+        RECT expected = OffsetRect(before, 150, 90);
+        ASSERT_TRUE(m_session.Drag(grip.x, grip.y, grip.x + 150, grip.y + 90));
+        EXPECT_TRUE(m_demo.WaitFor([&](const CDemoState& s) { return s.rect == expected; }))
+            << "window at " << Describe(m_demo.State().rect) << ", expected " << Describe(expected)
+            << "\n"
+            << m_demo.Output();
+        EXPECT_EQ(ServerGeometry(), expected);
+    }
+
+    // A press on a see-through pixel goes to what lies below, as with
+    // layered windows: dragging from the top-left corner's (a border, were it
+    // the window's) does nothing. The caption drag after it shows that.
+    void ExpectSeeThroughCornerTakesNoPress()
+    {
+        RECT before = m_demo.State().rect;
+        ASSERT_TRUE(
+            m_session.Drag(before.left + 1, before.top + 1, before.left - 60, before.top + 60));
+        ExpectCaptionDragMoves(before);
+    }
+
+    // Drags the bottom-right corner far up and left: the window stops at its
+    // least size; then out again: it grows with the pointer.
+    void ExpectCornerDragResizes()
+    {
+        RECT before = m_demo.State().rect;
+        // The grip lies inside the round corner: where the window is cut to
+        // its shape, a press beyond the edge would go to the screen below.
+        int grip = kBorder;
+        ASSERT_TRUE(m_session.Drag(before.right - grip, before.bottom - grip, before.left + 10,
+                                   before.top + 10));
+        RECT least{before.left, before.top, before.left + kMinWidth, before.top + kMinHeight};
+        EXPECT_TRUE(m_demo.WaitFor([&](const CDemoState& s) { return s.rect == least; }))
+            << "window at " << Describe(m_demo.State().rect) << ", expected " << Describe(least)
+            << "\n"
+            << m_demo.Output();
+
+        RECT now = m_demo.State().rect;
+        ASSERT_TRUE(m_session.Drag(now.right - grip, now.bottom - grip, now.right - grip + 250,
+                                   now.bottom - grip + 150));
+        RECT grown{now.left, now.top, now.right + 250, now.bottom + 150};
+        EXPECT_TRUE(m_demo.WaitFor([&](const CDemoState& s) { return s.rect == grown; }))
+            << "window at " << Describe(m_demo.State().rect) << ", expected " << Describe(grown)
+            << "\n"
+            << m_demo.Output();
+        EXPECT_EQ(ServerGeometry(), grown);
+        // The window painted itself anew at its new size.
+        ExpectSeeThroughCorners("frame_window_resized");
+    }
+
+    CXvfbSession m_session;
+    CFrameDemo m_demo;
+    std::string m_windowId;
+    CScreenshot m_shot;
+};
+
+class FrameWindowUnderCompositor : public FrameWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ZK_REQUIRE_XVFB();
+        StartWith({.windowManager = true, .compositor = true});
+    }
+};
+
+TEST_F(FrameWindowUnderCompositor, ShowsWithSeeThroughRoundCornersAndBlendedAlpha)
+{
+    ExpectSeeThroughCorners("frame_window_composited");
+    // Half alpha over the background: each channel at half its brightness.
+    const RECT& at = m_demo.State().rect;
+    std::uint32_t background = m_shot.At(at.left - 20, at.top + 40);
+    std::uint32_t half = m_shot.At(at.left + (kHalfLeft + kHalfRight) / 2,
+                                   at.bottom - kHalfFromBottom + kHalfRows / 2);
+    for (int shift : {0, 8, 16}) {
+        int expected = static_cast<int>((background >> shift) & 0xFF) / 2;
+        int seen = static_cast<int>((half >> shift) & 0xFF);
+        EXPECT_NEAR(seen, expected, 2) << "background " << ColourText(background)
+                                       << ", half-transparent patch " << ColourText(half);
+    }
+}
+
+TEST_F(FrameWindowUnderCompositor, CaptionDragMovesWindow)
+{
+    ExpectCaptionDragMoves(m_demo.State().rect);
+}
+
+TEST_F(FrameWindowUnderCompositor, SeeThroughCornerTakesNoPress)
+{
+    ExpectSeeThroughCornerTakesNoPress();
+}
+
+TEST_F(FrameWindowUnderCompositor, CornerDragResizesNeverBelowLeastSize)
+{
+    ExpectCornerDragResizes();
+}
+
+TEST_F(FrameWindowUnderCompositor, ClickOnCloseCircleEndsProgram)
+{
+    const RECT& at = m_demo.State().rect;
+    // A press on the circle taken back by leaving it closes nothing.
+    POINT close{at.right - kCloseFromRight, at.top + kCloseFromTop};
+    ASSERT_TRUE(m_session.MouseMove(close.x, close.y));
+    ASSERT_TRUE(m_session.MouseDown());
+    ASSERT_TRUE(m_session.MouseMove(close.x - 40, close.y + 60));
+    ASSERT_TRUE(m_session.MouseUp());
+    ASSERT_TRUE(m_session.Click(at.left + 40, at.top + 60));
+    EXPECT_FALSE(m_demo.State().closed);
+
+    ASSERT_TRUE(m_session.Click(close.x, close.y));
+    EXPECT_TRUE(m_demo.WaitFor([](const CDemoState& s) { return s.closed; })) << m_demo.Output();
+    CProcessResult result = m_demo.Finish();
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+}
+
+TEST_F(FrameWindowUnderCompositor, ClickOnMinimizeCircleMinimizesWindow)
+{
+    const RECT& at = m_demo.State().rect;
+    ASSERT_TRUE(m_session.Click(at.right - kMinimizeFromRight, at.top + kCloseFromTop));
+    EXPECT_TRUE(WaitUntil([&] { return m_session.FindWindows(kTitleUtf8).empty(); }, kWait))
+        << "the window is still shown";
+    EXPECT_FALSE(m_demo.State().closed);
+    // Minimised, not gone: the window manager shows it again on request.
+    ASSERT_TRUE(m_session.Xdotool({"windowactivate", m_windowId}).exitCode == 0);
+    EXPECT_TRUE(WaitUntil([&] { return m_session.FindWindows(kTitleUtf8).size() == 1; }, kWait));
+}
+
+// Without a window manager nobody moves windows for the program, and
+// without a compositor nobody blends alpha: the framework moves the window
+// itself and cuts it to the shape of its picture.
+class FrameWindowOnBareServer : public FrameWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ZK_REQUIRE_XVFB();
+        StartWith({});
+    }
+};
+
+TEST_F(FrameWindowOnBareServer, CornersAreCutByShape)
+{
+    ExpectSeeThroughCorners("frame_window_shaped");
+}
+
+TEST_F(FrameWindowOnBareServer, CaptionDragMovesWindowByHand)
+{
+    ExpectCaptionDragMoves(m_demo.State().rect);
+}
+
+TEST_F(FrameWindowOnBareServer, SeeThroughCornerTakesNoPress)
+{
+    ExpectSeeThroughCornerTakesNoPress();
+}
+
+TEST_F(FrameWindowOnBareServer, CornerDragResizesByHandNeverBelowLeastSize)
+{
+    ExpectCornerDragResizes();
+}
+
+} // namespace
+} // namespace zk::test
