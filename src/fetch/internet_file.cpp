@@ -21,6 +21,7 @@ constexpr long kPollPeriodMs = 1000;
 constexpr std::uint16_t kFirstSystemTimeYear = 1601;
 constexpr int kMillisecondsPerSecond = 1000;
 constexpr curl_off_t kMicrosecondsPerMillisecond = 1000;
+constexpr curl_off_t kTimerSlackMs = 100;
 
 std::once_flag g_curlInit;
 
@@ -246,7 +247,7 @@ template <class TDone> HRESULT CHttpFile::Drive(TDone done)
             return E_FAIL;
         int left = 0;
         while (CURLMsg* message = curl_multi_info_read(Multi(m_multi), &left)) {
-            if (message->msg == CURLMSG_DONE) {
+            if (message->msg == CURLMSG_DONE && !m_done) {
                 m_done = true;
                 m_result = message->data.result;
             }
@@ -304,10 +305,16 @@ HRESULT CHttpFile::ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd&
     m_written = 0;
     CURL* easy = Easy(m_easy);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, WholeSeconds(m_limits.bodyIdleMs));
-    // Resuming may hand over what was held back at once, so the file is set
-    // before.
-    if (!m_done)
-        curl_easy_pause(easy, CURLPAUSE_CONT);
+    // Resuming hands over what was held back at once, so the file is set
+    // before; a failure to take those bytes comes back from the resume
+    // rather than from the transfer, and ends the body all the same.
+    if (!m_done) {
+        CURLcode resumed = curl_easy_pause(easy, CURLPAUSE_CONT);
+        if (resumed != CURLE_OK) {
+            m_done = true;
+            m_result = resumed;
+        }
+    }
     HRESULT hr = Drive([this] { return m_done && m_result == CURLE_OK; });
     m_file = nullptr;
     if (Succeeded(hr)) {
@@ -320,11 +327,11 @@ HRESULT CHttpFile::ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd&
     } else if (m_result == CURLE_FILESIZE_EXCEEDED) {
         end = CBodyEnd::TooLarge;
     } else if (m_result == CURLE_OPERATION_TIMEDOUT) {
-        // Both limits end as a time-out; only the deadline can have used
-        // up the whole time.
+        // Both limits end as a time-out; only the deadline uses up the whole
+        // time, give or take a tick of libcurl's timers.
         curl_off_t total = 0;
         curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &total);
-        bool deadline = total / kMicrosecondsPerMillisecond >= m_limits.deadlineMs;
+        bool deadline = total / kMicrosecondsPerMillisecond + kTimerSlackMs >= m_limits.deadlineMs;
         end = deadline ? CBodyEnd::Deadline : CBodyEnd::IdleTimeout;
     }
     return hr;
