@@ -131,15 +131,11 @@ bool CDib::CreateV5(int width, int height, int bitCount, int colorCount, std::ui
     std::size_t tableEnd = kV5HeaderSize + static_cast<std::size_t>(colors) * sizeof(RGBQUAD);
     if (!AllocHeader(tableEnd + profileSize))
         return false;
-    BITMAPV5HEADER header{};
-    header.bV5Size = kV5HeaderSize;
-    header.bV5Width = width;
-    header.bV5Height = height;
-    header.bV5Planes = 1;
-    header.bV5BitCount = static_cast<std::uint16_t>(bitCount);
-    header.bV5Compression = compression;
-    header.bV5ClrUsed = static_cast<std::uint32_t>(colorCount);
-    header.bV5ClrImportant = static_cast<std::uint32_t>(colorCount);
+    // A version 5 header starts with the fields of the 40-byte one.
+    FillHeader(m_header->bmiHeader, kV5HeaderSize, width, height, bitCount, colorCount,
+               compression);
+    BITMAPV5HEADER header;
+    std::memcpy(&header, m_header, sizeof(header));
     if (profileSize == 0) {
         header.bV5CSType = LCS_sRGB;
     } else {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -367,15 +368,12 @@ std::wstring CHttpFile::QueryInfoText(std::uint32_t level)
 void CHttpFile::QueryInfo(std::uint32_t level, std::uint32_t& number)
 {
     std::string text = QueryRaw(level);
-    std::uint64_t value = 0;
-    bool ok = !text.empty() && text.size() <= 10;
-    for (char c : text) {
-        ok = ok && c >= '0' && c <= '9';
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (!ok || value > UINT32_MAX)
+    const char* end = text.data() + text.size();
+    std::uint32_t value = 0;
+    auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc{} || stop != end)
         throw CInternetException(m_easy, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
-    number = static_cast<std::uint32_t>(value);
+    number = value;
 }
 
 void CHttpFile::QueryInfo(std::uint32_t level, SYSTEMTIME& time)
