@@ -10,6 +10,7 @@
 #include <boost/regex.hpp>
 #include <curl/curl.h>
 #include <cwctype>
+#include <memory>
 
 namespace zk {
 namespace {

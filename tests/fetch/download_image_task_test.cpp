@@ -434,6 +434,16 @@ TEST(DownloadTaskUrl, SplitsTheUrlIntoItsParts)
     EXPECT_TRUE(task.m_extension.empty());
 }
 
+// Ids may hold blanks and any character; the parts keep them as they stand.
+TEST(DownloadTaskUrl, PartsKeepBlanksDotsAndOtherCharactersAsTheyStand)
+{
+    CDownloadTaskImpl task;
+    ASSERT_EQ(task.SetUrl(L"http://Shop.Example/a/../b?nimboId=ざ る\"<>#top"), S_OK);
+    EXPECT_EQ(task.m_host, L"Shop.Example");
+    EXPECT_EQ(task.m_path, L"/a/../b");
+    EXPECT_EQ(task.m_extra, L"?nimboId=ざ る\"<>#top");
+}
+
 TEST(DownloadTaskUrl, UnsplittableUrlFailsAndLeavesTheFieldsEmpty)
 {
     CDownloadTaskImpl task;
