@@ -337,6 +337,10 @@ TEST(DownloadImageTaskPort, ExplicitPortOfTheUrlIsIgnoredForPort80)
 TEST(DownloadImageTaskShutdown, ShutdownDuringANameLookupEndsPromptly)
 {
     ZK_REQUIRE_ROOT();
+    // The name server is named by covering the system's file in a mount
+    // namespace of the test's own; without a file there is nothing to cover.
+    if (access("/etc/resolv.conf", F_OK) != 0)
+        GTEST_SKIP() << "no /etc/resolv.conf";
     test::CNetns netns("dns");
     ASSERT_TRUE(netns.Ok()) << netns.Error();
     ASSERT_TRUE(netns.Ip({"addr", "add", "198.18.7.53/32", "dev", "lo"})) << netns.Error();
