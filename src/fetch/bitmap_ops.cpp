@@ -70,40 +70,6 @@ bool HasDibPixels(const CDib& dib)
     return dib.HasHeader() && dib.HasBits();
 }
 
-std::vector<std::uint32_t> PaletteOf(const CDib& dib)
-{
-    std::vector<std::uint32_t> palette;
-    const RGBQUAD* table = dib.GetColorTable();
-    int count = std::min(dib.GetColorCount(), 256);
-    palette.reserve(static_cast<std::size_t>(count));
-    // A colour table has no alpha: its fourth byte is reserved.
-    for (int i = 0; i < count; ++i)
-        palette.push_back(0xFF000000u | (std::uint32_t{table[i].rgbRed} << 16) |
-                          (std::uint32_t{table[i].rgbGreen} << 8) | table[i].rgbBlue);
-    return palette;
-}
-
-// The format of a bitmap that copies a DIB of this depth.
-bool CopyFormatOf(int bitCount, bool alpha, CPixelFormat& format)
-{
-    switch (bitCount) {
-    case 8:
-        format = CPixelFormat::Indexed8;
-        return true;
-    case 16:
-        format = CPixelFormat::Rgb555;
-        return true;
-    case 24:
-        format = CPixelFormat::Rgb24;
-        return true;
-    case 32:
-        format = alpha ? CPixelFormat::Argb32 : CPixelFormat::Rgb32;
-        return true;
-    default:
-        return false;
-    }
-}
-
 std::shared_ptr<CImage> CopyRows(const CDib& dib, CPixelFormat format)
 {
     if (dib.GetCompression() != BI_RGB)
@@ -124,7 +90,7 @@ std::shared_ptr<CImage> CopyRows(const CDib& dib, CPixelFormat format)
         }
     }
     if (format == CPixelFormat::Indexed8)
-        copy->SetPalette(PaletteOf(dib));
+        copy->SetPalette(dib.GetPalette());
     return copy;
 }
 
@@ -142,14 +108,14 @@ std::shared_ptr<CImage> BitmapOverDib(CDib& dib, bool share)
                                          bits == 32 ? CPixelFormat::Argb32 : CPixelFormat::Indexed8,
                                          dib.GetBits(), dib.GetStride());
             if (bits == 8)
-                bitmap->SetPalette(PaletteOf(dib));
+                bitmap->SetPalette(dib.GetPalette());
             return bitmap;
         } catch (const std::bad_alloc&) {
             return {};
         }
     }
     CPixelFormat format;
-    if (!CopyFormatOf(bits, false, format))
+    if (!CDib::PixelFormatOf(bits, false, format))
         return {};
     try {
         return CopyRows(dib, format);
@@ -163,7 +129,7 @@ std::shared_ptr<CImage> CopyDibToBitmap(const CDib& dib, bool alpha)
     if (!HasDibPixels(dib))
         return {};
     CPixelFormat format;
-    if (!CopyFormatOf(dib.GetBitCount(), alpha, format))
+    if (!CDib::PixelFormatOf(dib.GetBitCount(), alpha, format))
         return {};
     try {
         return CopyRows(dib, format);

@@ -131,15 +131,11 @@ bool CDib::CreateV5(int width, int height, int bitCount, int colorCount, std::ui
     std::size_t tableEnd = kV5HeaderSize + static_cast<std::size_t>(colors) * sizeof(RGBQUAD);
     if (!AllocHeader(tableEnd + profileSize))
         return false;
-    BITMAPV5HEADER header{};
-    header.bV5Size = kV5HeaderSize;
-    header.bV5Width = width;
-    header.bV5Height = height;
-    header.bV5Planes = 1;
-    header.bV5BitCount = static_cast<std::uint16_t>(bitCount);
-    header.bV5Compression = compression;
-    header.bV5ClrUsed = static_cast<std::uint32_t>(colorCount);
-    header.bV5ClrImportant = static_cast<std::uint32_t>(colorCount);
+    // A version 5 header starts with the fields of the 40-byte one.
+    FillHeader(m_header->bmiHeader, kV5HeaderSize, width, height, bitCount, colorCount,
+               compression);
+    BITMAPV5HEADER header;
+    std::memcpy(&header, m_header, sizeof(header));
     if (profileSize == 0) {
         header.bV5CSType = LCS_sRGB;
     } else {
@@ -256,30 +252,55 @@ const RGBQUAD* CDib::GetColorTable() const
                                             m_header->bmiHeader.biSize);
 }
 
-void CDib::Fill(std::uint32_t value)
+std::vector<std::uint32_t> CDib::GetPalette() const
+{
+    std::vector<std::uint32_t> palette;
+    const RGBQUAD* table = GetColorTable();
+    for (int i = 0; table && i < GetColorCount() && i < kGreyPaletteSize; ++i)
+        palette.push_back(0xFF000000u | (std::uint32_t{table[i].rgbRed} << 16) |
+                          (std::uint32_t{table[i].rgbGreen} << 8) | table[i].rgbBlue);
+    return palette;
+}
+
+bool CDib::PixelFormatOf(int bitCount, bool alpha, CPixelFormat& format)
+{
+    switch (bitCount) {
+    case 8:
+        format = CPixelFormat::Indexed8;
+        return true;
+    case 16:
+        format = CPixelFormat::Rgb555;
+        return true;
+    case 24:
+        format = CPixelFormat::Rgb24;
+        return true;
+    case 32:
+        format = alpha ? CPixelFormat::Argb32 : CPixelFormat::Rgb32;
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <class TFn> void CDib::ForEachPixel32(TFn fn)
 {
     if (!m_bits || GetBitCount() != 32)
         return;
-    int width = GetWidth();
-    int height = GetHeight();
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = GetRow(y);
-        for (int x = 0; x < width; ++x)
-            std::memcpy(row + 4 * x, &value, 4);
+    for (int y = 0; y < GetHeight(); ++y) {
+        std::uint8_t* pixel = GetRow(y);
+        for (int x = 0; x < GetWidth(); ++x, pixel += 4)
+            fn(pixel);
     }
+}
+
+void CDib::Fill(std::uint32_t value)
+{
+    ForEachPixel32([value](std::uint8_t* pixel) { std::memcpy(pixel, &value, 4); });
 }
 
 void CDib::SetAlpha(std::uint8_t alpha)
 {
-    if (!m_bits || GetBitCount() != 32)
-        return;
-    int width = GetWidth();
-    int height = GetHeight();
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = GetRow(y);
-        for (int x = 0; x < width; ++x)
-            row[4 * x + 3] = alpha;
-    }
+    ForEachPixel32([alpha](std::uint8_t* pixel) { pixel[3] = alpha; });
 }
 
 void CDib::Clear()
@@ -290,18 +311,10 @@ void CDib::Clear()
 
 void CDib::Premultiply()
 {
-    if (!m_bits || GetBitCount() != 32)
-        return;
-    int width = GetWidth();
-    int height = GetHeight();
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* pixel = GetRow(y);
-        for (int x = 0; x < width; ++x, pixel += 4) {
-            unsigned alpha = pixel[3];
-            for (int c = 0; c < 3; ++c)
-                pixel[c] = static_cast<std::uint8_t>(pixel[c] * alpha / 255);
-        }
-    }
+    ForEachPixel32([](std::uint8_t* pixel) {
+        for (int c = 0; c < 3; ++c)
+            pixel[c] = static_cast<std::uint8_t>(pixel[c] * pixel[3] / 255);
+    });
 }
 
 CDibSection::~CDibSection()
@@ -315,35 +328,15 @@ bool CDibSection::AllocBits()
     if (!m_header || GetCompression() != BI_RGB)
         return false;
     CPixelFormat format;
-    switch (GetBitCount()) {
-    case 32:
-        format = CPixelFormat::Argb32;
-        break;
-    case 24:
-        format = CPixelFormat::Rgb24;
-        break;
-    case 16:
-        format = CPixelFormat::Rgb555;
-        break;
-    case 8:
-        format = CPixelFormat::Indexed8;
-        break;
-    default:
-        // Depths the drawing surface has no bitmap for.
+    // Depths the drawing surface has no bitmap for fail.
+    if (!PixelFormatOf(GetBitCount(), true, format))
         return false;
-    }
     std::shared_ptr<CImage> bitmap = CImage::Create(GetWidth(), GetHeight(), format);
     // Both pad rows to four bytes, so the bitmap's memory is the DIB's.
     if (!bitmap || bitmap->GetStride() != GetStride())
         return false;
-    if (format == CPixelFormat::Indexed8) {
-        std::vector<std::uint32_t> palette;
-        const RGBQUAD* table = GetColorTable();
-        for (int i = 0; i < GetColorCount() && i < 256; ++i)
-            palette.push_back(0xFF000000u | (std::uint32_t{table[i].rgbRed} << 16) |
-                              (std::uint32_t{table[i].rgbGreen} << 8) | table[i].rgbBlue);
-        bitmap->SetPalette(std::move(palette));
-    }
+    if (format == CPixelFormat::Indexed8)
+        bitmap->SetPalette(GetPalette());
     m_bitmap = std::move(bitmap);
     m_bits = m_bitmap->GetScan0();
     return true;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace zk {
 
@@ -63,6 +64,9 @@ public:
     std::size_t GetImageSize() const;
     int GetColorCount() const;
     const RGBQUAD* GetColorTable() const;
+    // The colour table as opaque 0xAARRGGBB colours, at most 256: a colour
+    // table has no alpha, its fourth byte is reserved.
+    std::vector<std::uint32_t> GetPalette() const;
 
     std::uint8_t* GetBits() { return m_bits; }
     const std::uint8_t* GetBits() const { return m_bits; }
@@ -79,6 +83,9 @@ public:
     static std::size_t StrideOf(int width, int bitCount);
     static std::size_t ImageSizeOf(const BITMAPINFOHEADER& header);
     static int ColorCountOf(const BITMAPINFOHEADER& header);
+    // The drawing surface's format for pixels of this depth; 32-bit pixels
+    // with or without their alpha. False for depths it has none for.
+    static bool PixelFormatOf(int bitCount, bool alpha, CPixelFormat& format);
 
     // Sizes larger than this are refused rather than allocated, so that an
     // image size cannot overflow.
@@ -87,6 +94,8 @@ public:
 protected:
     // Takes a fresh header block; frees the old one first.
     bool AllocHeader(std::size_t size);
+    // Calls fn with each pixel of a 32-bit bitmap; nothing for other depths.
+    template <class TFn> void ForEachPixel32(TFn fn);
 
     BITMAPINFO* m_header = nullptr;
     std::size_t m_headerSize = 0;

@@ -9,11 +9,10 @@ namespace zk {
 class CDownloadProgressCallback
 {
 public:
+    // A task is a progress callback of its own and may be destroyed as one.
+    virtual ~CDownloadProgressCallback() = default;
     virtual bool IsCancelled() = 0;
     virtual void OnProgress(std::uint32_t progress, std::uint32_t progressMax) = 0;
-
-protected:
-    ~CDownloadProgressCallback() = default;
 };
 
 } // namespace zk

@@ -45,8 +45,15 @@ QImage::Format QtFormat(CPixelFormat format)
     return QImage::Format_Invalid;
 }
 
-void SetSurfaceMetadata(QImage& view, const CImage& image)
+// A view of the image's own pixels: drawing writes through a view of a
+// mutable image, while Qt copies a view of a const one before it would ever
+// write to it.
+template <class TImage> QImage ViewOf(TImage& image)
 {
+    if (image.GetWidth() <= 0 || image.GetHeight() <= 0 || !image.GetScan0())
+        return {};
+    QImage view(image.GetScan0(), image.GetWidth(), image.GetHeight(),
+                static_cast<qsizetype>(image.GetStride()), QtFormat(image.GetPixelFormat()));
     view.setDotsPerMeterX(kDotsPerMeter);
     view.setDotsPerMeterY(kDotsPerMeter);
     if (image.GetPixelFormat() == CPixelFormat::Indexed8) {
@@ -56,27 +63,6 @@ void SetSurfaceMetadata(QImage& view, const CImage& image)
         colors.resize(256, 0u);
         view.setColorTable(colors);
     }
-}
-
-// A view of the image's own pixels that drawing writes through.
-QImage WritableView(CImage& image)
-{
-    if (image.GetWidth() <= 0 || image.GetHeight() <= 0 || !image.GetScan0())
-        return {};
-    QImage view(image.GetScan0(), image.GetWidth(), image.GetHeight(),
-                static_cast<qsizetype>(image.GetStride()), QtFormat(image.GetPixelFormat()));
-    SetSurfaceMetadata(view, image);
-    return view;
-}
-
-// A read-only view; Qt copies before it would ever write to it.
-QImage ReadView(const CImage& image)
-{
-    if (image.GetWidth() <= 0 || image.GetHeight() <= 0 || !image.GetScan0())
-        return {};
-    QImage view(image.GetScan0(), image.GetWidth(), image.GetHeight(),
-                static_cast<qsizetype>(image.GetStride()), QtFormat(image.GetPixelFormat()));
-    SetSurfaceMetadata(view, image);
     return view;
 }
 
@@ -209,6 +195,24 @@ bool IsWhole(float value)
     return std::floor(value) == value;
 }
 
+bool IsUsable(const CBrush& brush)
+{
+    return brush.GetKind() != CBrush::Kind::Texture || brush.GetTexture();
+}
+
+// Keeps the painter's state around one drawing step, whatever it throws.
+class CSavedState
+{
+public:
+    explicit CSavedState(QPainter& painter) : m_painter(painter) { m_painter.save(); }
+    ~CSavedState() { m_painter.restore(); }
+    CSavedState(const CSavedState&) = delete;
+    CSavedState& operator=(const CSavedState&) = delete;
+
+private:
+    QPainter& m_painter;
+};
+
 } // namespace
 
 CColorMatrix CColorMatrix::AlphaScale(float scale)
@@ -328,7 +332,7 @@ struct CGraphics::Impl
     {
         if (brush.GetKind() == CBrush::Kind::Solid)
             return QBrush(QColor::fromRgba(brush.GetColor()));
-        QBrush texture(ReadView(*brush.GetTexture()));
+        QBrush texture(ViewOf(*brush.GetTexture()));
         // The tiles stay on whole pixels when shapes move by half a pixel.
         if (offset != 0.0)
             texture.setTransform(QTransform::fromTranslate(-offset, -offset));
@@ -344,7 +348,7 @@ CGraphics::CGraphics(CImage& target)
     }
     try {
         auto impl = std::make_unique<Impl>();
-        impl->view = WritableView(target);
+        impl->view = ViewOf(target);
         if (impl->view.isNull()) {
             Report(CDrawStatus::InvalidParameter);
             return;
@@ -421,7 +425,7 @@ CDrawStatus CGraphics::DrawImage(const CImage& image, const CRectF& dest, const 
     if (!IsFinite(dest) || !IsFinite(src) || src.width <= 0 || src.height <= 0)
         return Report(CDrawStatus::InvalidParameter);
     try {
-        QImage source = ReadView(image);
+        QImage source = ViewOf(image);
         if (source.isNull())
             return Report(CDrawStatus::InvalidParameter);
         QRectF sourceRect = ToQt(src);
@@ -432,7 +436,7 @@ CDrawStatus CGraphics::DrawImage(const CImage& image, const CRectF& dest, const 
                    static_cast<int>(src.height));
 
         QPainter& p = m_impl->painter;
-        p.save();
+        CSavedState saved(p);
         if (matrix && !matrix->IsAlphaScaleOnly()) {
             // A general matrix needs the pixels; the part is cut out first so
             // only what is drawn is transformed.
@@ -459,129 +463,103 @@ CDrawStatus CGraphics::DrawImage(const CImage& image, const CRectF& dest, const 
         } else {
             p.drawImage(target, source, sourceRect);
         }
-        p.restore();
         return Report(CDrawStatus::Ok);
     } catch (const std::bad_alloc&) {
         return Report(CDrawStatus::OutOfMemory);
     }
 }
 
-namespace {
-
-template <class TDraw>
-CDrawStatus FillShape(QPainter& painter, const QBrush& brush, double offset, TDraw draw)
-{
-    painter.save();
-    if (offset != 0.0)
-        painter.translate(offset, offset);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(brush);
-    draw(painter);
-    painter.restore();
-    return CDrawStatus::Ok;
-}
-
-} // namespace
-
-CDrawStatus CGraphics::FillRectangle(const CBrush& brush, const CRectF& rect)
+template <class TDraw> CDrawStatus CGraphics::FillShape(const CBrush& brush, bool valid, TDraw draw)
 {
     if (!m_impl)
         return Report(CDrawStatus::WrongState);
-    if (!IsFinite(rect) || (brush.GetKind() == CBrush::Kind::Texture && !brush.GetTexture()))
+    if (!valid || !IsUsable(brush))
         return Report(CDrawStatus::InvalidParameter);
-    double offset = m_impl->ShapeOffset();
-    return Report(FillShape(m_impl->painter, m_impl->ToQt(brush, offset), offset,
-                            [&](QPainter& p) { p.drawRect(ToQt(rect)); }));
-}
-
-CDrawStatus CGraphics::FillEllipse(const CBrush& brush, const CRectF& rect)
-{
-    if (!m_impl)
-        return Report(CDrawStatus::WrongState);
-    if (!IsFinite(rect) || (brush.GetKind() == CBrush::Kind::Texture && !brush.GetTexture()))
-        return Report(CDrawStatus::InvalidParameter);
-    double offset = m_impl->ShapeOffset();
-    return Report(FillShape(m_impl->painter, m_impl->ToQt(brush, offset), offset,
-                            [&](QPainter& p) { p.drawEllipse(ToQt(rect)); }));
-}
-
-CDrawStatus CGraphics::FillPie(const CBrush& brush, const CRectF& rect, float startAngle,
-                               float sweepAngle)
-{
-    if (!m_impl)
-        return Report(CDrawStatus::WrongState);
-    if (!IsFinite(rect) || !std::isfinite(startAngle) || !std::isfinite(sweepAngle) ||
-        (brush.GetKind() == CBrush::Kind::Texture && !brush.GetTexture()))
-        return Report(CDrawStatus::InvalidParameter);
-    double start = 0;
-    double sweep = 0;
-    ArcToQt(rect, startAngle, sweepAngle, start, sweep);
-    QRectF box = ToQt(rect);
-    QPainterPath pie;
-    pie.moveTo(box.center());
-    pie.arcTo(box, start, sweep);
-    pie.closeSubpath();
-    double offset = m_impl->ShapeOffset();
-    return Report(FillShape(m_impl->painter, m_impl->ToQt(brush, offset), offset,
-                            [&](QPainter& p) { p.drawPath(pie); }));
-}
-
-CDrawStatus CGraphics::FillPath(const CBrush& brush, const CGraphicsPath& path)
-{
-    if (!m_impl)
-        return Report(CDrawStatus::WrongState);
-    if (brush.GetKind() == CBrush::Kind::Texture && !brush.GetTexture())
-        return Report(CDrawStatus::InvalidParameter);
-    for (const CGraphicsPath::Segment& segment : path.GetSegments())
-        if (!IsFinite(segment.rect) || !std::isfinite(segment.startAngle) ||
-            !std::isfinite(segment.sweepAngle))
-            return Report(CDrawStatus::InvalidParameter);
     try {
-        QPainterPath qtPath = ToQt(path);
+        QPainter& p = m_impl->painter;
         double offset = m_impl->ShapeOffset();
-        return Report(FillShape(m_impl->painter, m_impl->ToQt(brush, offset), offset,
-                                [&](QPainter& p) { p.drawPath(qtPath); }));
+        CSavedState saved(p);
+        if (offset != 0.0)
+            p.translate(offset, offset);
+        p.setPen(Qt::NoPen);
+        p.setBrush(m_impl->ToQt(brush, offset));
+        draw(p);
+        return Report(CDrawStatus::Ok);
     } catch (const std::bad_alloc&) {
         return Report(CDrawStatus::OutOfMemory);
     }
 }
 
-CDrawStatus CGraphics::DrawRectangle(const CPen& pen, const CRectF& rect)
+CDrawStatus CGraphics::FillRectangle(const CBrush& brush, const CRectF& rect)
 {
-    if (!m_impl)
-        return Report(CDrawStatus::WrongState);
-    if (!IsFinite(rect) || !(pen.GetWidth() >= 0))
-        return Report(CDrawStatus::InvalidParameter);
-    QPainter& p = m_impl->painter;
-    p.save();
-    double offset = m_impl->ShapeOffset();
-    if (offset != 0.0)
-        p.translate(offset, offset);
-    p.setPen(QPen(QColor::fromRgba(pen.GetColor()), pen.GetWidth()));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(ToQt(rect));
-    p.restore();
-    return Report(CDrawStatus::Ok);
+    return FillShape(brush, IsFinite(rect), [&](QPainter& p) { p.drawRect(ToQt(rect)); });
 }
 
-CDrawStatus CGraphics::DrawLine(const CPen& pen, const CPointF& from, const CPointF& to)
+CDrawStatus CGraphics::FillEllipse(const CBrush& brush, const CRectF& rect)
+{
+    return FillShape(brush, IsFinite(rect), [&](QPainter& p) { p.drawEllipse(ToQt(rect)); });
+}
+
+CDrawStatus CGraphics::FillPie(const CBrush& brush, const CRectF& rect, float startAngle,
+                               float sweepAngle)
+{
+    bool valid = IsFinite(rect) && std::isfinite(startAngle) && std::isfinite(sweepAngle);
+    return FillShape(brush, valid, [&](QPainter& p) {
+        double start = 0;
+        double sweep = 0;
+        ArcToQt(rect, startAngle, sweepAngle, start, sweep);
+        QRectF box = ToQt(rect);
+        QPainterPath pie;
+        pie.moveTo(box.center());
+        pie.arcTo(box, start, sweep);
+        pie.closeSubpath();
+        p.drawPath(pie);
+    });
+}
+
+CDrawStatus CGraphics::FillPath(const CBrush& brush, const CGraphicsPath& path)
+{
+    bool valid = true;
+    for (const CGraphicsPath::Segment& segment : path.GetSegments())
+        valid = valid && IsFinite(segment.rect) && std::isfinite(segment.startAngle) &&
+                std::isfinite(segment.sweepAngle);
+    return FillShape(brush, valid, [&](QPainter& p) { p.drawPath(ToQt(path)); });
+}
+
+template <class TDraw> CDrawStatus CGraphics::StrokeShape(const CPen& pen, bool valid, TDraw draw)
 {
     if (!m_impl)
         return Report(CDrawStatus::WrongState);
-    if (!std::isfinite(from.x) || !std::isfinite(from.y) || !std::isfinite(to.x) ||
-        !std::isfinite(to.y) || !(pen.GetWidth() >= 0))
+    if (!valid || !(pen.GetWidth() >= 0))
         return Report(CDrawStatus::InvalidParameter);
     QPainter& p = m_impl->painter;
-    p.save();
+    CSavedState saved(p);
     double offset = m_impl->ShapeOffset();
     if (offset != 0.0)
         p.translate(offset, offset);
     QPen qtPen(QColor::fromRgba(pen.GetColor()), pen.GetWidth());
-    qtPen.setCapStyle(Qt::FlatCap);
-    p.setPen(qtPen);
-    p.drawLine(QPointF(from.x, from.y), QPointF(to.x, to.y));
-    p.restore();
+    p.setBrush(Qt::NoBrush);
+    draw(p, qtPen);
     return Report(CDrawStatus::Ok);
+}
+
+CDrawStatus CGraphics::DrawRectangle(const CPen& pen, const CRectF& rect)
+{
+    return StrokeShape(pen, IsFinite(rect), [&](QPainter& p, QPen& qtPen) {
+        p.setPen(qtPen);
+        p.drawRect(ToQt(rect));
+    });
+}
+
+CDrawStatus CGraphics::DrawLine(const CPen& pen, const CPointF& from, const CPointF& to)
+{
+    bool valid = std::isfinite(from.x) && std::isfinite(from.y) && std::isfinite(to.x) &&
+                 std::isfinite(to.y);
+    return StrokeShape(pen, valid, [&](QPainter& p, QPen& qtPen) {
+        qtPen.setCapStyle(Qt::FlatCap);
+        p.setPen(qtPen);
+        p.drawLine(QPointF(from.x, from.y), QPointF(to.x, to.y));
+    });
 }
 
 namespace {
@@ -597,53 +575,48 @@ QRectF LayoutRect(const CRectF& layout)
 
 int TextFlags(const CStringFormat& format, const CRectF& layout)
 {
+    // By alignment: near, centre, far.
+    static const int kAcross[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight};
+    static const int kDown[] = {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom};
     int flags = format.noWrap ? Qt::TextSingleLine : Qt::TextWordWrap;
     // Alignment needs a bound to align against.
-    switch (layout.width > 0 ? format.alignment : CStringAlignment::Near) {
-    case CStringAlignment::Near:
+    if (layout.width > 0)
+        flags |= kAcross[static_cast<int>(format.alignment)];
+    else
         flags |= Qt::AlignLeft;
-        break;
-    case CStringAlignment::Center:
-        flags |= Qt::AlignHCenter;
-        break;
-    case CStringAlignment::Far:
-        flags |= Qt::AlignRight;
-        break;
-    }
-    switch (layout.height > 0 ? format.lineAlignment : CStringAlignment::Near) {
-    case CStringAlignment::Near:
+    if (layout.height > 0)
+        flags |= kDown[static_cast<int>(format.lineAlignment)];
+    else
         flags |= Qt::AlignTop;
-        break;
-    case CStringAlignment::Center:
-        flags |= Qt::AlignVCenter;
-        break;
-    case CStringAlignment::Far:
-        flags |= Qt::AlignBottom;
-        break;
-    }
     return flags;
 }
 
 } // namespace
+
+CDrawStatus CGraphics::CheckText(const CFont& font, const CRectF& layout, bool usable)
+{
+    if (!m_impl)
+        return Report(CDrawStatus::WrongState);
+    if (font.GetLastStatus() != CDrawStatus::Ok || !font.GetImpl())
+        return Report(font.GetLastStatus() == CDrawStatus::Ok ? CDrawStatus::WrongState
+                                                              : font.GetLastStatus());
+    if (!IsFinite(layout) || !usable)
+        return Report(CDrawStatus::InvalidParameter);
+    return CDrawStatus::Ok;
+}
 
 CDrawStatus CGraphics::MeasureString(const std::wstring& text, const CFont& font,
                                      const CRectF& layout, const CStringFormat& format,
                                      CRectF& bounds)
 {
     bounds = CRectF{};
-    if (!m_impl)
-        return Report(CDrawStatus::WrongState);
-    if (font.GetLastStatus() != CDrawStatus::Ok || !font.GetImpl())
-        return Report(font.GetLastStatus() == CDrawStatus::Ok ? CDrawStatus::WrongState
-                                                              : font.GetLastStatus());
-    if (!IsFinite(layout))
-        return Report(CDrawStatus::InvalidParameter);
+    if (CheckText(font, layout, true) != CDrawStatus::Ok)
+        return m_status;
     try {
         QPainter& p = m_impl->painter;
-        p.save();
+        CSavedState saved(p);
         p.setFont(font.GetImpl()->font);
         QRectF box = p.boundingRect(LayoutRect(layout), TextFlags(format, layout), ToQString(text));
-        p.restore();
         bounds = CRectF{static_cast<float>(box.x()), static_cast<float>(box.y()),
                         static_cast<float>(box.width()), static_cast<float>(box.height())};
         return Report(CDrawStatus::Ok);
@@ -655,23 +628,17 @@ CDrawStatus CGraphics::MeasureString(const std::wstring& text, const CFont& font
 CDrawStatus CGraphics::DrawString(const std::wstring& text, const CFont& font, const CRectF& layout,
                                   const CStringFormat& format, const CBrush& brush)
 {
-    if (!m_impl)
-        return Report(CDrawStatus::WrongState);
-    if (font.GetLastStatus() != CDrawStatus::Ok || !font.GetImpl())
-        return Report(font.GetLastStatus() == CDrawStatus::Ok ? CDrawStatus::WrongState
-                                                              : font.GetLastStatus());
-    if (!IsFinite(layout) || (brush.GetKind() == CBrush::Kind::Texture && !brush.GetTexture()))
-        return Report(CDrawStatus::InvalidParameter);
+    if (CheckText(font, layout, IsUsable(brush)) != CDrawStatus::Ok)
+        return m_status;
     try {
         QPainter& p = m_impl->painter;
-        p.save();
+        CSavedState saved(p);
         QRectF box = LayoutRect(layout);
         if (!format.noClip && layout.width > 0 && layout.height > 0)
             p.setClipRect(box, Qt::IntersectClip);
         p.setFont(font.GetImpl()->font);
         p.setPen(QPen(m_impl->ToQt(brush, 0.0), 0));
         p.drawText(box, TextFlags(format, layout), ToQString(text));
-        p.restore();
         return Report(CDrawStatus::Ok);
     } catch (const std::bad_alloc&) {
         return Report(CDrawStatus::OutOfMemory);
@@ -700,7 +667,7 @@ CDrawStatus EncodePng(const CImage& image, std::string& data)
 {
     data.clear();
     try {
-        QImage view = ReadView(image);
+        QImage view = ViewOf(image);
         if (view.isNull())
             return CDrawStatus::InvalidParameter;
         QByteArray bytes;

@@ -259,6 +259,11 @@ public:
 private:
     struct Impl;
     CDrawStatus Report(CDrawStatus status) { return m_status = status; }
+    // The common steps of the shape and text operations: the state and
+    // argument checks in their order, the pixel offset, the painter's state.
+    template <class TDraw> CDrawStatus FillShape(const CBrush& brush, bool valid, TDraw draw);
+    template <class TDraw> CDrawStatus StrokeShape(const CPen& pen, bool valid, TDraw draw);
+    CDrawStatus CheckText(const CFont& font, const CRectF& layout, bool usable);
 
     std::unique_ptr<Impl> m_impl;
     CDrawStatus m_status = CDrawStatus::Ok;

@@ -3,23 +3,19 @@
 #include "fetch/file_deleter.h"
 #include "fetch/internet_exception.h"
 #include "fetch/temp_file_name.h"
-#include "fetch/tick_count.h"
 #include "platform/temp_file.h"
 #include "platform/text_code_page.h"
 #include "platform/text_convert.h"
 
+#include <algorithm>
 #include <atomic>
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/regex.hpp>
-#include <chrono>
-#include <cwctype>
-#include <thread>
 
 namespace zk {
 namespace {
 
 constexpr std::uint32_t kMsgCancelled = 2000;
-constexpr std::uint32_t kMsgOpenSession = 40185;
-constexpr std::uint32_t kMsgConnect = 40186;
 constexpr std::uint32_t kMsgRead = 40187;
 constexpr std::uint32_t kMsgReadTimeout = 40188;
 constexpr std::uint32_t kMsgOpenRequest = 40191;
@@ -47,16 +43,6 @@ constexpr CCharsetCodePage kCharsets[] = {
     {L"euc-jp", CP_EUC_JP},
     {L"ISO-2022-JP", CP_ISO_2022_JP},
 };
-
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i])))
-            return false;
-    return true;
-}
 
 bool IsSuccessStatus(const std::wstring& status)
 {
@@ -96,33 +82,20 @@ bool SearchFirstGroup(const std::wstring& text, const boost::wregex& pattern, st
 
 std::uint32_t CodePageOfCharset(std::wstring_view charset)
 {
-    if (charset.empty())
-        return 0;
     for (const CCharsetCodePage& entry : kCharsets)
-        if (EqualsNoCase(charset, entry.name))
+        if (!charset.empty() && boost::iequals(charset, std::wstring_view(entry.name)))
             return entry.codePage;
     return 0;
 }
 
 std::string PercentEncodeObjectName(std::string_view bytes)
 {
-    static const char kHex[] = "0123456789abcdef";
-    std::string encoded;
-    for (unsigned char c : bytes) {
-        if (c == 0)
-            break;
-        if (PassesUnencoded(c)) {
-            encoded += static_cast<char>(c);
-        } else if (c == ' ') {
-            encoded += '+';
-        } else {
-            // Always two digits: "%a" followed by a hex digit would read as
-            // another byte.
-            encoded += '%';
-            encoded += kHex[c >> 4];
-            encoded += kHex[c & 0x0F];
-        }
-    }
+    // Spaces pass the encoder and become "+" after it; no other space is
+    // left by then.
+    std::string encoded = PercentEncode(
+        bytes.substr(0, bytes.find('\0')),
+        [](unsigned char c) { return c != ' ' && !PassesUnencoded(c); }, true);
+    std::replace(encoded.begin(), encoded.end(), ' ', '+');
     return encoded;
 }
 
@@ -133,39 +106,48 @@ void SetHttpPortForTesting(std::uint16_t port)
 
 CHttpRequest::CHttpRequest(std::wstring charset) : m_charset(std::move(charset)) {}
 
-CHttpRequest::~CHttpRequest()
-{
-    m_request.Close();
-    m_connection.Close();
-    m_session.Close();
-}
-
-void CHttpRequest::SetStepErr(std::uint32_t id, HRESULT hr)
+std::uint32_t CHttpRequest::SetStepErr(std::uint32_t id, HRESULT hr)
 {
     if (hr == E_ABORT)
         m_err.SetErr(kMsgCancelled, E_ABORT);
     else
         m_err.SetErr(id, hr);
+    return m_err.GetId();
 }
 
 bool CHttpRequest::Report(std::uint32_t progress, std::uint32_t expected, std::uint32_t statusCode)
 {
-    IBindStatusCallback* sink = m_statusCallback.GetSink();
-    if (!sink)
-        return true;
-    HRESULT hr = sink->OnProgress(progress, expected, statusCode, L"");
+    HRESULT hr = m_sink ? m_sink->OnProgress(progress, expected, statusCode, L"") : S_OK;
     if (Succeeded(hr))
         return true;
     m_err.SetErr(kMsgCancelled, hr);
     return false;
 }
 
+// True for a success status. A 400 or 404 fails too, but says so in retry
+// (when given) so that the caller may ask once more.
+bool CHttpRequest::CheckStatus(bool* retry)
+{
+    std::wstring status;
+    try {
+        status = m_request.QueryInfoText(HTTP_QUERY_STATUS_CODE);
+    } catch (const CInternetException&) {
+        m_err.SetErr(kMsgNoStatus);
+        return false;
+    }
+    if (status.size() == kStatusLength && IsSuccessStatus(status))
+        return true;
+    if (retry)
+        *retry = IsRetryStatus(status);
+    m_err.SetErr(kMsgBadStatus, std::wstring_view(status));
+    return false;
+}
+
 std::uint32_t CHttpRequest::SendRequest(const CHttpTarget& target, IBindStatusCallback* sink)
 {
     m_err.Clear();
-    m_statusCallback.SetSink(sink);
-    m_statusCallback.SetTimeLimit(m_callbackTimeLimit);
-    m_statusCallback.SetExpected(kInitialExpected);
+    m_sink = sink;
+    m_expected = kInitialExpected;
 
     // The form body, in ascending order of name, unescaped.
     std::string body;
@@ -192,89 +174,32 @@ std::uint32_t CHttpRequest::SendRequest(const CHttpTarget& target, IBindStatusCa
     if (!target.referer.empty())
         headers += L"Referer: " + target.referer + L"\r\n";
 
-    HRESULT hr = m_session.Open(m_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                                INTERNET_FLAG_ASYNC);
-    if (Failed(hr)) {
-        SetStepErr(kMsgOpenSession, hr);
-        return m_err.GetId();
-    }
-    try {
-        m_session.SetStatusCallback(&m_statusCallback);
-    } catch (const CInternetException& e) {
-        m_err.SetErr(e.GetMessageId(), e.m_error);
-        return m_err.GetId();
-    }
-
     std::uint16_t port = g_testPort.load();
     if (port == 0)
         port = kHttpPort;
-    try {
-        hr = m_connection.Connect(&m_session, target.host.c_str(), port, nullptr, nullptr,
-                                  INTERNET_SERVICE_HTTP, 0);
-    } catch (const CInternetException& e) {
-        hr = e.m_error;
-    }
-    if (Failed(hr)) {
-        SetStepErr(kMsgConnect, hr);
-        return m_err.GetId();
-    }
-
-    static const wchar_t* const kAcceptTypes[] = {L"*/*", nullptr};
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        try {
-            hr = m_request.Open(&m_connection, verb, objectName.c_str(), nullptr, nullptr,
-                                kAcceptTypes, kRequestFlags);
-        } catch (const CInternetException& e) {
-            hr = e.m_error;
-        }
-        if (Failed(hr)) {
-            SetStepErr(kMsgOpenRequest, hr);
-            return m_err.GetId();
-        }
+        HRESULT hr = m_request.Open(m_agent, target.host, port, verb, objectName, m_limits);
+        if (Failed(hr))
+            return SetStepErr(kMsgOpenRequest, hr);
+        hr = m_request.AddHeaders(headers);
+        if (Succeeded(hr))
+            hr = m_request.SendRequest(body, m_sink, m_expected);
+        if (Failed(hr))
+            return SetStepErr(kMsgSendRequest, hr);
 
-        try {
-            if (!headers.empty())
-                hr = m_request.AddHeaders(headers, HTTP_ADDREQ_FLAG_ADD);
-            if (Succeeded(hr))
-                hr = m_request.SendRequestEx();
-            if (Succeeded(hr) && !body.empty())
-                m_request.Write(body.data(), static_cast<std::uint32_t>(body.size()));
-            if (Succeeded(hr))
-                hr = m_request.EndRequest();
-        } catch (const CInternetException& e) {
-            hr = e.m_error;
-        }
-        if (Failed(hr)) {
-            SetStepErr(kMsgSendRequest, hr);
-            return m_err.GetId();
-        }
-
-        std::wstring status;
-        try {
-            status = m_request.QueryInfoText(HTTP_QUERY_STATUS_CODE);
-        } catch (const CInternetException&) {
-            m_err.SetErr(kMsgNoStatus);
-            return m_err.GetId();
-        }
-        if (status.size() != kStatusLength) {
-            m_err.SetErr(kMsgBadStatus, std::wstring_view(status));
-            return m_err.GetId();
-        }
-        if (IsSuccessStatus(status))
+        bool retry = false;
+        if (CheckStatus(&retry))
             return 0;
-        if (!IsRetryStatus(status) || attempt + 1 >= kMaxAttempts) {
-            m_err.SetErr(kMsgBadStatus, std::wstring_view(status));
+        if (!retry || attempt + 1 >= kMaxAttempts)
             return m_err.GetId();
-        }
 
         // The server may know the path only in the page's own code page:
         // ask once more with the path percent-encoded in it.
         std::uint32_t codePage = CodePageOfCharset(m_charset);
         std::string bytes;
-        if (!m_request.Close() || codePage == 0 || !WideToCodePage(codePage, objectName, bytes)) {
-            m_err.SetErr(kMsgBadStatus, std::wstring_view(status));
+        if (codePage == 0 || !WideToCodePage(codePage, objectName, bytes))
             return m_err.GetId();
-        }
+        m_err.Clear();
         objectName = Utf8ToWide(PercentEncodeObjectName(bytes));
     }
     return m_err.GetId();
@@ -310,22 +235,6 @@ void CHttpRequest::GetLastModified(SYSTEMTIME& time)
     }
 }
 
-bool CHttpRequest::CheckFinalStatus()
-{
-    std::wstring status;
-    try {
-        status = m_request.QueryInfoText(HTTP_QUERY_STATUS_CODE);
-    } catch (const CInternetException&) {
-        m_err.SetErr(kMsgNoStatus);
-        return false;
-    }
-    if (!IsSuccessStatus(status)) {
-        m_err.SetErr(kMsgBadStatus, std::wstring_view(status));
-        return false;
-    }
-    return true;
-}
-
 std::uint32_t CHttpRequest::ReadBodyToFile(std::wstring& outPath)
 {
     m_err.Clear();
@@ -338,10 +247,13 @@ std::uint32_t CHttpRequest::ReadBodyToFile(std::wstring& outPath)
     // is not handed back, so nobody else could delete it.
     CFileDeleter partial(tempPath);
 
+    // Without a length the body ends when the server says so (chunked) or
+    // closes the connection; libcurl tells a body cut short from one that
+    // is complete either way.
     std::uint32_t expected = 0;
     try {
         m_request.QueryInfo(HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, expected);
-        m_statusCallback.SetExpected(expected);
+        m_expected = expected;
     } catch (const CInternetException&) {
         expected = 0;
     }
@@ -351,68 +263,40 @@ std::uint32_t CHttpRequest::ReadBodyToFile(std::wstring& outPath)
         m_err.SetErr(kMsgTempFile);
         return m_err.GetId();
     }
-    if (!Report(m_statusCallback.GetReceived(), expected, BINDSTATUS_BEGINDOWNLOADDATA))
+    if (!Report(0, expected, BINDSTATUS_BEGINDOWNLOADDATA))
         return m_err.GetId();
-    m_statusCallback.SetReceived(0);
-    std::uint32_t lastData = TickCountMs();
 
-    std::vector<char> buffer(kReadBufferSize);
-    std::uint64_t written = 0;
-    for (;;) {
-        CInternetBuffers buffers;
-        buffers.buffer = buffer.data();
-        buffers.bufferLength = kReadBufferSize;
-        HRESULT hr;
-        try {
-            hr = m_request.ReadEx(buffers, 0);
-        } catch (const CInternetException& e) {
-            hr = e.m_error;
-        }
-        if (Failed(hr)) {
-            SetStepErr(kMsgRead, hr);
-            return m_err.GetId();
-        }
-
-        if (buffers.bufferLength == 0) {
-            bool ended = hr == S_OK;
-            if (ended && (expected == 0 || expected == written)) {
-                if (!CheckFinalStatus())
-                    return m_err.GetId();
-                if (!Report(kProgressEnd, expected, BINDSTATUS_ENDDOWNLOADDATA))
-                    return m_err.GetId();
-                if (Failed(hr = file.Close())) {
-                    m_err.SetErr(kMsgTempFile, hr);
-                    return m_err.GetId();
-                }
-                partial.Disarm();
-                outPath = tempPath;
-                return 0;
-            }
-            if (TickCountMs() - lastData >= m_readIdleLimit) {
-                m_err.SetErr(kMsgReadTimeout, E_FAIL);
-                return m_err.GetId();
-            }
-            if (ended) {
-                // The body ended short and nothing more can come; keep
-                // asking the sink while the idle limit runs out.
-                if (!Report(m_statusCallback.GetReceived(), expected, BINDSTATUS_DOWNLOADINGDATA))
-                    return m_err.GetId();
-                std::this_thread::sleep_for(std::chrono::milliseconds(kReadRetryDelay));
-            }
-            continue;
-        }
-
-        lastData = TickCountMs();
-        if (Failed(hr = file.Write(buffer.data(), buffers.bufferLength))) {
-            // A body that cannot be stored whole must not pass as downloaded.
-            m_err.SetErr(kMsgTempFile, hr);
-            return m_err.GetId();
-        }
-        written += buffers.bufferLength;
-        std::this_thread::yield();
-        if (!Report(m_statusCallback.GetReceived(), expected, BINDSTATUS_DOWNLOADINGDATA))
-            return m_err.GetId();
+    CBodyEnd end;
+    HRESULT hr = m_request.ReadBody(file, m_expected, end);
+    switch (end) {
+    case CBodyEnd::Complete:
+        break;
+    case CBodyEnd::Refused:
+        m_err.SetErr(kMsgCancelled, hr);
+        return m_err.GetId();
+    case CBodyEnd::WriteFailed:
+        // A body that cannot be stored whole must not pass as downloaded.
+        m_err.SetErr(kMsgTempFile, hr);
+        return m_err.GetId();
+    case CBodyEnd::IdleTimeout:
+        m_err.SetErr(kMsgReadTimeout, E_FAIL);
+        return m_err.GetId();
+    case CBodyEnd::Deadline:
+        m_err.SetErr(kMsgReadTimeout, hr);
+        return m_err.GetId();
+    case CBodyEnd::TooLarge:
+    case CBodyEnd::Failed:
+        return SetStepErr(kMsgRead, hr);
     }
+    if (!CheckStatus() || !Report(kProgressEnd, expected, BINDSTATUS_ENDDOWNLOADDATA))
+        return m_err.GetId();
+    if (Failed(hr = file.Close())) {
+        m_err.SetErr(kMsgTempFile, hr);
+        return m_err.GetId();
+    }
+    partial.Disarm();
+    outPath = tempPath;
+    return 0;
 }
 
 } // namespace zk

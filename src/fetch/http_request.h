@@ -1,10 +1,7 @@
 #pragma once
 
 #include "base/simple_err.h"
-#include "fetch/internet_connection.h"
 #include "fetch/internet_file.h"
-#include "fetch/internet_session.h"
-#include "fetch/internet_status_callback.h"
 #include "platform/system_time.h"
 
 #include <cstdint>
@@ -30,19 +27,27 @@ struct CHttpTarget
 class CHttpRequest : public CHasErr<CSimpleErr>
 {
 public:
+    // How long the server may leave the request without an answer: name
+    // lookup, connection and headers.
     static constexpr std::uint32_t kCallbackTimeLimit = 180000;
+    // How long the body may go without a byte.
     static constexpr std::uint32_t kReadIdleLimit = 60000;
+    // The whole exchange. The idle limits alone let a server that trickles a
+    // byte now and then hold the one image worker for ever, and no other
+    // avatar would arrive; five minutes is the time allowed for the answer
+    // plus two more for a body, which an avatar of a few tens of kilobytes
+    // needs only on the poorest link.
+    static constexpr std::uint32_t kDownloadDeadline = 300000;
+    // Avatars are images of a few tens of kilobytes; no avatar comes near
+    // this, while a body without end would fill the disk and then be read
+    // whole into memory to decode.
+    static constexpr std::uint64_t kMaxBodySize = 16 * 1024 * 1024;
     static constexpr std::uint32_t kInitialExpected = 204800;
-    static constexpr std::uint32_t kReadBufferSize = 16384;
-    static constexpr std::uint32_t kReadRetryDelay = 100;
     static constexpr int kMaxAttempts = 2;
     // Requests always go to the HTTP port, whatever port the URL named.
     static constexpr std::uint16_t kHttpPort = 80;
-    static constexpr std::uint32_t kRequestFlags =
-        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
 
     explicit CHttpRequest(std::wstring charset = {});
-    ~CHttpRequest();
     CHttpRequest(const CHttpRequest&) = delete;
     CHttpRequest& operator=(const CHttpRequest&) = delete;
 
@@ -57,27 +62,26 @@ public:
     std::uint32_t ReadBodyToFile(std::wstring& outPath);
 
     void SetAgent(std::wstring agent) { m_agent = std::move(agent); }
-    void SetCallbackTimeLimit(std::uint32_t milliseconds) { m_callbackTimeLimit = milliseconds; }
-    void SetReadIdleLimit(std::uint32_t milliseconds) { m_readIdleLimit = milliseconds; }
+    // The limits, for tests that cannot wait minutes or send megabytes.
+    void SetCallbackTimeLimit(std::uint32_t milliseconds) { m_limits.answerIdleMs = milliseconds; }
+    void SetReadIdleLimit(std::uint32_t milliseconds) { m_limits.bodyIdleMs = milliseconds; }
+    void SetDeadline(std::uint32_t milliseconds) { m_limits.deadlineMs = milliseconds; }
+    void SetMaxBodySize(std::uint64_t bytes) { m_limits.maxBodySize = bytes; }
     const std::wstring& GetCharset() const { return m_charset; }
-    const CInternetStatusCallbackBS& GetStatusCallback() const { return m_statusCallback; }
 
 private:
     // A failed step: a cancellation reads as 2000 with E_ABORT, anything
     // else as the step's own message with the failure's code.
-    void SetStepErr(std::uint32_t id, HRESULT hr);
+    std::uint32_t SetStepErr(std::uint32_t id, HRESULT hr);
     // The sink's answer to a progress report, as 2000 when it refuses.
     bool Report(std::uint32_t progress, std::uint32_t expected, std::uint32_t statusCode);
-    bool CheckFinalStatus();
+    bool CheckStatus(bool* retry = nullptr);
 
     std::wstring m_charset;
     std::wstring m_agent;
-    std::uint32_t m_callbackTimeLimit = kCallbackTimeLimit;
-    std::uint32_t m_readIdleLimit = kReadIdleLimit;
-    // The callback outlives the handles, which reset it when they close.
-    CInternetStatusCallbackBS m_statusCallback;
-    CInternetSession m_session;
-    CHttpConnection m_connection;
+    CHttpLimits m_limits{kCallbackTimeLimit, kReadIdleLimit, kDownloadDeadline, kMaxBodySize};
+    IBindStatusCallback* m_sink = nullptr; // not owned
+    std::uint32_t m_expected = kInitialExpected;
     CHttpFile m_request;
 };
 

@@ -1,109 +1,118 @@
 #pragma once
 
-#include "fetch/internet_handle.h"
+#include "platform/browser_cache.h"
 #include "platform/result_code.h"
 #include "platform/system_time.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
 namespace zk {
 
-class CInternetConnection;
-class CHttpConnection;
-class CInternetSession;
-struct CInternetTransfer;
+class COutputFile;
 
 // Header queries: the header, and how to read its value.
-constexpr std::uint32_t HTTP_QUERY_CONTENT_TYPE = 1;
 constexpr std::uint32_t HTTP_QUERY_CONTENT_LENGTH = 5;
 constexpr std::uint32_t HTTP_QUERY_LAST_MODIFIED = 11;
 constexpr std::uint32_t HTTP_QUERY_STATUS_CODE = 19;
-constexpr std::uint32_t HTTP_QUERY_STATUS_TEXT = 20;
-constexpr std::uint32_t HTTP_QUERY_LOCATION = 33;
 constexpr std::uint32_t HTTP_QUERY_CONTENT_DISPOSITION = 47;
 constexpr std::uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 constexpr std::uint32_t HTTP_QUERY_FLAG_SYSTEMTIME = 0x40000000;
-constexpr std::uint32_t HTTP_QUERY_MODIFIER_FLAGS_MASK = 0xF0000000;
 
-// Request flags.
-constexpr std::uint32_t INTERNET_FLAG_RELOAD = 0x80000000;
-constexpr std::uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
-constexpr std::uint32_t INTERNET_FLAG_KEEP_CONNECTION = 0x00400000;
+// The progress status a wait for the server's answer is reported with.
+constexpr std::uint32_t kWaitStatusRequest = 2;
 
-// Header modifiers.
-constexpr std::uint32_t HTTP_ADDREQ_FLAG_ADD = 0x20000000;
-
-// The buffer of one read: on input its capacity, on output the bytes read.
-struct CInternetBuffers
+// How long an exchange may take and how much it may bring.
+struct CHttpLimits
 {
-    void* buffer = nullptr;
-    std::uint32_t bufferLength = 0;
+    std::uint32_t answerIdleMs = 0; // name lookup, connection and headers without progress
+    std::uint32_t bodyIdleMs = 0;   // the body without a byte
+    std::uint32_t deadlineMs = 0;   // the whole exchange
+    std::uint64_t maxBodySize = 0;  // bytes
 };
 
-// One request and its response, over a libcurl easy handle that its
-// session's multi handle drives. Close files before their connection and
-// session.
-class CInternetFile : public CInternetHandle
+// Why a body read ended early, beyond what its result says.
+enum class CBodyEnd
 {
-public:
-    CInternetFile();
-    ~CInternetFile() override;
-
-    bool Close() override;
-
-    // Reads what has arrived of the body, waiting (with progress reports
-    // and cancellation) for up to one wait period when nothing has.
-    // S_OK with bytes: data; S_OK with 0 bytes: the body has ended;
-    // S_FALSE with 0 bytes: nothing arrived in the period, the transfer goes
-    // on. A failed transfer (the server closed the connection early, a
-    // broken chunk) gives its result; a refusal of the sink gives its result.
-    // Throws CInternetException (read) when no response is there to read.
-    HRESULT ReadEx(CInternetBuffers& buffers, std::uint32_t flags);
-    // Adds bytes to the body of a request between SendRequestEx and
-    // EndRequest. Throws CInternetException (write) outside of that.
-    void Write(const void* data, std::uint32_t count);
-
-    CInternetConnection* GetConnection() const { return m_connection; }
-
-    // Called by the session's pump.
-    void OnTransferDone(int curlCode, long osErrno);
-    void BeforePump();
-
-protected:
-    CInternetSession* Session() const;
-    CInternetConnection* m_connection = nullptr; // not owned
-    std::unique_ptr<CInternetTransfer> m_transfer;
+    Complete,
+    Refused,     // the sink refused a progress report
+    WriteFailed, // the file could not take the bytes
+    IdleTimeout, // no byte for the body's idle limit
+    Deadline,    // the whole exchange took too long
+    TooLarge,    // the body passed the size limit
+    Failed,      // the transfer broke (the result says how)
 };
 
-class CHttpFile : public CInternetFile
+// One HTTP exchange over libcurl, as blocking calls: each wait lets libcurl
+// work while asking the progress sink, at least once a second, whether to go
+// on; a refusal ends the wait with the sink's result. libcurl keeps the time
+// and size limits, and a name lookup in progress is abandoned rather than
+// waited for when the exchange is closed, so that closing is prompt in every
+// state. Not copyable; one thread uses it.
+class CHttpFile
 {
 public:
-    // Prepares a request. An empty object name asks for "/". The object
-    // name goes on the wire as its UTF-8 bytes, except that control
-    // characters and spaces are percent-encoded: they would break the
-    // request line. Throws CInternetException (open request) when the
-    // connection is not open or the handle cannot be made.
-    HRESULT Open(CHttpConnection* connection, const wchar_t* verb, const wchar_t* objectName,
-                 const wchar_t* version, const wchar_t* referrer, const wchar_t* const* acceptTypes,
-                 std::uint32_t flags);
+    CHttpFile() = default;
+    ~CHttpFile();
+    CHttpFile(const CHttpFile&) = delete;
+    CHttpFile& operator=(const CHttpFile&) = delete;
+
+    // Prepares a request for the object on server:port. An empty object
+    // name asks for "/"; the name goes on the wire as its UTF-8 bytes with
+    // control characters and spaces percent-encoded. An empty agent sends no
+    // User-Agent. E_OUTOFMEMORY or libcurl's result when it cannot be made.
+    HRESULT Open(const std::wstring& agent, const std::wstring& server, std::uint16_t port,
+                 const wchar_t* verb, const std::wstring& objectName, const CHttpLimits& limits);
     // Adds request headers, one per "\r\n"-ended line.
-    HRESULT AddHeaders(std::wstring_view headers, std::uint32_t modifiers);
-    HRESULT SendRequestEx();
-    // Sends the request and waits for the response headers. Throws
-    // CInternetException (send request) when the exchange failed.
-    HRESULT EndRequest();
-
+    HRESULT AddHeaders(std::wstring_view headers);
+    // Sends the request (with the body unless it is empty) and waits for the
+    // response headers. libcurl's result when the exchange failed, the
+    // sink's when it refused.
+    // The expected count is what progress reports name as their maximum.
+    HRESULT SendRequest(const std::string& body, IBindStatusCallback* sink, std::uint32_t expected);
     // Header queries. Each throws CInternetException (query header) when the
-    // header is absent or its value cannot be read as asked.
+    // header is absent or cannot be read as asked. The status code is its
+    // three digits, or empty when libcurl refused the status line.
     std::wstring QueryInfoText(std::uint32_t level);
     void QueryInfo(std::uint32_t level, std::uint32_t& number);
     void QueryInfo(std::uint32_t level, SYSTEMTIME& time);
+    // Streams the body into the file; `end` tells why it stopped.
+    HRESULT ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd& end);
+    void Close();
 
 private:
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    static int OnProgress(void* self, std::int64_t, std::int64_t received, std::int64_t,
+                          std::int64_t);
+    template <class TDone> HRESULT Drive(TDone done);
     std::string QueryRaw(std::uint32_t level);
+
+    void* m_multi = nullptr;
+    void* m_easy = nullptr;
+    void* m_headerList = nullptr;
+    std::string m_body;
+    CHttpLimits m_limits;
+    bool m_post = false;
+    bool m_sent = false;
+    IBindStatusCallback* m_sink = nullptr; // not owned
+    HRESULT m_refusal = S_OK;
+    std::uint32_t m_status = kWaitStatusRequest;
+    std::uint32_t m_expected = 0;
+
+    bool m_headersDone = false;
+    bool m_statusRefused = false;
+    bool m_done = false;
+    int m_result = 0;              // libcurl's code of the finished transfer
+    COutputFile* m_file = nullptr; // while the body is read
+    CBodyEnd m_bodyEnd = CBodyEnd::Complete;
+    HRESULT m_writeResult = S_OK;
+    std::uint64_t m_written = 0;
 };
+
+// Percent-encodes the bytes that `escape` picks, as "%" and two hexadecimal
+// digits; the others pass unchanged.
+std::string PercentEncode(std::string_view bytes, bool (*escape)(unsigned char), bool lowerCase);
 
 } // namespace zk

@@ -4,9 +4,14 @@
 #include "platform/text_convert.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace zk {
 namespace {
@@ -19,6 +24,7 @@ using Framing = CHttpScript::CFraming;
 constexpr int kCurlCouldntConnect = 7;
 constexpr int kCurlPartialFile = 18;
 constexpr int kCurlTimedOut = 28;
+constexpr int kCurlFileSizeExceeded = 63;
 
 std::string Pattern(std::size_t size)
 {
@@ -228,6 +234,19 @@ TEST_F(HttpRequest, LastModifiedIsReadIntoAllFieldsOrZero)
     SYSTEMTIME expected{1994, 11, 0, 6, 8, 49, 37, 0};
     EXPECT_EQ(time, expected);
 
+    // The obsolete forms a recipient must still read (RFC 9110 section
+    // 5.6.7), and zones servers write for GMT.
+    for (const char* form : {"Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994",
+                             "Sun, 06 Nov 1994 08:49:37 +0000", "Sun, 06 Nov 1994 08:49:37 UTC"}) {
+        CHttpScript other = CHttpScript::Status("HTTP/1.1 200 OK", "x");
+        other.headers = {std::string("Last-Modified: ") + form};
+        m_server.SetScript("/other", other);
+        CHttpRequest again;
+        ASSERT_EQ(again.SendRequest(Target(L"/other"), nullptr), 0u);
+        again.GetLastModified(time);
+        EXPECT_EQ(time, expected) << form;
+    }
+
     CHttpRequest undated;
     ASSERT_EQ(undated.SendRequest(Target(L"/undated"), nullptr), 0u);
     undated.GetLastModified(time);
@@ -273,7 +292,8 @@ TEST_F(HttpRequest, BodyCutShortByTheServerFailsAtOnce)
     std::wstring path = L"unchanged";
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(request.ReadBodyToFile(path), 40187u);
-    EXPECT_LT(SecondsSince(start), 3.0);
+    // Not after the idle limit, which would give 40188 after a minute.
+    EXPECT_LT(SecondsSince(start), 20.0);
     EXPECT_EQ(request.GetErr().GetResult(), HresultFromCurl(kCurlPartialFile));
     EXPECT_EQ(path, L"unchanged");
     EXPECT_TRUE(TempFiles().empty());
@@ -286,15 +306,15 @@ TEST_F(HttpRequest, BodyThatStallsFailsAfterTheIdleLimit)
     stall.stallAfterBody = true;
     m_server.SetScript("/stall", stall);
     CHttpRequest request;
-    request.SetReadIdleLimit(1500);
+    request.SetReadIdleLimit(1000);
     ASSERT_EQ(request.SendRequest(Target(L"/stall"), nullptr), 0u);
     std::wstring path;
     auto start = std::chrono::steady_clock::now();
+    // The id tells the idle limit from the server giving up on the held
+    // connection, which ends the body short (40187).
     EXPECT_EQ(request.ReadBodyToFile(path), 40188u);
     EXPECT_EQ(request.GetErr().GetResult(), E_FAIL);
-    double took = SecondsSince(start);
-    EXPECT_GE(took, 1.4);
-    EXPECT_LT(took, 4.0);
+    EXPECT_GE(SecondsSince(start), 1.0);
     EXPECT_TRUE(TempFiles().empty());
 }
 
@@ -319,7 +339,9 @@ TEST_F(HttpRequest, CancellingWhileTheServerStallsEndsWithinASecond)
     canceller.join();
     EXPECT_EQ(request.GetErr().GetResult(), E_ABORT);
     EXPECT_EQ(request.GetErr().GetText(), L"ダウンロードに失敗しました");
-    EXPECT_LT(std::chrono::duration<double>(ended - cancelledAt).count(), 1.3);
+    // Ten times the second a cancellation may take; without it the wait
+    // would last minutes.
+    EXPECT_LT(std::chrono::duration<double>(ended - cancelledAt).count(), 10.0);
 }
 
 TEST_F(HttpRequest, CancellingWhileTheBodyStallsEndsWithinASecondAndLeavesNoFile)
@@ -340,7 +362,7 @@ TEST_F(HttpRequest, CancellingWhileTheBodyStallsEndsWithinASecondAndLeavesNoFile
     EXPECT_EQ(request.ReadBodyToFile(path), 2000u);
     canceller.join();
     EXPECT_EQ(request.GetErr().GetResult(), E_ABORT);
-    EXPECT_LT(SecondsSince(start), 1.6);
+    EXPECT_LT(SecondsSince(start), 10.0);
     EXPECT_TRUE(TempFiles().empty());
 }
 
@@ -350,13 +372,149 @@ TEST_F(HttpRequest, WaitGivesUpAfterTheTimeLimitWithoutNotifications)
     silent.stallBeforeResponse = true;
     m_server.SetScript("/silent", silent);
     CHttpRequest request;
-    request.SetCallbackTimeLimit(1500);
+    request.SetCallbackTimeLimit(1000);
     auto start = std::chrono::steady_clock::now();
+    // A time-out, not the empty answer of the server giving up.
     EXPECT_EQ(request.SendRequest(Target(L"/silent"), nullptr), 40192u);
     EXPECT_EQ(request.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
-    double took = SecondsSince(start);
-    EXPECT_GE(took, 1.4);
-    EXPECT_LT(took, 4.0);
+    EXPECT_GE(SecondsSince(start), 1.0);
+}
+
+// A server that sends its answer one byte at a time, a tenth of a second
+// apart, for as long as the connection lasts: the idle limits never run out.
+class CTrickleServer
+{
+public:
+    // The head goes at once; the tail is repeated byte by byte.
+    CTrickleServer(std::string head, std::string tail)
+        : m_head(std::move(head)), m_tail(std::move(tail))
+    {
+        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(m_listen, 1) != 0 ||
+            getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CTrickleServer()
+    {
+        m_stop = true;
+        shutdown(m_listen, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        close(m_listen);
+    }
+    std::uint16_t GetPort() const { return m_port; }
+
+private:
+    void Serve()
+    {
+        int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        char request[4096];
+        if (recv(fd, request, sizeof request, 0) > 0 &&
+            send(fd, m_head.data(), m_head.size(), MSG_NOSIGNAL) >= 0) {
+            for (std::size_t i = 0; !m_stop; ++i) {
+                if (send(fd, &m_tail[i % m_tail.size()], 1, MSG_NOSIGNAL) != 1)
+                    break;
+                std::this_thread::sleep_for(100ms);
+            }
+        }
+        close(fd);
+    }
+
+    std::string m_head, m_tail;
+    int m_listen = -1;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
+{
+    // Header lines without end, then a body without end.
+    CTrickleServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CTrickleServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
+    ASSERT_NE(headers.GetPort(), 0);
+    ASSERT_NE(body.GetPort(), 0);
+
+    CHttpRequest waiting;
+    waiting.SetDeadline(1500);
+    SetHttpPortForTesting(headers.GetPort());
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waiting.SendRequest(Target(L"/a.png"), nullptr), 40192u);
+    EXPECT_EQ(waiting.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
+    EXPECT_GE(SecondsSince(start), 1.4); // the deadline, give or take a timer tick
+
+    CHttpRequest reading;
+    reading.SetDeadline(1500);
+    SetHttpPortForTesting(body.GetPort());
+    start = std::chrono::steady_clock::now();
+    ASSERT_EQ(reading.SendRequest(Target(L"/a.png"), nullptr), 0u);
+    std::wstring path;
+    EXPECT_EQ(reading.ReadBodyToFile(path), 40188u);
+    EXPECT_EQ(reading.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
+    EXPECT_GE(SecondsSince(start), 1.4); // the deadline, give or take a timer tick
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(HttpRequest, BodyBeyondTheSizeLimitFailsWithOrWithoutALength)
+{
+    CHttpScript declared = CHttpScript::Status("HTTP/1.1 200 OK", Pattern(5000));
+    m_server.SetScript("/declared", declared);
+    CHttpScript chunked = CHttpScript::Status("HTTP/1.1 200 OK", Pattern(5000));
+    chunked.framing = Framing::Chunked;
+    chunked.chunkSize = 700;
+    m_server.SetScript("/chunked", chunked);
+    CHttpScript unframed = CHttpScript::Status("HTTP/1.0 200 OK", Pattern(5000));
+    unframed.framing = Framing::UntilClose;
+    m_server.SetScript("/unframed", unframed);
+
+    // A declared length is refused before the body.
+    CHttpRequest first;
+    first.SetMaxBodySize(1000);
+    EXPECT_EQ(first.SendRequest(Target(L"/declared"), nullptr), 40192u);
+    EXPECT_EQ(first.GetErr().GetResult(), HresultFromCurl(kCurlFileSizeExceeded));
+
+    for (const wchar_t* target : {L"/chunked", L"/unframed"}) {
+        CHttpRequest request;
+        request.SetMaxBodySize(1000);
+        ASSERT_EQ(request.SendRequest(Target(target), nullptr), 0u);
+        std::wstring path;
+        EXPECT_EQ(request.ReadBodyToFile(path), 40187u) << WideToUtf8(target);
+        EXPECT_EQ(request.GetErr().GetResult(), HresultFromCurl(kCurlFileSizeExceeded));
+        EXPECT_TRUE(path.empty());
+    }
+    EXPECT_TRUE(TempFiles().empty());
+
+    // The limit itself still passes.
+    CHttpRequest exact;
+    exact.SetMaxBodySize(5000);
+    ASSERT_EQ(exact.SendRequest(Target(L"/chunked"), nullptr), 0u);
+    std::wstring path;
+    EXPECT_EQ(exact.ReadBodyToFile(path), 0u);
+}
+
+// A paused transfer once waited out the rest of a one-second period for
+// every 64 KiB: 4 MiB took 49 s where the link needs a few milliseconds.
+// The margin only catches that; bench/fetch_speed compares the speed.
+TEST_F(HttpRequest, LargeBodyIsNotHeldBackInPeriods)
+{
+    std::string body = Pattern(4 * 1024 * 1024);
+    m_server.SetScript("/big.png", CHttpScript::Status("HTTP/1.1 200 OK", body));
+    CHttpRequest request;
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(request.SendRequest(Target(L"/big.png"), nullptr), 0u);
+    std::wstring path;
+    ASSERT_EQ(request.ReadBodyToFile(path), 0u) << WideToUtf8(request.GetErr().GetText());
+    EXPECT_LT(SecondsSince(start), 10.0);
+    EXPECT_EQ(ReadFile(path), body);
 }
 
 TEST_F(HttpRequest, RefusedConnectionFailsTheSendWithLibcurlsText)
