@@ -7,7 +7,7 @@
 #include "fetch/download_image_task.h"
 #include "fetch/download_image_task_client.h"
 #include "fetch/task_thread_pool.h"
-#include "fetch/tick_count.h"
+#include "platform/tick_count.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
 #include "platform/menu.h"

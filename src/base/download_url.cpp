@@ -29,7 +29,9 @@ bool IsTrimmed(wchar_t c)
     return std::iswspace(static_cast<wint_t>(c)) || c == L'\r';
 }
 
-std::wstring DecodeEscapes(std::wstring_view text)
+} // namespace
+
+std::wstring DecodeUrlEscapes(std::wstring_view text)
 {
     std::wstring decoded;
     decoded.reserve(text.size());
@@ -55,6 +57,8 @@ std::wstring DecodeEscapes(std::wstring_view text)
     return decoded;
 }
 
+namespace {
+
 std::wstring_view TrimBlanks(std::wstring_view text)
 {
     while (!text.empty() && IsTrimmed(text.front()))
@@ -69,7 +73,7 @@ std::wstring_view TrimBlanks(std::wstring_view text)
 std::wstring PrepareDownloadUrl(std::wstring_view text)
 {
     text = text.substr(0, text.find(kFormSeparator));
-    return std::wstring(TrimBlanks(DecodeEscapes(text)));
+    return std::wstring(TrimBlanks(DecodeUrlEscapes(text)));
 }
 
 } // namespace zk

@@ -13,4 +13,8 @@ namespace zk {
 // friend again by comparing this text, so both sides must prepare it alike.
 std::wstring PrepareDownloadUrl(std::wstring_view text);
 
+// Decodes "%" escapes of characters below 128, except those that mean
+// something in a URL (#%&'()*+-./:=?_), which stay escaped.
+std::wstring DecodeUrlEscapes(std::wstring_view text);
+
 } // namespace zk

@@ -1,5 +1,6 @@
 #include "fetch/download_task_impl.h"
 
+#include "base/download_url.h"
 #include "fetch/bind_status_callback_obj.h"
 #include "fetch/file_deleter.h"
 #include "fetch/http_request.h"
@@ -16,8 +17,6 @@ namespace zk {
 namespace {
 
 constexpr std::wstring_view kFormSeparator = L"::";
-constexpr wchar_t kEscape = L'%';
-constexpr unsigned kMaxDecodedChar = 128;
 constexpr std::uint16_t kDefaultPort = 80;
 
 // Each part of a URL must fit a buffer of this many characters, its
@@ -83,72 +82,12 @@ bool CrackUrl(const std::wstring& url, CUrlParts& parts)
     return fits && !parts.host.empty() && parts.extra.size() < kMaxUrlExtra;
 }
 
-bool KeepsEscaped(wchar_t c)
-{
-    for (const wchar_t* p = L"#%&'()*+-./:=?_"; *p; ++p)
-        if (c == *p)
-            return true;
-    return false;
-}
-
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
-bool IsTrimmed(wchar_t c)
-{
-    return std::iswspace(static_cast<wint_t>(c)) || c == L'\r';
-}
-
-std::wstring Trim(std::wstring_view text)
-{
-    std::size_t begin = 0;
-    while (begin < text.size() && IsTrimmed(text[begin]))
-        ++begin;
-    std::size_t end = text.size();
-    while (end > begin && IsTrimmed(text[end - 1]))
-        --end;
-    return std::wstring(text.substr(begin, end - begin));
-}
-
 bool IsAllZero(const SYSTEMTIME& time)
 {
     return time == SYSTEMTIME{};
 }
 
 } // namespace
-
-std::wstring DecodeUrlEscapes(std::wstring_view text)
-{
-    std::wstring decoded;
-    decoded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == kEscape && i + 2 < text.size()) {
-            int high = HexValue(text[i + 1]);
-            int low = HexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                auto value = static_cast<unsigned>(high * 16 + low);
-                if (value < kMaxDecodedChar && !KeepsEscaped(static_cast<wchar_t>(value))) {
-                    decoded += static_cast<wchar_t>(value);
-                    i += 2;
-                    continue;
-                }
-                decoded.append(text.substr(i, 3));
-                i += 2;
-                continue;
-            }
-        }
-        decoded += text[i];
-    }
-    return decoded;
-}
 
 void ParseFormData(std::wstring_view text, std::map<std::wstring, std::wstring>& formData)
 {
@@ -198,7 +137,7 @@ HRESULT CDownloadTaskImpl::SetUrl(std::wstring_view text)
     }
 
     ClearUrlFields();
-    std::wstring url = Trim(DecodeUrlEscapes(text));
+    std::wstring url = PrepareDownloadUrl(text);
     CUrlParts parts;
     if (!CrackUrl(url, parts))
         return E_FAIL;

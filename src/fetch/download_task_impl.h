@@ -57,10 +57,6 @@ private:
     void ClearUrlFields();
 };
 
-// Decodes "%" escapes of characters below 128, except those that mean
-// something in a URL (#%&'()*+-./:=?_), which stay escaped.
-std::wstring DecodeUrlEscapes(std::wstring_view text);
-
 // Parses "name=value" pairs joined by "&" into the map; a later equal name
 // replaces the value, pieces of another shape are ignored.
 void ParseFormData(std::wstring_view text, std::map<std::wstring, std::wstring>& formData);

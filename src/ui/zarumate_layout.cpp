@@ -3,7 +3,7 @@
 #include "base/path.h"
 #include "fetch/download_image_task.h"
 #include "fetch/drawing_surface.h"
-#include "fetch/tick_count.h"
+#include "platform/tick_count.h"
 #include "friends/avatar_cache.h"
 #include "platform/file_ops.h"
 #include "platform/system_clock.h"

@@ -1,3 +1,4 @@
+#include "base/download_url.h"
 #include "base/path.h"
 #include "fetch/download_image_task.h"
 #include "fetch/image.h"
