@@ -85,8 +85,14 @@ std::wstring GetProcessCommandLine()
 
 std::uint32_t AddFirewallRule(const std::wstring& ruleName, IProcessRunner& runner)
 {
+    return AddFirewallRule(ruleName, runner, GetProcessCommandLine());
+}
+
+std::uint32_t AddFirewallRule(const std::wstring& ruleName, IProcessRunner& runner,
+                              const std::wstring& commandLine)
+{
     std::wstring path;
-    if (!GetProgramPath(path))
+    if (!GetProgramPath(commandLine, path))
         return kMsgNoProgramPath;
     std::uint32_t exitCode = 0;
     if (!RunElevatedAndWait(runner, kFirewallTool, DeleteRuleParameters(ruleName), nullptr, SW_HIDE,

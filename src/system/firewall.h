@@ -39,6 +39,9 @@ std::wstring GetProcessCommandLine();
 // a delete that finds no rule is not an error.
 std::uint32_t AddFirewallRule(const std::wstring& ruleName,
                               IProcessRunner& runner = GetSystemProcessRunner());
+// The same for the program of the command line given.
+std::uint32_t AddFirewallRule(const std::wstring& ruleName, IProcessRunner& runner,
+                              const std::wstring& commandLine);
 
 // Runs the program and waits for it to end, looking every kRunPollMs;
 // false when it cannot be started.
