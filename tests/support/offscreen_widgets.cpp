@@ -1,0 +1,36 @@
+#include "support/offscreen_widgets.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
+#include <cstdlib>
+
+namespace zk::test {
+
+void EnsureOffscreenWidgets()
+{
+    if (QCoreApplication::instance())
+        return;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "zk_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+}
+
+void RunSoon(std::function<void()> task)
+{
+    QTimer::singleShot(0, QCoreApplication::instance(), std::move(task));
+}
+
+bool RejectActiveModal()
+{
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog)
+        return false;
+    dialog->reject();
+    return true;
+}
+
+} // namespace zk::test
