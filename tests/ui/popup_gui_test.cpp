@@ -42,7 +42,10 @@ TEST(PopupGuiTest, DeleteQuestionAnswersRealKeysAndClicks)
         auto result =
             test::RunProcess({"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", self,
                               "--gtest_filter=PopupGuiTest.DeleteQuestionAnswersRealKeysAndClicks"},
-                             {std::string(kChildVariable) + "=1"}, std::chrono::seconds(60));
+                             // The desktop's libraries (D-Bus among them) keep blocks for the
+                             // life of the process, which is not what this run checks.
+                             {std::string(kChildVariable) + "=1", "LSAN_OPTIONS=detect_leaks=0"},
+                             std::chrono::seconds(60));
         EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
         return;
     }
