@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QTimer>
 #include <cstdlib>
 
@@ -41,6 +42,17 @@ bool RejectActiveModal()
     if (!dialog)
         return false;
     dialog->reject();
+    return true;
+}
+
+bool AcceptActiveFileDialog(const std::string& path)
+{
+    auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!chooser)
+        return false;
+    chooser->selectFile(QString::fromStdString(path));
+    // Confirming goes through the chooser's own checks, as the button does.
+    static_cast<QDialog*>(chooser)->accept();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace zk::test {
 
@@ -15,5 +16,9 @@ void RunSoon(std::function<void()> task);
 
 // Closes the modal dialog now shown as Esc does; false when none is shown.
 bool RejectActiveModal();
+
+// Types the path into the file chooser now shown and confirms it; false
+// when no file chooser is shown.
+bool AcceptActiveFileDialog(const std::string& path);
 
 } // namespace zk::test

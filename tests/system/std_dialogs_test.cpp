@@ -1,8 +1,11 @@
 #include "platform/window_types.h"
 #include "support/offscreen_widgets.h"
+#include "support/test_env.h"
 #include "system/about_dlg.h"
 #include "system/setting_dlg.h"
 
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -58,6 +61,39 @@ TEST_F(StdDialogsTest, SettingsDialogRunsOnWidgetsAndTakesTheTypedPath)
     // Typing leaves no item selected, so OK takes the trimmed field.
     EXPECT_EQ(dialog.selectedAfterTyping, -1);
     EXPECT_EQ(dialog.m_browserPath, L"/opt/typed");
+}
+
+TEST_F(StdDialogsTest, BrowsingTakesTheChosenLinkAsItsOwnPath)
+{
+    test::CTempDir dir;
+    auto browser = dir.Path() / "browser";
+    std::ofstream(browser) << "#!/bin/sh\n";
+    std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+    auto link = dir.Path() / "x-www-browser";
+    std::filesystem::create_symlink(browser, link);
+
+    class CBrowser : public CSettingDlg
+    {
+    public:
+        explicit CBrowser(std::string chosen) : m_chosen(std::move(chosen)) {}
+        void OnInitDialog(IDialogView& view) override
+        {
+            CSettingDlg::OnInitDialog(view);
+            test::RunSoon([this, &view] {
+                // The chooser runs its own loop; it is answered from there.
+                test::RunSoon([this] { accepted = test::AcceptActiveFileDialog(m_chosen); });
+                OnCommand(view, kBrowseButtonId);
+                OnCommand(view, IDOK);
+            });
+        }
+        bool accepted = false;
+
+    private:
+        std::string m_chosen;
+    } dialog(link.string());
+    EXPECT_EQ(dialog.DoModal(nullptr), IDOK);
+    EXPECT_TRUE(dialog.accepted);
+    EXPECT_EQ(dialog.m_browserPath, link.wstring());
 }
 
 TEST_F(StdDialogsTest, EscCancelsAndTheAboutLinkKeepsItsPlainText)
