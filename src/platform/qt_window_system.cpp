@@ -377,11 +377,11 @@ public:
             m_widget->showNormal();
     }
     bool IsMinimized() const override { return m_widget && m_widget->Minimized(); }
-    void SetEnabled(bool enabled) override
-    {
-        if (m_widget)
-            m_widget->setEnabled(enabled);
-    }
+    // Qt disables every window a widget owns along with it, so a popup
+    // whose owner is disabled for its modal run would take no input at all.
+    // The CWindow already drops the input of a disabled window, so the
+    // widget itself stays enabled.
+    void SetEnabled(bool /*enabled*/) override {}
     void SetMinimumSize(SIZE size) override
     {
         if (m_widget)

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace zk::test {
+
+// Starts a widget application on the off-screen platform once per process,
+// for tests of standard dialogs. Not to be mixed with EnsureOffscreenGui in
+// one test program.
+void EnsureOffscreenWidgets();
+
+// Runs the task from the event loop as soon as one runs, such as the loop
+// of a modal dialog that the test then drives.
+void RunSoon(std::function<void()> task);
+
+// Closes the modal dialog now shown as Esc does; false when none is shown.
+bool RejectActiveModal();
+
+// Types the path into the file chooser now shown and confirms it; false
+// when no file chooser is shown.
+bool AcceptActiveFileDialog(const std::string& path);
+
+} // namespace zk::test

@@ -1,0 +1,125 @@
+#include "platform/window_types.h"
+#include "support/offscreen_widgets.h"
+#include "support/test_env.h"
+#include "system/about_dlg.h"
+#include "system/setting_dlg.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace zk {
+namespace {
+
+// The settings dialog on the desktop's widgets: the user types, picks the
+// empty item, and so on, each step followed by what OK would take.
+class CScriptedSettingDlg : public CSettingDlg
+{
+public:
+    void OnInitDialog(IDialogView& view) override
+    {
+        CSettingDlg::OnInitDialog(view);
+        test::RunSoon([this, &view] { Script(view); });
+    }
+
+    void Script(IDialogView& view)
+    {
+        shownAtStart = Text(view);
+        view.SetItemText(kBrowserComboId, L"  /opt/typed  ");
+        selectedAfterTyping = view.GetCurSel(kBrowserComboId);
+        view.GetLBText(kBrowserComboId, 1, secondItem);
+        OnCommand(view, IDOK);
+    }
+
+    static std::wstring Text(IDialogView& view)
+    {
+        std::wstring text;
+        view.GetItemText(kBrowserComboId, text);
+        return text;
+    }
+
+    std::wstring shownAtStart;
+    int selectedAfterTyping = -2;
+    std::wstring secondItem;
+};
+
+class StdDialogsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { test::EnsureOffscreenWidgets(); }
+};
+
+TEST_F(StdDialogsTest, SettingsDialogRunsOnWidgetsAndTakesTheTypedPath)
+{
+    CScriptedSettingDlg dialog;
+    dialog.m_browserPath = L"/usr/bin/x-www-browser";
+    EXPECT_EQ(dialog.DoModal(nullptr), IDOK);
+    EXPECT_EQ(dialog.shownAtStart, L"/usr/bin/x-www-browser");
+    EXPECT_EQ(dialog.secondItem, L"/usr/bin/x-www-browser");
+    // Typing leaves no item selected, so OK takes the trimmed field.
+    EXPECT_EQ(dialog.selectedAfterTyping, -1);
+    EXPECT_EQ(dialog.m_browserPath, L"/opt/typed");
+}
+
+TEST_F(StdDialogsTest, BrowsingTakesTheChosenLinkAsItsOwnPath)
+{
+    test::CTempDir dir;
+    auto browser = dir.Path() / "browser";
+    std::ofstream(browser) << "#!/bin/sh\n";
+    std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+    auto link = dir.Path() / "x-www-browser";
+    std::filesystem::create_symlink(browser, link);
+
+    class CBrowser : public CSettingDlg
+    {
+    public:
+        explicit CBrowser(std::string chosen) : m_chosen(std::move(chosen)) {}
+        void OnInitDialog(IDialogView& view) override
+        {
+            CSettingDlg::OnInitDialog(view);
+            test::RunSoon([this, &view] {
+                // The chooser runs its own loop; it is answered from there.
+                test::RunSoon([this] { accepted = test::AcceptActiveFileDialog(m_chosen); });
+                OnCommand(view, kBrowseButtonId);
+                OnCommand(view, IDOK);
+            });
+        }
+        bool accepted = false;
+
+    private:
+        std::string m_chosen;
+    } dialog(link.string());
+    EXPECT_EQ(dialog.DoModal(nullptr), IDOK);
+    EXPECT_TRUE(dialog.accepted);
+    EXPECT_EQ(dialog.m_browserPath, link.wstring());
+}
+
+TEST_F(StdDialogsTest, EscCancelsAndTheAboutLinkKeepsItsPlainText)
+{
+    CSettingDlg settings;
+    settings.m_browserPath = L"/kept";
+    test::RunSoon([] { EXPECT_TRUE(test::RejectActiveModal()); });
+    EXPECT_EQ(settings.DoModal(nullptr), IDCANCEL);
+    EXPECT_EQ(settings.m_browserPath, L"/kept");
+
+    class CLinkReader : public IDialogHandler
+    {
+    public:
+        void OnInitDialog(IDialogView& view) override
+        {
+            test::RunSoon([this, &view] {
+                view.GetItemText(CAboutDlg::kLinkId, link);
+                view.EndDialog(IDOK);
+            });
+        }
+        void OnCommand(IDialogView&, int) override {}
+        std::wstring link;
+    } reader;
+    EXPECT_EQ(RunDialog(nullptr, CAboutDlg::GetTemplate(), reader), IDOK);
+    EXPECT_EQ(reader.link, L"http://www.brindlewerk.example/");
+}
+
+} // namespace
+} // namespace zk
