@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/menu_resources.h"
+#include "base/message_format.h"
 #include "base/simple_err.h"
 #include "capture/zarumate_sock.h"
 #include "capture/zarumate_sock_client.h"
@@ -15,10 +16,16 @@
 #include "platform/ui_services.h"
 #include "res/resource_ids.h"
 #include "res/string_table.h"
+#include "system/about_dlg.h"
+#include "system/browser_launcher.h"
+#include "system/setting_dlg.h"
 #include "ui/simple_msg_impl.h"
 #include "ui/single_timer_impl.h"
 #include "ui/skin_image.h"
+#include "ui/zaru_delete_cancel_dlg.h"
 #include "ui/zaru_frame_impl.h"
+#include "ui/zarumate_cell.h"
+#include "ui/zarumate_data_dlg.h"
 #include "ui/zarumate_layout.h"
 
 #include <algorithm>
@@ -43,6 +50,10 @@ enum MonitorState : int
 };
 
 constexpr std::uint32_t kMsgProductTitle = 128;
+constexpr std::uint32_t kMsgDeleteQuestion = 140;
+constexpr std::uint32_t kMsgDeleteBelowQuestion = 141;
+constexpr std::uint32_t kMsgNoPressedCell = 2006;
+constexpr std::uint32_t kMsgCopyFailed = 2012;
 constexpr std::uint32_t kMsgListNotLoaded = 142;
 constexpr std::uint32_t kMsgSaveSettingsFailed = 1002;
 constexpr std::uint32_t kMsgMonitorFailed = 1003;
@@ -91,6 +102,14 @@ public:
         m_layout.SetTaskSink([this](std::shared_ptr<CDownloadImageTask> task) {
             m_pool.PushTask(std::move(task));
             m_pool.StartAll();
+        });
+        // The cell menu sends its choice while the cell is still marked.
+        m_layout.SetCellMenu([this](CZarumateCell&, POINT at) {
+            auto menu = LoadMenuResource(kCellMenuId);
+            int chosen = TrackPopupMenu(*menu->GetSubMenu(0),
+                                        TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at, this);
+            if (chosen != 0)
+                this->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(chosen));
         });
     }
 
@@ -304,13 +323,121 @@ protected:
         OnFrameCommand(id);
     }
 
-    // The commands of the menus and cells beyond the adapter choice.
-    virtual void OnFrameCommand(int /*id*/) {}
-
-    void SetPopupOpen(bool open) { m_popupOpen = open; }
-    CSetting& Setting() { return m_setting; }
+    // The commands of the cells and the menus.
+    void OnFrameCommand(int id)
+    {
+        switch (id) {
+        case CZarumateCell::kCommandId:
+            ShowDetail();
+            return;
+        case kCmdDelete:
+        case kCmdDeleteBelow:
+            DeleteAfterQuestion(id == kCmdDeleteBelow);
+            return;
+        case kCmdRefreshImage:
+            if (CZarumateDataPtr record = PressedRecord())
+                m_layout.StartImageDownload(record);
+            return;
+        case kCmdCopyId:
+            if (CZarumateDataPtr record = PressedRecord()) {
+                if (!SetClipboardText(record->m_id))
+                    this->MsgBox(kMsgCopyFailed, MB_ICONERROR);
+            }
+            return;
+        case kCmdSettings:
+            // Only the browser comes back from the dialog: the list on screen
+            // and the adapter went on changing while it was open.
+            EditSettings(this, m_setting);
+            return;
+        case kCmdAbout:
+            CAboutDlg().DoModal(this);
+            return;
+        default:
+            break;
+        }
+        const auto& links = CZarumateCell::kLinkCommandIds;
+        if (std::find(links.begin(), links.end(), id) != links.end()) {
+            if (CZarumateDataPtr record = PressedRecord())
+                OpenUrl(m_setting.m_browserPath, CZarumateDataDlg::PageUrl(*record, id));
+        }
+    }
 
 private:
+    // The record of the pressed cell; without one the user is told.
+    CZarumateDataPtr PressedRecord()
+    {
+        CZarumateCell* cell = m_layout.GetPressedCell();
+        if (cell && cell->GetRecord())
+            return cell->GetRecord();
+        this->MsgBox(kMsgNoPressedCell, MB_ICONERROR);
+        return nullptr;
+    }
+
+    static std::wstring FormatQuestion(std::uint32_t id, std::initializer_list<CFormatArg> args)
+    {
+        std::wstring format = LoadString(id);
+        return FormatMessageText(format, args, format.size() + CSimpleErr::kFormatSlack);
+    }
+
+    int IndexOf(const CZarumateDataPtr& record) const
+    {
+        const CZarumateDataList& records = m_layout.GetRecords();
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (records[i] == record)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+    void ShowDetail()
+    {
+        CZarumateDataPtr record = PressedRecord();
+        if (!record)
+            return;
+        m_popupOpen = true;
+        {
+            CZarumateDataDlg popup(
+                [this](const std::wstring& url) { OpenUrl(m_setting.m_browserPath, url); });
+            popup.SetRecord(record);
+            m_layout.SetPopup(&popup);
+            popup.DoModal(this);
+            m_layout.SetPopup(nullptr);
+        }
+        m_popupOpen = false;
+    }
+
+    // The list may change while the question is shown (the timer keeps
+    // taking sightings), so the answer applies to the record it named,
+    // found again afterwards, and to nothing when it is gone.
+    void DeleteAfterQuestion(bool andBelow)
+    {
+        CZarumateDataPtr record = PressedRecord();
+        if (!record)
+            return;
+        int index = IndexOf(record);
+        if (index < 0)
+            return;
+        std::wstring text;
+        if (andBelow) {
+            long long count = static_cast<long long>(m_layout.GetRecords().size()) - index;
+            text =
+                FormatQuestion(kMsgDeleteBelowQuestion, {std::wstring_view(record->m_name), count});
+        } else {
+            text = FormatQuestion(kMsgDeleteQuestion, {std::wstring_view(record->m_name)});
+        }
+        CZaruDeleteCancelDlg popup;
+        popup.SetText(text);
+        if (popup.DoModal(this) != CZaruDeleteCancelDlg::kDeleteId)
+            return;
+        index = IndexOf(record);
+        if (index < 0)
+            return;
+        if (andBelow)
+            m_layout.DeleteRecordsFrom(index);
+        else
+            m_layout.DeleteRecord(index);
+    }
+
     CMenu& MonitorMenu()
     {
         return *m_titleMenu->GetSubMenu(0)->GetSubMenu(kMonitorSubMenuPosition);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fetch/tick_count.h"
+#include "platform/tick_count.h"
 #include "platform/ui_services.h"
 #include "platform/window_types.h"
 #include "res/string_table.h"

@@ -4,6 +4,7 @@
 #include "support/offscreen_gui.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
+#include "ui/zaru_msg_dlg.h"
 
 #include <filesystem>
 #include <fstream>
@@ -284,6 +285,109 @@ TEST_F(MainFrameTest, ChangedListReachesItsFileWithinThirtySeconds)
     now += 25;
     Tick();
     EXPECT_TRUE(saved());
+}
+
+class MainFrameCommandTest : public MainFrameTest
+{
+protected:
+    void SetUp() override
+    {
+        MainFrameTest::SetUp();
+        Create();
+        m_frame->MoveWindow({0, 0, 260, 288});
+        for (const wchar_t* id : {L"u3", L"u2", L"u1"}) // u1 ends on top
+            Find(id);
+    }
+
+    void Find(const wchar_t* id)
+    {
+        auto person = std::make_shared<CZarumateData>();
+        person->m_id = id;
+        person->m_name = std::wstring(L"name-") + id;
+        Capture().m_client->OnZarumateFound(person);
+        Tick();
+    }
+
+    // Right-clicks the cell of the given row and chooses the command in
+    // its menu.
+    void ChooseInCellMenu(int row, int command)
+    {
+        m_system.m_menuChoices.push_back(command);
+        POINT inCell{60, 27 + 5 + 45 * row + 20};
+        m_system.Click(*m_frame, inCell, CMouseButton::Right);
+    }
+
+    CWindow& Popup() { return *m_system.Peers().back()->window; }
+
+    std::vector<std::wstring> Ids()
+    {
+        std::vector<std::wstring> ids;
+        for (const auto& record : m_frame->GetLayout().GetRecords())
+            ids.push_back(record->m_id);
+        return ids;
+    }
+};
+
+TEST_F(MainFrameCommandTest, CellMenuCopiesExactlyTheIdAndNeedsAPressedCell)
+{
+    ChooseInCellMenu(1, kCmdCopyId);
+    EXPECT_EQ(m_system.m_clipboard, L"u2");
+    ASSERT_EQ(m_system.m_menus.size(), 1u);
+    EXPECT_EQ(m_system.m_menus[0].items.size(), 9u);
+
+    m_frame->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(kCmdCopyId));
+    EXPECT_EQ(Boxes(), std::vector<std::wstring>{LoadString(2006)});
+}
+
+TEST_F(MainFrameCommandTest, DeleteBelowTheLastCountsOneAndDeletesOnlyOnTheDeleteButton)
+{
+    std::wstring question;
+    m_system.m_onNestedLoopIdle = [&] {
+        question = dynamic_cast<CZaruMsgDlg&>(Popup()).GetLayout().GetText();
+        Popup().PeerKeyDown(VK_ESCAPE); // answers 2
+    };
+    ChooseInCellMenu(2, kCmdDeleteBelow);
+    EXPECT_EQ(question, L"name-u3 と過去の計 1 人のZarumateを消しますか？");
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
+    EXPECT_TRUE(m_frame->IsWindowEnabled());
+
+    m_system.m_onNestedLoopIdle = [&] { Popup().PeerKeyDown(VK_RETURN); }; // answers 1
+    ChooseInCellMenu(1, kCmdDeleteBelow);
+    EXPECT_EQ(Ids(), std::vector<std::wstring>{L"u1"});
+}
+
+TEST_F(MainFrameCommandTest, DeletionAppliesToTheRecordTheQuestionNamed)
+{
+    // While the question is shown a new person arrives and takes the top.
+    m_system.m_onNestedLoopIdle = [&] {
+        Find(L"u4");
+        Popup().PeerKeyDown(VK_RETURN);
+    };
+    ChooseInCellMenu(0, kCmdDelete);
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u4", L"u2", L"u3"}));
+
+    // A record that went meanwhile is not looked for at its old place.
+    Tick();
+    m_system.m_onNestedLoopIdle = [&] {
+        m_frame->GetLayout().DeleteRecord(1);
+        Popup().PeerKeyDown(VK_RETURN);
+    };
+    ChooseInCellMenu(1, kCmdDelete);
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u4", L"u3"}));
+}
+
+TEST_F(MainFrameCommandTest, PersonsFoundWhileTheDetailPopupIsOpenAreDropped)
+{
+    bool wasOpen = false;
+    m_system.m_onNestedLoopIdle = [&] {
+        wasOpen = m_frame->IsPopupOpen();
+        Find(L"u9");
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    m_system.Click(*m_frame, {60, 27 + 5 + 20});
+    EXPECT_TRUE(wasOpen);
+    EXPECT_FALSE(m_frame->IsPopupOpen());
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
 }
 
 } // namespace

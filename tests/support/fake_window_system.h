@@ -83,6 +83,9 @@ public:
     // The peer of a window, or nullptr while it has none.
     Peer* PeerOf(const CWindow& window) const;
 
+    // Every window that has a peer now, oldest first.
+    const std::vector<Peer*>& Peers() const { return m_peers; }
+
     // Runs posted messages until none is left; answers how many ran.
     int RunPending();
 
