@@ -2,6 +2,7 @@
 
 #include "platform/menu.h"
 #include "platform/message_loop.h"
+#include "platform/qt_window_lookup.h"
 #include "platform/window.h"
 #include "platform/x11_display.h"
 
@@ -429,19 +430,6 @@ private:
     QPointer<CQtWindow> m_widget;
 };
 
-// The widget of a window, found by the property every window's widget
-// carries.
-QWidget* WidgetOf(CWindow* window)
-{
-    if (!window)
-        return nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->property("zkWindow").value<void*>() == window)
-            return top;
-    }
-    return nullptr;
-}
-
 void BuildMenu(QMenu& target, const CMenu& menu)
 {
     for (const CMenu::Item& item : menu.GetItems()) {
@@ -466,6 +454,18 @@ void BuildMenu(QMenu& target, const CMenu& menu)
 }
 
 } // namespace
+
+// Every window's widget carries its window in a property.
+QWidget* WidgetOfWindow(CWindow* window)
+{
+    if (!window)
+        return nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->property("zkWindow").value<void*>() == window)
+            return top;
+    }
+    return nullptr;
+}
 
 struct CQtWindowSystem::Impl
 {
@@ -519,7 +519,7 @@ std::unique_ptr<IWindowPeer> CQtWindowSystem::CreatePeer(CWindow& window, CWindo
                                                          const std::wstring& title,
                                                          std::uint32_t style, std::uint32_t exStyle)
 {
-    auto* widget = new CQtWindow(window, WidgetOf(owner), *this, style, exStyle);
+    auto* widget = new CQtWindow(window, WidgetOfWindow(owner), *this, style, exStyle);
     widget->setProperty("zkWindow", QVariant::fromValue<void*>(&window));
     widget->setWindowTitle(ToQString(title));
     return std::make_unique<CQtPeer>(widget);
@@ -625,7 +625,7 @@ int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const 
         break;
     }
     QMessageBox box(icon, ToQString(title), ToQString(text), QMessageBox::NoButton,
-                    WidgetOf(owner));
+                    WidgetOfWindow(owner));
     // The box answers in the program's own language.
     if ((type & MB_TYPEMASK) == MB_YESNO) {
         QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
@@ -641,7 +641,7 @@ int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const 
 
 int CQtWindowSystem::TrackPopupMenu(const CMenu& menu, POINT screen, CWindow* owner)
 {
-    QMenu popup(WidgetOf(owner));
+    QMenu popup(WidgetOfWindow(owner));
     BuildMenu(popup, menu);
     QAction* chosen = popup.exec(QPoint(screen.x, screen.y));
     if (!chosen || !chosen->data().isValid())

@@ -1,5 +1,6 @@
 #include "platform/std_dialogs.h"
 
+#include "platform/qt_window_lookup.h"
 #include "platform/window.h"
 #include "platform/window_types.h"
 #include "res/image_resource.h"
@@ -35,19 +36,6 @@ constexpr const char* kAllFilesFilter = "全ての種類のファイル (*)";
 QString ToQString(const std::wstring& text)
 {
     return QString::fromStdWString(text);
-}
-
-// The widget of a window, found by the property every window's widget
-// carries.
-QWidget* WidgetOf(CWindow* window)
-{
-    if (!window)
-        return nullptr;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top->property("zkWindow").value<void*>() == window)
-            return top;
-    }
-    return nullptr;
 }
 
 QPixmap ProgramIcon(int size)
@@ -333,7 +321,7 @@ int RunDialog(CWindow* owner, const CDialogTemplate& dialog, IDialogHandler& han
 {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return IDCANCEL;
-    CStdDialog box(WidgetOf(owner), handler);
+    CStdDialog box(WidgetOfWindow(owner), handler);
     box.setWindowModality(Qt::ApplicationModal);
     box.Build(dialog);
     box.CentreOver(owner);
