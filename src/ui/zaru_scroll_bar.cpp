@@ -29,6 +29,23 @@ void CZaruScrollBar::SetRect(const RECT& rect)
     UpdateThumb();
 }
 
+std::int64_t CZaruScrollBar::ShareHeight() const
+{
+    return Range() > 0 ? m_page * m_rect.Height() / Range() : m_rect.Height();
+}
+
+bool CZaruScrollBar::IsThumbAtLeastHeight() const
+{
+    return ShareHeight() < kMinThumbHeight && m_rect.Height() > kMinThumbHeight && Range() > m_page;
+}
+
+std::int64_t CZaruScrollBar::PositionsPerTrack(std::int64_t pixels) const
+{
+    if (!IsThumbAtLeastHeight())
+        return pixels * Range() / std::max<std::int64_t>(m_rect.Height(), 1);
+    return pixels * (Range() - m_page) / (m_rect.Height() - kMinThumbHeight);
+}
+
 void CZaruScrollBar::UpdateThumb()
 {
     std::int64_t height = m_rect.Height();
@@ -36,6 +53,14 @@ void CZaruScrollBar::UpdateThumb()
     m_thumb = m_rect;
     if (range <= 0)
         return;
+    if (IsThumbAtLeastHeight()) {
+        std::int64_t track = height - kMinThumbHeight;
+        std::int64_t offset = (std::int64_t(m_position) - m_minimum) * track / (range - m_page);
+        m_thumb.top =
+            static_cast<std::int32_t>(m_rect.top + std::clamp<std::int64_t>(offset, 0, track));
+        m_thumb.bottom = m_thumb.top + kMinThumbHeight;
+        return;
+    }
     m_thumb.top = static_cast<std::int32_t>(m_rect.top + m_position * height / range);
     if (std::int64_t(m_position) + m_page - 1 < m_maximum)
         m_thumb.bottom = static_cast<std::int32_t>(m_thumb.top + m_page * height / range);
@@ -90,9 +115,8 @@ bool CZaruScrollBar::MoveTo(int position)
 
 int CZaruScrollBar::DragPosition(int y) const
 {
-    std::int64_t height = std::max<std::int64_t>(m_rect.Height(), 1);
     return static_cast<int>(m_dragStartPosition +
-                            (std::int64_t(y) - m_dragStartY) * Range() / height);
+                            PositionsPerTrack(std::int64_t(y) - m_dragStartY));
 }
 
 bool CZaruScrollBar::ButtonDown(int x, int y)
@@ -101,9 +125,10 @@ bool CZaruScrollBar::ButtonDown(int x, int y)
         return false;
     if (!PtInRect(m_thumb, {x, y})) {
         // A press beside the thumb centres the thumb on the pointer.
-        std::int64_t height = std::max<std::int64_t>(m_rect.Height(), 1);
         std::int64_t target =
-            (std::int64_t(y) - m_rect.top) * Range() / height + m_minimum - m_page / 2;
+            IsThumbAtLeastHeight()
+                ? PositionsPerTrack(std::int64_t(y) - m_rect.top - kMinThumbHeight / 2) + m_minimum
+                : PositionsPerTrack(std::int64_t(y) - m_rect.top) + m_minimum - m_page / 2;
         ScrollTo(static_cast<int>(std::clamp<std::int64_t>(target, m_minimum, m_maximum)));
     }
     m_dragStartPosition = m_position;

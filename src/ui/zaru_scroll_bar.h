@@ -20,6 +20,9 @@ public:
     static constexpr int kDotSize = 5;
     // Thumbs shorter than this have no room for the three grip dots.
     static constexpr int kGripHeight = 2 * kDotGap + 3 * kDotSize + 2 * kDotMargin;
+    // A thumb is never shorter than its grip: with a long list the share of
+    // the view would leave nothing to see or grab.
+    static constexpr int kMinThumbHeight = kGripHeight;
     static constexpr int kWheelStep = 12;
     static constexpr std::uint32_t kOutlineColor = 0x8E8E8E;
     static constexpr std::uint32_t kThumbColor = 0x999999;
@@ -64,6 +67,12 @@ private:
     // The number of positions, maximum − minimum + 1.
     std::int64_t Range() const { return std::int64_t(m_maximum) - m_minimum + 1; }
     void UpdateThumb();
+    // The thumb's height by its share of the range, before the least height.
+    std::int64_t ShareHeight() const;
+    // While the thumb is held at its least height, positions spread over the
+    // track it leaves free: the last position puts it at the bottom.
+    bool IsThumbAtLeastHeight() const;
+    std::int64_t PositionsPerTrack(std::int64_t pixels) const;
     bool MoveTo(int position);
     int DragPosition(int y) const;
 

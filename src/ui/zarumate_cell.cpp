@@ -183,10 +183,16 @@ void CZarumateCell::PaintLastSeen(CGraphics& graphics, const CFont& font)
     format.alignment = CStringAlignment::Far;
     format.lineAlignment = CStringAlignment::Far;
     format.noWrap = true;
-    graphics.DrawString(FormatTime(local, 0), font,
-                        CRectF{float(m_rect.left), float(m_rect.top), float(m_rect.Width()),
-                               float(m_rect.Height() - kTimeBottom)},
-                        format, CSolidBrush(kTimeColor));
+    // The time keeps clear of the link icons: where it is wider than the
+    // room beside them it is left out rather than drawn over them.
+    CRectF box{float(m_rect.left), float(m_rect.top), float(m_rect.Width()),
+               float(m_rect.Height() - kTimeBottom)};
+    std::wstring text = FormatTime(local, 0);
+    CRectF bounds;
+    if (graphics.MeasureString(text, font, box, format, bounds) != CDrawStatus::Ok ||
+        bounds.width + kTimeGap > GetFreeWidth())
+        return;
+    graphics.DrawString(text, font, box, format, CSolidBrush(kTimeColor));
 }
 
 } // namespace zk

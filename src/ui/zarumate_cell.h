@@ -47,6 +47,8 @@ public:
     static constexpr int kTimeBottom = 4;
     // The last-seen time needs this much room right of the links.
     static constexpr int kTimeMinWidth = 100;
+    // Room kept between the time and the last link icon.
+    static constexpr int kTimeGap = 2;
 
     using LinkImages = std::array<std::shared_ptr<CImage>, kLinkCount>;
     using LinkButton = std::shared_ptr<CZaruNormalButton>;

@@ -131,7 +131,7 @@ protected:
         m_bar.SetOwner(&m_window);
         m_bar.SetRect({180, 10, 190, 210}); // 200 pixels high
         m_bar.SetMaximum(999);              // 1000 positions
-        m_bar.SetPage(100);
+        m_bar.SetPage(200);
         m_window.m_commands.clear();
     }
 
@@ -140,12 +140,12 @@ protected:
 
 TEST_F(ScrollBarTest, ThumbFollowsPositionAndFillsTheBarForShortContent)
 {
-    EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 10, 190, 30}));
+    EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 10, 190, 50}));
     EXPECT_TRUE(m_bar.SetPosition(500));
-    EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 110, 190, 130}));
+    EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 110, 190, 150}));
     // The last page reaches the bottom.
     EXPECT_TRUE(m_bar.ScrollTo(5000));
-    EXPECT_EQ(m_bar.GetPosition(), 900);
+    EXPECT_EQ(m_bar.GetPosition(), 800);
     EXPECT_EQ(m_bar.GetThumbRect().bottom, 210);
 
     // A maximum below the position pulls the position along, with notice.
@@ -159,6 +159,24 @@ TEST_F(ScrollBarTest, ThumbFollowsPositionAndFillsTheBarForShortContent)
     EXPECT_EQ(m_bar.GetPage(), 51); // at most the range
     EXPECT_TRUE(m_bar.ScrollTo(0));
     EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 10, 190, 210}));
+}
+
+TEST_F(ScrollBarTest, ThumbOfALongListKeepsItsGripAndSpansTheTrack)
+{
+    m_bar.SetMaximum(45 * 10000 - 1); // ten thousand cells
+    m_bar.SetPage(200);
+    EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 10, 190, 10 + CZaruScrollBar::kMinThumbHeight}));
+    EXPECT_TRUE(m_bar.ScrollTo(45 * 10000));
+    EXPECT_EQ(m_bar.GetThumbRect().bottom, 210);
+
+    // Dragging the thumb from top to bottom runs through the whole list.
+    m_bar.ScrollTo(0);
+    ASSERT_TRUE(m_bar.ButtonDown(185, 15));
+    EXPECT_EQ(m_bar.GetPosition(), 0);
+    m_bar.MouseMove(185, 15 + 200 - CZaruScrollBar::kMinThumbHeight);
+    EXPECT_EQ(m_bar.GetPosition(), 45 * 10000 - 200);
+    m_bar.ButtonUp(185, 15 + 100 - CZaruScrollBar::kMinThumbHeight / 2);
+    EXPECT_NEAR(m_bar.GetPosition(), (45 * 10000 - 200) / 2, 45 * 10000 / 200);
 }
 
 TEST_F(ScrollBarTest, NotifiesOnlyOnChange)
@@ -180,7 +198,7 @@ TEST_F(ScrollBarTest, WheelMovesTwelvePixelsPerNotchWithinTheLastPage)
     EXPECT_TRUE(m_bar.Wheel(WHEEL_DELTA));
     EXPECT_EQ(m_bar.GetPosition(), 36);
     EXPECT_TRUE(m_bar.Wheel(-1000 * WHEEL_DELTA));
-    EXPECT_EQ(m_bar.GetPosition(), 900);
+    EXPECT_EQ(m_bar.GetPosition(), 800);
     EXPECT_FALSE(m_bar.Wheel(-WHEEL_DELTA));
 }
 
@@ -188,24 +206,24 @@ TEST_F(ScrollBarTest, PressBesideThumbCentresItAndDragFollowsThePointer)
 {
     // y = 110 is the middle of the bar: position 500, less half a page.
     EXPECT_TRUE(m_bar.ButtonDown(185, 110));
-    EXPECT_EQ(m_bar.GetPosition(), 450);
+    EXPECT_EQ(m_bar.GetPosition(), 400);
     EXPECT_TRUE(m_bar.IsDragging());
     EXPECT_EQ(CWindow::GetCapture(), &m_window);
 
     // Five positions per pixel of the bar.
     EXPECT_TRUE(m_bar.MouseMove(300, 120));
-    EXPECT_EQ(m_bar.GetPosition(), 500);
+    EXPECT_EQ(m_bar.GetPosition(), 450);
     EXPECT_TRUE(m_bar.MouseMove(300, 0));
     EXPECT_EQ(m_bar.GetPosition(), 0);
     EXPECT_TRUE(m_bar.ButtonUp(300, 111));
-    EXPECT_EQ(m_bar.GetPosition(), 455);
+    EXPECT_EQ(m_bar.GetPosition(), 405);
     EXPECT_FALSE(m_bar.IsDragging());
     EXPECT_FALSE(m_bar.IsHover());
     EXPECT_EQ(CWindow::GetCapture(), nullptr);
 
     // A press on the thumb only starts a drag; a drag ends with the capture.
     ASSERT_TRUE(m_bar.ButtonDown(185, m_bar.GetThumbRect().top + 1));
-    EXPECT_EQ(m_bar.GetPosition(), 455);
+    EXPECT_EQ(m_bar.GetPosition(), 405);
     m_other.SetCapture();
     EXPECT_TRUE(m_bar.CaptureChanged(&m_other));
     EXPECT_FALSE(m_bar.MouseMove(185, 200));
@@ -228,8 +246,10 @@ TEST_F(ScrollBarTest, GripDotsOnlyOnThumbsTallEnough)
         }
         return whiteish;
     };
-    EXPECT_EQ(paintedWhite(CZaruScrollBar::kGripHeight - 1), 0);
     EXPECT_GT(paintedWhite(CZaruScrollBar::kGripHeight + 10), 6);
+    // A bar too short for the grip has a thumb without dots.
+    m_bar.SetRect({180, 10, 190, 10 + CZaruScrollBar::kGripHeight - 1});
+    EXPECT_EQ(paintedWhite(CZaruScrollBar::kGripHeight - 1), 0);
 }
 
 } // namespace
