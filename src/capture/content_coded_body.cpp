@@ -66,7 +66,8 @@ ECodedBody CContentCodedBody::Update(const CSimpleHttpHeaderList& headers,
 
 std::size_t CContentCodedBody::MemoryBytes() const
 {
-    std::size_t bytes = m_memory.Bytes() + m_decoded.capacity();
+    // An empty string's capacity is the room inside the object itself.
+    std::size_t bytes = m_memory.Bytes() + (m_decoded.empty() ? 0 : m_decoded.capacity());
     for (const CStage& stage : m_stages)
         bytes += stage.m_input.capacity();
     return bytes;
