@@ -82,7 +82,8 @@ public:
         bool keep = m_pageHandler.OnHttpResponse(headers, body, length, coded);
         // The decoding never holds more than its limit, and never more
         // decoded bytes than the page handler can use.
-        if (coded.MemoryBytes() > CDecodeLimits<CFuzzChain>::kMaxDecoderBytes + kDecodedSlackBytes ||
+        if (coded.MemoryBytes() >
+                CDecodeLimits<CFuzzChain>::kMaxDecoderBytes + kDecodedSlackBytes ||
             coded.Decoded().size() > kMaxDecodedBytes)
             Fail();
         return keep;

@@ -52,9 +52,8 @@ bool ReadCodings(const std::string& value, std::vector<EContentCoding>& codings)
 
 } // namespace
 
-ECodedBody CContentCodedBody::Update(const CSimpleHttpHeaderList& headers,
-                                     const std::uint8_t* body, std::size_t length,
-                                     std::size_t decodedLimit)
+ECodedBody CContentCodedBody::Update(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                                     std::size_t length, std::size_t decodedLimit)
 {
     m_newBytes = 0;
     if (m_state == ECodedBody::NotRead)
@@ -95,7 +94,8 @@ void CContentCodedBody::Start(const CSimpleHttpHeaderList& headers)
     }
     m_stages.resize(m_codings.size());
     for (std::size_t i = 0; i < m_stages.size(); ++i) {
-        m_stages[i].m_decoder = CContentDecoder::Create(m_codings[m_codings.size() - 1 - i], m_memory);
+        m_stages[i].m_decoder =
+            CContentDecoder::Create(m_codings[m_codings.size() - 1 - i], m_memory);
         if (!m_stages[i].m_decoder) {
             m_state = ECodedBody::Corrupt;
             Release();
@@ -211,8 +211,8 @@ bool CContentCodedBody::RunStage(std::size_t index, const std::uint8_t* data, st
     const std::uint8_t* in = data;
     std::size_t inLeft = length;
     std::size_t roomLeft = room;
-    EContentDecode result = room == 0 ? EContentDecode::More
-                                      : stage.m_decoder->Decode(in, inLeft, out, roomLeft);
+    EContentDecode result =
+        room == 0 ? EContentDecode::More : stage.m_decoder->Decode(in, inLeft, out, roomLeft);
     used = length - inLeft;
     std::size_t produced = room - roomLeft;
     if (last)

@@ -73,7 +73,8 @@ EHttpHeaderBlock ContinueHttpHeaderBlock(CHttpHeaderScan& scan, const std::uint8
     if (scan.m_state == EState::StatusLine) {
         if (at >= length)
             return EHttpHeaderBlock::Incomplete;
-        auto statusEnd = static_cast<const std::uint8_t*>(std::memchr(bytes + at, '\n', length - at));
+        auto statusEnd =
+            static_cast<const std::uint8_t*>(std::memchr(bytes + at, '\n', length - at));
         if (!statusEnd) {
             scan.m_at = length;
             return EHttpHeaderBlock::Incomplete;

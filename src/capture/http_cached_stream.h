@@ -19,7 +19,6 @@
 
 namespace zk {
 
-
 // Where the scan of a header block stopped, so that a block arriving in many
 // pieces is scanned once, not again from its first byte with every piece.
 struct CHttpHeaderScan
@@ -95,10 +94,6 @@ EHttpHeaderBlock ParseHttpHeaderBlock(const std::uint8_t* bytes, std::size_t len
 EHttpHeaderBlock ContinueHttpHeaderBlock(CHttpHeaderScan& scan, const std::uint8_t* bytes,
                                          std::size_t length, CSimpleHttpHeaderList& headers,
                                          std::size_t& bodyOffset);
-
-
-
-
 
 // HTTP responses out of stream bytes; hands every response whose body has
 // started to T::OnHttpResponse, which answers true while it wants more. A
@@ -233,10 +228,9 @@ private:
         }
         if (response.m_bodyOffset == size)
             return true;
-        return static_cast<T*>(this)->OnHttpResponse(response.m_headers,
-                                                     bytes + response.m_bodyOffset,
-                                                     size - response.m_bodyOffset,
-                                                     response.m_contentBody);
+        return static_cast<T*>(this)->OnHttpResponse(
+            response.m_headers, bytes + response.m_bodyOffset, size - response.m_bodyOffset,
+            response.m_contentBody);
     }
 
     // The response's bytes and its decoders' memory count against the

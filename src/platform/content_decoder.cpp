@@ -63,8 +63,7 @@ void LibraryFree(void* memory, void* block)
 class CInflateDecoder : public CContentDecoder
 {
 public:
-    CInflateDecoder(bool gzip, CMemory& memory)
-        : CContentDecoder(memory), m_gzip(gzip)
+    CInflateDecoder(bool gzip, CMemory& memory) : CContentDecoder(memory), m_gzip(gzip)
     {
         m_stream.zalloc = ZlibAllocate;
         m_stream.zfree = ZlibFree;
@@ -176,8 +175,8 @@ public:
     EContentDecode Decode(const std::uint8_t*& input, std::size_t& inputLength,
                           std::uint8_t*& output, std::size_t& outputLength) override
     {
-        BrotliDecoderResult result = BrotliDecoderDecompressStream(
-            m_state, &inputLength, &input, &outputLength, &output, nullptr);
+        BrotliDecoderResult result = BrotliDecoderDecompressStream(m_state, &inputLength, &input,
+                                                                   &outputLength, &output, nullptr);
         switch (result) {
         case BROTLI_DECODER_RESULT_SUCCESS:
             return EContentDecode::End;
@@ -206,14 +205,15 @@ public:
 
     bool Start()
     {
-        m_context = ZSTD_createDCtx_advanced(ZSTD_customMem{LibraryAllocate, LibraryFree, &m_memory});
+        m_context =
+            ZSTD_createDCtx_advanced(ZSTD_customMem{LibraryAllocate, LibraryFree, &m_memory});
         if (!m_context)
             return false;
         // The window is the bulk of a decoder's memory; a frame naming a
         // larger one fails at its header, before anything is allocated.
         int windowLog = kMaxZstdWindowLog;
-        while (windowLog > kMinZstdWindowLog &&
-               (std::size_t(1) << windowLog) + kZstdOverheadBytes > m_memory.Limit() - m_memory.Bytes())
+        while (windowLog > kMinZstdWindowLog && (std::size_t(1) << windowLog) + kZstdOverheadBytes >
+                                                    m_memory.Limit() - m_memory.Bytes())
             --windowLog;
         return !ZSTD_isError(ZSTD_DCtx_setParameter(m_context, ZSTD_d_windowLogMax, windowLog));
     }
@@ -238,8 +238,7 @@ private:
     ZSTD_DCtx* m_context = nullptr;
 };
 
-template <class D, class... A>
-std::unique_ptr<CContentDecoder> Started(A&&... args)
+template <class D, class... A> std::unique_ptr<CContentDecoder> Started(A&&... args)
 {
     auto decoder = std::make_unique<D>(std::forward<A>(args)...);
     if (!decoder->Start())
@@ -272,8 +271,7 @@ void CContentDecoder::CMemory::Free(void* address)
     std::free(block);
 }
 
-std::unique_ptr<CContentDecoder> CContentDecoder::Create(EContentCoding coding,
-                                                         CMemory& memory)
+std::unique_ptr<CContentDecoder> CContentDecoder::Create(EContentCoding coding, CMemory& memory)
 {
     switch (coding) {
     case EContentCoding::Gzip:

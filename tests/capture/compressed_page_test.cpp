@@ -63,7 +63,8 @@ protected:
     // how many bytes had gone in when the response left the cache.
     std::size_t Feed(const std::string& response, std::size_t step)
     {
-        std::size_t first = std::max(response.find("\r\n\r\n") + 4, std::min(step, response.size()));
+        std::size_t first =
+            std::max(response.find("\r\n\r\n") + 4, std::min(step, response.size()));
         for (std::size_t at = 0; at < response.size();) {
             std::size_t size = at == 0 ? first : std::min(step, response.size() - at);
             Piece(response.substr(at, size));
@@ -106,8 +107,8 @@ TEST_F(CompressedPage, EveryCodingChunkedOrNotWholeOrInSmallPiecesYieldsTheOwner
     for (CTestCoding coding : kCodings) {
         for (bool chunked : {false, true}) {
             std::string response = CodedResponse(coding, page, chunked);
-            for (std::size_t step : {std::size_t(1), std::size_t(7), std::size_t(1460),
-                                     response.size()}) {
+            for (std::size_t step :
+                 {std::size_t(1), std::size_t(7), std::size_t(1460), response.size()}) {
                 std::string what = std::string(test::CodingName(coding)) + " chunked " +
                                    std::to_string(chunked) + " step " + std::to_string(step);
                 EXPECT_NE(Feed(response, step), kNeverDone) << what;
@@ -300,8 +301,7 @@ TEST_F(CompressedPage, AMalformedChunkedBodyIsScannedOnWhatItDecodedTo)
     };
     std::string body = chunk(text.substr(0, cut)) + chunk(text.substr(cut, link - cut)) +
                        "10;x\r\n" + text.substr(link) + "\r\n0\r\n\r\n";
-    EXPECT_NE(Feed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + body, 1),
-              kNeverDone);
+    EXPECT_NE(Feed("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + body, 1), kNeverDone);
     EXPECT_TRUE(m_client.m_found.empty());
 }
 

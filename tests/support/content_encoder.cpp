@@ -11,8 +11,8 @@ namespace {
 std::string Deflate(const std::string& data, int windowBits)
 {
     z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8,
-                     Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) !=
+        Z_OK)
         throw std::runtime_error("deflateInit2");
     std::string out(deflateBound(&stream, data.size()), '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
@@ -71,8 +71,8 @@ std::string EncodeZstdWithWindow(const std::string& data, int windowLog)
     ZSTD_outBuffer buffer{out.data(), out.size(), 0};
     std::size_t left = ZSTD_compressStream2(context, &buffer, &in, ZSTD_e_continue);
     ZSTD_inBuffer none{nullptr, 0, 0};
-    while (!ZSTD_isError(left) && (left = ZSTD_compressStream2(context, &buffer, &none,
-                                                               ZSTD_e_end)) > 0 &&
+    while (!ZSTD_isError(left) &&
+           (left = ZSTD_compressStream2(context, &buffer, &none, ZSTD_e_end)) > 0 &&
            !ZSTD_isError(left)) {
     }
     ZSTD_freeCCtx(context);

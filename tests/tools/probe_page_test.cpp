@@ -183,15 +183,14 @@ TEST(ProbeFileCompressed, PrintsThePersonOfEveryCompressedPageAndNobodyForBroken
         return test::BuildMicroblogPage(person) + "<!--" + noise + "-->";
     };
     const std::vector<std::pair<std::string, std::vector<CTestCoding>>> codings{
-        {"gzip", {CTestCoding::Gzip}},          {"zlib", {CTestCoding::Zlib}},
-        {"raw", {CTestCoding::RawDeflate}},     {"br", {CTestCoding::Brotli}},
-        {"zstd", {CTestCoding::Zstd}},          {"stacked", {CTestCoding::Gzip, CTestCoding::Brotli}},
+        {"gzip", {CTestCoding::Gzip}},      {"zlib", {CTestCoding::Zlib}},
+        {"raw", {CTestCoding::RawDeflate}}, {"br", {CTestCoding::Brotli}},
+        {"zstd", {CTestCoding::Zstd}},      {"stacked", {CTestCoding::Gzip, CTestCoding::Brotli}},
     };
     for (const auto& [name, stack] : codings) {
         for (bool chunked : {false, true}) {
             std::string id = name + (chunked ? "-chunked" : "-length");
-            capture.PageLoad(port++, 0xFFFFF000u, CodedResponse(page(id), stack, chunked),
-                             chunked);
+            capture.PageLoad(port++, 0xFFFFF000u, CodedResponse(page(id), stack, chunked), chunked);
         }
     }
     // A bomb, a corrupt stream and an unknown coding: nobody.
@@ -341,9 +340,18 @@ void ExpectOwnerOfPageFetchedLive(bool gzip)
     ASSERT_TRUE(probe.WaitForOutput("monitoring zkcap0\n", 10s));
 
     std::string url = "http://" + test::AddressText(test::CVethPair::kPeerAddress) + "/someid/";
-    std::vector<std::string> command{"curl", "--silent", "--show-error", "--noproxy", "*",
-                                     "--max-time", "20", "--output", "/dev/null", "--header",
-                                     "Host: " + test::MicroblogHost(), url};
+    std::vector<std::string> command{"curl",
+                                     "--silent",
+                                     "--show-error",
+                                     "--noproxy",
+                                     "*",
+                                     "--max-time",
+                                     "20",
+                                     "--output",
+                                     "/dev/null",
+                                     "--header",
+                                     "Host: " + test::MicroblogHost(),
+                                     url};
     if (gzip)
         command.insert(command.begin() + 1, "--compressed");
     CProcessResult curl = test::RunProcess(net.Watched().ExecArgs(command), {}, 30s);
