@@ -149,13 +149,12 @@ bool CZarumateSock::OnPlainBody(const CSimpleHttpHeaderList& headers, const std:
     // A chunked body is scanned on what the chunked decoder produced, and
     // many servers send their pages with a Content-Length instead of chunks:
     // a body that is not chunked is scanned as it stands.
-    std::string decoded;
     if (!IsChunkedBody(headers)) {
-        decoded.assign(reinterpret_cast<const char*>(body), length);
-        if (Scan(Utf8ToWide(decoded)))
+        if (Scan(Utf8ToWide(reinterpret_cast<const char*>(body), length)))
             return false;
         return length < kPageGiveUpBytes;
     }
+    std::string decoded;
     // A chunked body whose framing breaks decodes to no more than it has:
     // what it decoded to is scanned once more, and it is done. Its raw
     // bytes would put size lines into the nickname.
