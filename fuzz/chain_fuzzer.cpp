@@ -32,7 +32,11 @@ template <> struct CDecodeLimits<CFuzzChain>
     static constexpr std::size_t kMaxStreamCacheSegments = 8;
     static constexpr std::size_t kMaxCacheBytes = 8192;
     static constexpr std::size_t kMaxResponseBytes = 12 * 1024;
-    static constexpr std::uint64_t kMaxCachedResponseBytes = 24 * 1024;
+    // Room for one gzip or deflate decoder (its 32 KiB window and state), a
+    // small brotli or zstd window, and the decoded bytes; larger windows
+    // reach the limit.
+    static constexpr std::size_t kMaxDecoderBytes = 96 * 1024;
+    static constexpr std::uint64_t kMaxCachedResponseBytes = 160 * 1024;
     static constexpr std::size_t kMaxCachedResponses = 4;
     static constexpr std::uint64_t kResponseIdleMs = 1000;
 };
@@ -40,6 +44,12 @@ template <> struct CDecodeLimits<CFuzzChain>
 namespace {
 
 constexpr std::uint64_t kClockStepMs = 50;
+// The page handler decodes no more than it decides a page on.
+constexpr std::size_t kMaxDecodedBytes = 8000;
+// The decoded bytes and the buffers between stacked codings sit beside the
+// decoders' own memory.
+constexpr std::size_t kDecodedSlackBytes =
+    kMaxDecodedBytes + (CContentCodedBody::kMaxCodings - 1) * CContentCodedBody::kStageBufferBytes;
 constexpr std::size_t kRecordHeaderBytes = 3;
 
 [[noreturn]] void Fail()
@@ -67,9 +77,16 @@ public:
     explicit CFuzzChain(CZarumateSock& pageHandler) : m_pageHandler(pageHandler) {}
 
     bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
-                        std::size_t length)
+                        std::size_t length, CContentCodedBody& coded)
     {
-        return m_pageHandler.OnHttpResponse(headers, body, length);
+        bool keep = m_pageHandler.OnHttpResponse(headers, body, length, coded);
+        // The decoding never holds more than its limit, and never more
+        // decoded bytes than the page handler can use.
+        if (coded.MemoryBytes() >
+                CDecodeLimits<CFuzzChain>::kMaxDecoderBytes + kDecodedSlackBytes ||
+            coded.Decoded().size() > kMaxDecodedBytes)
+            Fail();
+        return keep;
     }
 
     void CheckBounds() const

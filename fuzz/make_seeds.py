@@ -4,8 +4,11 @@
 Each seed is a sequence of records: one byte of clock steps, the datagram's
 length in two bytes (big-endian), the datagram. The seeds hold microblog page
 exchanges (chunked and with a Content-Length, in order, reversed, IP
-fragmented, kept alive) and, when the benchmark's capture generator is at
-hand, small generated captures with their anomalies.
+fragmented, kept alive; plain and in every content coding, stacked, a bomb,
+corrupt and truncated), and small captures of the project's capture
+generator (bench/gen_http_pcap.py) with their anomalies and compressed
+bodies. A generator that fails stops the script: no seed is left out
+silently.
 """
 
 import os
@@ -17,8 +20,11 @@ import tempfile
 HOST = os.environ.get('ZK_MICROBLOG_HOST', 'mb.nimbo.example')
 CLIENT, SERVER = bytes((198, 18, 0, 1)), bytes((198, 18, 0, 2))
 MAX_SEED_BYTES = 24 * 1024
-GENERATOR = os.path.join(os.path.dirname(__file__), '..', '..', 'shared', 'bench',
+GENERATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'bench',
                          'gen_http_pcap.py')
+sys.path.insert(0, os.path.dirname(GENERATOR))
+sys.dont_write_bytecode = True
+import gen_http_pcap  # noqa: E402  (its content codings)
 SYN, ACK, PSH, FIN = 0x02, 0x10, 0x08, 0x01
 
 
@@ -46,8 +52,18 @@ def page(name='ざるこ', ident='someid', size=6000):
     return body.encode() + b'</body></html>\n'
 
 
-def response(body, chunked):
+def coded(body, codings):
+    """The body in the codings named, applied in that order."""
+    for coding in codings:
+        body = gen_http_pcap.encode(coding, body)
+    return body
+
+
+def response(body, chunked, codings=()):
     head = b'HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n'
+    if codings:
+        names = ', '.join('deflate' if c == 'deflate-raw' else c for c in codings)
+        head += b'Content-Encoding: %s\r\n' % names.encode()
     if not chunked:
         return head + b'Content-Length: %d\r\n\r\n' % len(body) + body
     out = head + b'Transfer-Encoding: chunked\r\n\r\n'
@@ -107,13 +123,14 @@ def pcap_datagrams(path):
     return out
 
 
-def generated(folder):
-    """Small captures of the benchmark's generator, if it is at hand."""
-    if not os.path.exists(GENERATOR):
-        return {}
+def generated():
+    """Small captures of the project's capture generator."""
     seeds = {}
     runs = {'many': ['--mode', 'many', '--connections', '4', '--unclosed-pct', '50'],
-            'mixed': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40']}
+            'mixed': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40'],
+            'compressed': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40',
+                           '--compressed', '--seed', '5'],
+            'trickle': ['--mode', 'trickle', '--connections', '1', '--trickle-bytes', '2000']}
     with tempfile.TemporaryDirectory() as tmp:
         for name, args in runs.items():
             out = os.path.join(tmp, name + '.pcap')
@@ -135,7 +152,23 @@ def main():
                                         response(page(ident='other', size=4200), True)])),
         'idle': records(exchange([response(small, True)]), clock_steps=200),
     }
-    seeds.update(generated(folder))
+    for codings in (('gzip',), ('deflate',), ('deflate-raw',), ('br',), ('zstd',),
+                    ('gzip', 'br')):
+        name = 'coded-' + '-'.join(codings)
+        body = coded(small, codings)
+        seeds[name + '-chunked'] = records(exchange([response(body, True, codings)]))
+        seeds[name + '-length'] = records(exchange([response(body, False, codings)],
+                                                   order='reversed'))
+    bomb = small[:2000] + b'\0' * (16 * 1024 * 1024)
+    seeds['coded-bomb'] = records(exchange([response(coded(bomb, ('gzip',)), True, ('gzip',))]))
+    broken = coded(small, ('zstd',))
+    broken = broken[:len(broken) // 2] + bytes(b ^ 0x55 for b in broken[len(broken) // 2:])
+    seeds['coded-corrupt-then-page'] = records(exchange(
+        [response(broken, True, ('zstd',)), response(coded(small, ('br',)), False, ('br',))]))
+    truncated = coded(small, ('gzip',))
+    seeds['coded-truncated'] = records(exchange(
+        [response(truncated[:len(truncated) // 2], True, ('gzip',))]))
+    seeds.update(generated())
     for name, data in seeds.items():
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(data)

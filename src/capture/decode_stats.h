@@ -1,5 +1,9 @@
 #pragma once
 
+#include "platform/content_decoder.h"
+
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace zk {
@@ -26,6 +30,14 @@ struct CDecodeStats
     std::uint64_t m_streamsEvicted = 0;   // streams retired for the number of streams
     std::uint64_t m_cacheEvictions = 0;   // streams retired for the bytes all caches hold
     std::uint64_t m_segmentsRefused = 0;  // segments not cached: their stream's cache was full
+
+    // Responses whose body the page handler decoded, per content coding (a
+    // body with stacked codings counts once for each), and the coded bodies
+    // it gave up: corrupt or truncated streams and streams that wanted more
+    // decoder memory than allowed, and codings it cannot undo.
+    std::array<std::uint64_t, static_cast<std::size_t>(EContentCoding::Count)> m_codedResponses{};
+    std::uint64_t m_codingsCorrupt = 0;
+    std::uint64_t m_codingsUnknown = 0;
 
     std::uint64_t BufferedBytes() const
     {

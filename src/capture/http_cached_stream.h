@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/chunked_body_reader.h"
+#include "capture/content_coded_body.h"
 #include "capture/decode_limits.h"
 #include "capture/tcp_ip_stream.h"
 #include "capture/tcp_ip_stream_info.h"
@@ -17,26 +19,44 @@
 
 namespace zk {
 
-// One header line of a response: the name as written, the value trimmed.
-struct CSimpleHttpHeader
+// Where the scan of a header block stopped, so that a block arriving in many
+// pieces is scanned once, not again from its first byte with every piece.
+struct CHttpHeaderScan
 {
-    std::string m_name;
-    std::string m_value;
+    enum class EState
+    {
+        StatusLine, // looking for the LF that ends the status line
+        LineStart,  // in the name, looking for ":" or the LF of a line without one
+        Value,
+        Quoted,   // a LF does not end the value here
+        NextLine, // the first byte of the next line decides on folding
+    };
+    EState m_state = EState::StatusLine;
+    std::size_t m_at = 0; // the next byte to look at
+    std::size_t m_lineStart = 0;
+    std::size_t m_nameEnd = 0;
+    std::size_t m_valueStart = 0;
 };
-
-using CSimpleHttpHeaderPtr = std::shared_ptr<CSimpleHttpHeader>;
-using CSimpleHttpHeaderList = std::vector<CSimpleHttpHeaderPtr>;
 
 // One response in progress on one stream direction.
 struct CTcpIpCache
 {
+    explicit CTcpIpCache(std::size_t decoderMemoryLimit) : m_contentBody(decoderMemoryLimit) {}
+
     CTcpIpStreamKey m_key;
     std::vector<std::uint8_t> m_bytes; // from the first byte of the status line
     // A complete header block does not change when body bytes are added, so
     // it is parsed until it is complete and then kept.
     bool m_headerComplete = false;
+    CHttpHeaderScan m_headerScan;
     std::size_t m_bodyOffset = 0;
     CSimpleHttpHeaderList m_headers;
+    // The page handler's decoding of a body sent with a content coding; its
+    // decoders live and die with the response.
+    CContentCodedBody m_contentBody;
+    // What the response counts against the cache's byte limit: its bytes and
+    // the memory of its decoding.
+    std::size_t m_heldBytes = 0;
     std::uint64_t m_lastActiveMs = 0;
 };
 
@@ -69,10 +89,11 @@ bool IsHttpResponseStart(const boost::regex& statusLine, const std::uint8_t* dat
 EHttpHeaderBlock ParseHttpHeaderBlock(const std::uint8_t* bytes, std::size_t length,
                                       CSimpleHttpHeaderList& headers, std::size_t& bodyOffset);
 
-CSimpleHttpHeaderPtr FindHttpHeader(const CSimpleHttpHeaderList& headers, const std::string& name);
-
-bool DecodeChunkedHttpBody(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
-                           std::size_t length, std::string& decoded);
+// Goes on with a scan of the same bytes, grown since it stopped; headers
+// holds the lines the scan has already taken.
+EHttpHeaderBlock ContinueHttpHeaderBlock(CHttpHeaderScan& scan, const std::uint8_t* bytes,
+                                         std::size_t length, CSimpleHttpHeaderList& headers,
+                                         std::size_t& bodyOffset);
 
 // HTTP responses out of stream bytes; hands every response whose body has
 // started to T::OnHttpResponse, which answers true while it wants more. A
@@ -127,6 +148,11 @@ public:
         return FindHttpHeader(headers, name);
     }
 
+    static bool IsChunkedBody(const CSimpleHttpHeaderList& headers)
+    {
+        return IsChunkedHttpBody(headers);
+    }
+
     // Decodes a chunked body as far as its bytes go; false when the body is
     // not chunked or is malformed.
     static bool DecodeChunkedBody(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
@@ -142,7 +168,7 @@ private:
 
     void StartResponse(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
     {
-        auto response = std::make_shared<CTcpIpCache>();
+        auto response = std::make_shared<CTcpIpCache>(CDecodeLimits<T>::kMaxDecoderBytes);
         response->m_key = key;
         std::size_t size = std::min(length, kMaxResponseBytes);
         // The server may send the header block and the first body bytes in
@@ -155,7 +181,7 @@ private:
         }
         response->m_bytes.assign(data, data + size);
         response->m_lastActiveMs = this->Now();
-        this->m_stats.m_responseBytes += size;
+        CountHeldBytes(*response);
         m_recent.push_back(response);
         // Room is made before the new response enters the lookup table, which
         // holds no more than the cache may.
@@ -169,8 +195,8 @@ private:
         CTcpIpCachePtr response = *at;
         std::size_t add = std::min(length, kMaxResponseBytes - response->m_bytes.size());
         response->m_bytes.insert(response->m_bytes.end(), data, data + add);
-        this->m_stats.m_responseBytes += add;
         bool keep = Process(*response, response->m_bytes.data(), response->m_bytes.size());
+        CountHeldBytes(*response);
         if (keep && response->m_bytes.size() == kMaxResponseBytes) {
             ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
             keep = false;
@@ -184,13 +210,14 @@ private:
         EnforceCacheLimits();
     }
 
-    // Parses the response from its first byte and offers the body to the
-    // page handler once at least one body byte is there: true to keep it.
+    // Goes on parsing the header block where the last piece left it and
+    // offers the body to the page handler once at least one body byte is
+    // there: true to keep the response.
     bool Process(CTcpIpCache& response, const std::uint8_t* bytes, std::size_t size)
     {
         if (!response.m_headerComplete) {
-            EHttpHeaderBlock block =
-                ParseHttpHeaderBlock(bytes, size, response.m_headers, response.m_bodyOffset);
+            EHttpHeaderBlock block = ContinueHttpHeaderBlock(
+                response.m_headerScan, bytes, size, response.m_headers, response.m_bodyOffset);
             // A block that can never complete never reaches the handler,
             // so there is nothing to hold it for.
             if (block == EHttpHeaderBlock::Invalid)
@@ -202,7 +229,18 @@ private:
         if (response.m_bodyOffset == size)
             return true;
         return static_cast<T*>(this)->OnHttpResponse(
-            response.m_headers, bytes + response.m_bodyOffset, size - response.m_bodyOffset);
+            response.m_headers, bytes + response.m_bodyOffset, size - response.m_bodyOffset,
+            response.m_contentBody);
+    }
+
+    // The response's bytes and its decoders' memory count against the
+    // cache's byte limit; what they hold changes with every piece.
+    void CountHeldBytes(CTcpIpCache& response)
+    {
+        std::size_t held = response.m_bytes.size() + response.m_contentBody.MemoryBytes();
+        this->m_stats.m_responseBytes += held;
+        this->m_stats.m_responseBytes -= response.m_heldBytes;
+        response.m_heldBytes = held;
     }
 
     void RetireIdleResponses()
@@ -234,7 +272,7 @@ private:
 
     void Erase(typename CRecentList::iterator at)
     {
-        this->m_stats.m_responseBytes -= (*at)->m_bytes.size();
+        this->m_stats.m_responseBytes -= (*at)->m_heldBytes;
         m_responses.Erase((*at)->m_key);
         m_recent.erase(at);
     }

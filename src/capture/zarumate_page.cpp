@@ -13,7 +13,8 @@ namespace zk {
 namespace {
 
 // Body bytes, as received (chunk-size lines included), the page handler needs
-// before it tests a response; the test looks only at this many bytes.
+// before it tests a response; the test looks only at this many bytes. For a
+// body sent with a content coding the three lengths count decoded bytes.
 constexpr std::size_t kPageTestBytes = 2000;
 // Body bytes needed before a microblog page is decoded and scanned.
 constexpr std::size_t kPageScanBytes = 4000;
@@ -91,36 +92,96 @@ void CZarumateSock::PreparePageHandler()
 bool CZarumateSock::OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
                                    std::size_t length)
 {
-    if (length < kPageTestBytes)
-        return true;
+    CContentCodedBody coded(CDecodeLimits<CZarumateSock>::kMaxDecoderBytes);
+    return OnHttpResponse(headers, body, length, coded);
+}
 
+bool CZarumateSock::OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                                   std::size_t length, CContentCodedBody& coded)
+{
+    // A page is decided within its first 8000 decoded bytes, so no more are
+    // ever decoded, however far the body expands.
+    ECodedBody before = coded.State();
+    ECodedBody state = coded.Update(headers, body, length, kPageGiveUpBytes);
+    if (before == ECodedBody::NotRead) {
+        for (EContentCoding coding : coded.Codings())
+            ++m_stats.m_codedResponses[static_cast<std::size_t>(coding)];
+    }
+    switch (state) {
+    case ECodedBody::NotRead:
+    case ECodedBody::Plain:
+        return OnPlainBody(headers, body, length);
+    case ECodedBody::Decoding:
+        return OnDecodedBody(coded.Decoded(), coded.NewBytes(), false);
+    case ECodedBody::Ended:
+        return OnDecodedBody(coded.Decoded(), coded.NewBytes(), true);
+    case ECodedBody::Corrupt:
+        // What a broken stream decoded to before it broke is not trusted:
+        // the response ends here, and the connection's next one is examined.
+        ++m_stats.m_codingsCorrupt;
+        return false;
+    case ECodedBody::Unknown:
+        ++m_stats.m_codingsUnknown;
+        return false;
+    }
+    return false;
+}
+
+bool CZarumateSock::IsPageTop(std::string_view top) const
+{
     // Two cheap byte searches near the top reject almost every response before
     // any decoding or regular-expression work.
-    std::string_view top(reinterpret_cast<const char*>(body), kPageTestBytes);
     if (top.find(kEncodingText) == std::string_view::npos)
         return false;
-    if (m_marker.empty() || top.find(m_marker) == std::string_view::npos)
-        return false;
+    return !m_marker.empty() && top.find(m_marker) != std::string_view::npos;
+}
 
+bool CZarumateSock::OnPlainBody(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                                std::size_t length)
+{
+    if (length < kPageTestBytes)
+        return true;
+    if (!IsPageTop(std::string_view(reinterpret_cast<const char*>(body), kPageTestBytes)))
+        return false;
     if (length < kPageScanBytes)
         return true;
 
-    // Many servers send their pages with a Content-Length instead of chunks: a
-    // body the chunked decoder does not take is scanned as it stands.
-    std::string decoded;
-    std::size_t giveUpLength = 0;
-    if (DecodeChunkedBody(headers, body, length, decoded)) {
-        giveUpLength = decoded.size();
-    } else {
-        decoded.assign(reinterpret_cast<const char*>(body), length);
-        giveUpLength = length;
+    // A chunked body is scanned on what the chunked decoder produced, and
+    // many servers send their pages with a Content-Length instead of chunks:
+    // a body that is not chunked is scanned as it stands.
+    if (!IsChunkedBody(headers)) {
+        if (Scan(Utf8ToWide(reinterpret_cast<const char*>(body), length)))
+            return false;
+        return length < kPageGiveUpBytes;
     }
-
+    std::string decoded;
+    // A chunked body whose framing breaks decodes to no more than it has:
+    // what it decoded to is scanned once more, and it is done. Its raw
+    // bytes would put size lines into the nickname.
+    bool intact = DecodeChunkedBody(headers, body, length, decoded);
     // The body so far often ends inside a character; the conversion turns a
     // cut sequence into U+FFFD and never fails.
     if (Scan(Utf8ToWide(decoded)))
         return false;
-    return giveUpLength < kPageGiveUpBytes;
+    return intact && decoded.size() < kPageGiveUpBytes;
+}
+
+bool CZarumateSock::OnDecodedBody(std::string_view decoded, std::size_t newBytes, bool ended)
+{
+    // The plain rules, on decoded bytes. A coded stream that has ended will
+    // never grow, so a page too short to decide is done with.
+    if (decoded.size() < kPageTestBytes)
+        return !ended;
+    if (!IsPageTop(decoded.substr(0, kPageTestBytes)))
+        return false;
+    if (decoded.size() < kPageScanBytes)
+        return !ended;
+    // A piece that decoded to nothing new has nothing new to scan.
+    if (newBytes == 0)
+        return !ended;
+    if (Scan(Utf8ToWide(decoded)))
+        return false;
+    return !ended && decoded.size() < kPageGiveUpBytes;
 }
 
 bool CZarumateSock::Scan(const std::wstring& text)

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zk {
@@ -61,7 +62,11 @@ public:
     static std::wstring GetSocketErrorText(int err);
 
     // The page handler, called by the HTTP layer for every response whose
-    // body has started: true while it wants more bytes.
+    // body has started: true while it wants more bytes. A body sent with a
+    // content coding is decoded into coded, which the HTTP layer keeps with
+    // the response; the form without it decodes such a body afresh.
+    bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                        std::size_t length, CContentCodedBody& coded);
     bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
                         std::size_t length);
 
@@ -71,6 +76,12 @@ public:
 private:
     // Prepares the marker and both patterns of the page handler.
     void PreparePageHandler();
+    // The page rules on the body as received, and on the decoded bytes of a
+    // body sent with a content coding (ended: no more will come).
+    bool OnPlainBody(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
+                     std::size_t length);
+    bool OnDecodedBody(std::string_view decoded, std::size_t newBytes, bool ended);
+    bool IsPageTop(std::string_view top) const;
     void CaptureRun();
     // One receive: the next datagram into the receive buffer (got false
     // when none waits). Returns 0 or the errno of the failure.

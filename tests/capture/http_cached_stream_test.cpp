@@ -15,7 +15,7 @@ class CSink : public CHttpCachedStream<CSink>
 {
 public:
     bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
-                        std::size_t length)
+                        std::size_t length, CContentCodedBody&)
     {
         ++m_callCount;
         m_lastBodyLength = length;
@@ -232,6 +232,41 @@ TEST(ChunkedBody, ReadsOnlyTheFirstSizeLineLenientlyAndKeepsWhatWasDecoded)
         EXPECT_EQ(decoded, c.decoded) << c.body << c.coding;
     }
     EXPECT_FALSE(Decode("3\r\nabc\r\n0\r\n\r\n", decoded, "chunked", "Content-Encoding"));
+}
+
+TEST(ChunkedBody, AReaderFollowingTheBodyAsItGrowsTakesWhatAWholeDecodeDoes)
+{
+    const std::pair<std::string, bool> bodies[] = {
+        {"1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n5\r\nhello\r\n0\r\n\r\n", true},
+        {"3\r\nabc\r\n10;x\r\nd", false},
+        {"3\r\nabc\r\n\r\nd", false},
+        {"3\r\nabcd\r\n", false},
+        {"zz\r\nabc\r\n0\r\n\r\n", false},
+        {"1\r\na\r\n1\r\nb\r\n0\r\n", true},
+        {"0\r\n\r\n", true},
+    };
+    for (const auto& [body, complete] : bodies) {
+        SCOPED_TRACE(body);
+        std::string whole;
+        bool intact = Decode(body, whole);
+        // The reader gets the body again with every byte, as the page
+        // handler does, and takes only part of some runs.
+        CChunkedBodyReader reader;
+        std::string taken;
+        for (std::size_t length = 1; length <= body.size(); ++length) {
+            auto bytes = reinterpret_cast<const std::uint8_t*>(body.data());
+            const std::uint8_t* data = nullptr;
+            std::size_t dataLength = 0;
+            while (reader.NextData(bytes, length, data, dataLength)) {
+                std::size_t used = (dataLength + 1) / 2;
+                taken.append(reinterpret_cast<const char*>(data), used);
+                reader.Consume(used);
+            }
+        }
+        EXPECT_EQ(taken, whole);
+        EXPECT_EQ(!reader.IsMalformed() && reader.HasFirstSizeLine(), intact);
+        EXPECT_EQ(reader.IsComplete(), complete);
+    }
 }
 
 TEST(HttpResponseBounds, AResponseIsDoneWhenItReachesItsSizeLimit)

@@ -3,6 +3,7 @@
 // real server in network namespaces of the test's own.
 
 #include "support/child_process.h"
+#include "support/content_encoder.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
 #include "support/packet_builder.h"
@@ -55,7 +56,7 @@ public:
     void Add(const Bytes& datagram) { m_writer.AddDatagram(datagram, m_timeUs += 1500); }
 
     void PageLoad(std::uint16_t clientPort, std::uint32_t serverSequence,
-                  const std::string& response)
+                  const std::string& response, bool reversed = false)
     {
         CTcpFlowBuilder client(test::kClientAddress, clientPort, test::kServerAddress, 80, 100);
         CTcpFlowBuilder server(test::kServerAddress, 80, test::kClientAddress, clientPort,
@@ -63,9 +64,14 @@ public:
         Add(client.Syn());
         Add(server.Syn(true));
         Add(client.Data("GET / HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n"));
-        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes) {
-            Add(server.Data(response.substr(at, kSegmentBytes)));
-            if (m_ethernet && at == kSegmentBytes)
+        std::vector<Bytes> segments;
+        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes)
+            segments.push_back(server.Data(response.substr(at, kSegmentBytes)));
+        if (reversed)
+            std::reverse(segments.begin(), segments.end());
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            Add(segments[i]);
+            if (m_ethernet && i == 1)
                 m_writer.AddDatagram(Bytes(28, 0), m_timeUs, test::kEtherTypeArp);
         }
         Add(client.Fin());
@@ -142,16 +148,88 @@ TEST(ProbeFileWithoutPages, PrintsNothingAndSucceeds)
     EXPECT_EQ(result.out, "");
 }
 
+// A response whose body went through the codings named, in that order.
+std::string CodedResponse(const std::string& page, const std::vector<test::CTestCoding>& codings,
+                          bool chunked)
+{
+    std::string body = page;
+    std::string names;
+    for (test::CTestCoding coding : codings) {
+        body = test::Encode(coding, body);
+        names += std::string(names.empty() ? "" : ", ") + test::CodingName(coding);
+    }
+    if (chunked)
+        body = test::ChunkBody(body, 1000);
+    std::string response = test::BuildResponse(body, chunked);
+    response.insert(response.find("\r\n") + 2, "Content-Encoding: " + names + "\r\n");
+    return response;
+}
+
+TEST(ProbeFileCompressed, PrintsThePersonOfEveryCompressedPageAndNobodyForBrokenOnes)
+{
+    using test::CTestCoding;
+    test::CTempDir dir;
+    CCapture capture(CLinkType::kRaw);
+    std::string expected;
+    std::uint16_t port = 41000;
+    // Pages with a tail of hexadecimal noise, so that they take several
+    // segments even when compressed.
+    std::string noise;
+    std::uint32_t state = 1;
+    while (noise.size() < 12000) {
+        state = state * 1103515245u + 12345u;
+        noise += "0123456789abcdef"[(state >> 16) & 15];
+    }
+    auto page = [&](const std::string& id) {
+        test::CMicroblogPage person;
+        person.id = id;
+        expected += id + "\tざるこ\n";
+        return test::BuildMicroblogPage(person) + "<!--" + noise + "-->";
+    };
+    const std::vector<std::pair<std::string, std::vector<CTestCoding>>> codings{
+        {"gzip", {CTestCoding::Gzip}},      {"zlib", {CTestCoding::Zlib}},
+        {"raw", {CTestCoding::RawDeflate}}, {"br", {CTestCoding::Brotli}},
+        {"zstd", {CTestCoding::Zstd}},      {"stacked", {CTestCoding::Gzip, CTestCoding::Brotli}},
+    };
+    for (const auto& [name, stack] : codings) {
+        for (bool chunked : {false, true}) {
+            std::string id = name + (chunked ? "-chunked" : "-length");
+            capture.PageLoad(port++, 0xFFFFF000u, CodedResponse(page(id), stack, chunked), chunked);
+        }
+    }
+    // A bomb, a corrupt stream and an unknown coding: nobody.
+    std::string bomb = std::string(1000, ' ') + "charset=UTF-8 Nimboなう";
+    bomb.resize(8 * 1024 * 1024, ' ');
+    capture.PageLoad(port++, 1, CodedResponse(bomb, {CTestCoding::Gzip}, false));
+    std::string corrupt = CodedResponse(test::BuildMicroblogPage({}), {CTestCoding::Zstd}, false);
+    corrupt[corrupt.find("\r\n\r\n") + 4] ^= 0x55;
+    capture.PageLoad(port++, 1, corrupt);
+    std::string unknown = test::BuildResponse(test::BuildMicroblogPage({}), false);
+    unknown.insert(unknown.find("\r\n") + 2, "Content-Encoding: compress\r\n");
+    capture.PageLoad(port++, 1, unknown);
+
+    auto path = dir.Path() / "compressed.pcap";
+    ASSERT_TRUE(capture.Write(path, false));
+    CProcessResult result = Probe({"--stats", path.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, expected);
+    EXPECT_NE(result.err.find(" gzip=5 deflate=4 br=4 zstd=3 codings_corrupt=1 codings_unknown=1"),
+              std::string::npos)
+        << result.err;
+}
+
 // --- Live --------------------------------------------------------------------
 
 // A small HTTP/1.1 server on port 80 of a namespace: answers the requests
 // with the pages in turn (the last one again once all are served), each in
 // chunked coding, one chunk per write, so that the response crosses the link
-// in many segments.
+// in many segments. With gzip it sends the pages gzip-coded, as servers do
+// for a client that asks for it.
 class CPageServer
 {
 public:
-    CPageServer(const test::CNetns& ns, const std::vector<std::string>& bodies) : m_bodies(bodies)
+    CPageServer(const test::CNetns& ns, const std::vector<std::string>& bodies, bool gzip = false)
+        : m_bodies(bodies), m_gzip(gzip)
     {
         ns.Run([this] {
             m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -223,14 +301,18 @@ private:
 
     std::vector<std::string> Response(int served) const
     {
-        std::vector<std::string> pieces{"HTTP/1.1 200 OK\r\n"
-                                        "Content-Type: text/html; charset=UTF-8\r\n"
+        std::vector<std::string> pieces{std::string("HTTP/1.1 200 OK\r\n"
+                                                    "Content-Type: text/html; charset=UTF-8\r\n") +
+                                        (m_gzip ? "Content-Encoding: gzip\r\n" : "") +
                                         "Transfer-Encoding: chunked\r\n\r\n"};
-        const std::string& body =
+        const std::string& page =
             m_bodies[std::min(static_cast<std::size_t>(served), m_bodies.size() - 1)];
-        std::string chunked = test::ChunkBody(body, 1000);
-        for (std::size_t at = 0; at < chunked.size(); at += 1006)
-            pieces.push_back(chunked.substr(at, 1006));
+        std::string body = m_gzip ? test::Encode(test::CTestCoding::Gzip, page) : page;
+        // Small chunks, so that even the compressed page takes several.
+        std::string chunked = test::ChunkBody(body, m_gzip ? 200 : 1000);
+        std::size_t piece = m_gzip ? 205 : 1006;
+        for (std::size_t at = 0; at < chunked.size(); at += piece)
+            pieces.push_back(chunked.substr(at, piece));
         return pieces;
     }
 
@@ -246,21 +328,23 @@ private:
     }
 
     std::vector<std::string> m_bodies;
+    bool m_gzip;
     int m_listener = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_requests{0};
 };
 
-TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
+// The client asks for compressed pages (--compressed) when gzip is set.
+void ExpectOwnerOfPageFetchedLive(bool gzip)
 {
-    ZK_REQUIRE_ROOT();
     test::CVethPair net;
     ASSERT_TRUE(net.Ok()) << net.Error();
     test::CMicroblogPage other;
     other.id = "other";
     other.name = "べつのひと";
-    CPageServer server(net.Peer(), {test::BuildMicroblogPage({}), test::BuildMicroblogPage(other)});
+    CPageServer server(net.Peer(), {test::BuildMicroblogPage({}), test::BuildMicroblogPage(other)},
+                       gzip);
     ASSERT_TRUE(server.Ok());
 
     test::CChildProcess probe;
@@ -268,12 +352,22 @@ TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
     ASSERT_TRUE(probe.WaitForOutput("monitoring zkcap0\n", kPatience));
 
     std::string url = "http://" + test::AddressText(test::CVethPair::kPeerAddress) + "/someid/";
+    std::vector<std::string> command{"curl",
+                                     "--silent",
+                                     "--show-error",
+                                     "--noproxy",
+                                     "*",
+                                     "--max-time",
+                                     "60",
+                                     "--output",
+                                     "/dev/null",
+                                     "--header",
+                                     "Host: " + test::MicroblogHost(),
+                                     url};
+    if (gzip)
+        command.insert(command.begin() + 1, "--compressed");
     auto fetch = [&] {
-        return test::RunProcess(
-            net.Watched().ExecArgs({"curl", "--silent", "--show-error", "--noproxy", "*",
-                                    "--max-time", "60", "--output", "/dev/null", "--header",
-                                    "Host: " + test::MicroblogHost(), url}),
-            {}, 2 * kPatience);
+        return test::RunProcess(net.Watched().ExecArgs(command), {}, 2 * kPatience);
     };
     CProcessResult curl = fetch();
     EXPECT_EQ(curl.exitCode, 0) << curl.err;
@@ -291,6 +385,18 @@ TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "monitoring zkcap0\nsomeid\tざるこ\nother\tべつのひと\n");
+}
+
+TEST(ProbeLivePage, ReportsTheOwnerOfAPageFetchedOverTheWatchedAdapter)
+{
+    ZK_REQUIRE_ROOT();
+    ExpectOwnerOfPageFetchedLive(false);
+}
+
+TEST(ProbeLivePage, ReportsTheOwnerOfAGzipPageFetchedByAClientAskingForCompression)
+{
+    ZK_REQUIRE_ROOT();
+    ExpectOwnerOfPageFetchedLive(true);
 }
 
 } // namespace

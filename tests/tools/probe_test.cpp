@@ -141,8 +141,10 @@ TEST_F(ProbeLiveTest, AnUnknownNameTakesTheFirstUsableAdapter)
         ProbeIn(m_net->Watched(), {"--stats", "--adapter", "nosuch", "--seconds", "1"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "monitoring zkcap0\n");
-    std::regex stats("packets=\\d+ bytes=\\d+ seconds=\\d+\\.\\d+ streams=\\d+ peak_streams=\\d+ "
-                     "buffered_bytes=\\d+ kernel_drops=\\d+\n");
+    std::regex stats(
+        "packets=\\d+ bytes=\\d+ seconds=\\d+\\.\\d+ streams=\\d+ peak_streams=\\d+ "
+        "buffered_bytes=\\d+ gzip=\\d+ deflate=\\d+ br=\\d+ zstd=\\d+ codings_corrupt=\\d+ "
+        "codings_unknown=\\d+ kernel_drops=\\d+\n");
     EXPECT_TRUE(std::regex_match(result.err, stats)) << result.err;
 }
 

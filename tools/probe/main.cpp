@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,6 +99,14 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
     line += " streams=" + std::to_string(stats.m_streams) +
             " peak_streams=" + std::to_string(stats.m_peakStreams) +
             " buffered_bytes=" + std::to_string(stats.BufferedBytes());
+    // Pages sent with content codings: responses decoded per coding, and
+    // those given up.
+    static const char* const codingNames[] = {"gzip", "deflate", "br", "zstd"};
+    static_assert(std::size(codingNames) == static_cast<std::size_t>(EContentCoding::Count));
+    for (std::size_t i = 0; i < std::size(codingNames); ++i)
+        line += std::string(" ") + codingNames[i] + "=" + std::to_string(stats.m_codedResponses[i]);
+    line += " codings_corrupt=" + std::to_string(stats.m_codingsCorrupt) +
+            " codings_unknown=" + std::to_string(stats.m_codingsUnknown);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
     std::fprintf(stderr, "%s\n", line.c_str());
