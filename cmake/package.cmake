@@ -46,6 +46,12 @@ add_dependencies(zarumatekit zk_packaging_files)
 configure_file(${zk_packaging_dir}/${ZK_APP_ID}.metainfo.xml.in
                ${zk_packaging_out}/${ZK_APP_ID}.metainfo.xml @ONLY)
 
+# Both programs hold a capability: they resolve every symbol at start, so that
+# the relocation tables are read-only before any input arrives (full RELRO).
+foreach(program zarumatekit zarumatekit-probe)
+  target_link_options(${program} PRIVATE LINKER:-z,relro LINKER:-z,now)
+endforeach()
+
 install(TARGETS zarumatekit zarumatekit-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${zk_packaging_dir}/${ZK_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
