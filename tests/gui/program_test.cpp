@@ -267,6 +267,17 @@ protected:
         return count;
     }
 
+    // The window the window manager calls active, as a number; 0 for none.
+    unsigned long ActiveWindow() const
+    {
+        return ActiveWindowId(m_session.Xdotool({"getactivewindow"}).out);
+    }
+
+    static unsigned long ActiveWindowId(const std::string& text)
+    {
+        return text.empty() ? 0 : std::stoul(text);
+    }
+
     CProcessResult Terminate(CChildProcess& program)
     {
         program.Signal(SIGTERM);
@@ -368,18 +379,20 @@ TEST_F(ProgramTest, SecondStartBringsFirstForwardAndEnds)
     std::string id = WaitForWindow(first);
     ASSERT_FALSE(id.empty());
 
-    // Shown: the second copy leaves no window and the first one is active.
+    // Shown behind another window that has the focus: the second copy
+    // leaves no window of its own and makes the first one active again.
+    CChildProcess other;
+    ASSERT_TRUE(other.Start({ZK_SKINNED_DEMO_PATH, "--at", "20", "20", "200", "100"},
+                            m_session.Environment()));
+    ASSERT_TRUE(WaitUntil([&] { return ActiveWindow() != ActiveWindowId(id); }, kPatience))
+        << "the other window never took the focus";
     CProcessResult second =
         RunProcess(m_net.Watched().ExecArgs({ZK_PROGRAM_PATH}), Environment(), kPatience);
     EXPECT_FALSE(second.timedOut);
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(m_session.FindWindows(kWindowTitle).size(), 1u);
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            std::string active = m_session.Xdotool({"getactivewindow"}).out;
-            return !active.empty() && std::stoul(active) == std::stoul(id);
-        },
-        kPatience));
+    EXPECT_TRUE(WaitUntil([&] { return ActiveWindow() == ActiveWindowId(id); }, kPatience))
+        << "the first window was not activated";
 
     // Minimised: the second copy asks for attention with the urgency hint.
     RECT at = Geometry(id);
