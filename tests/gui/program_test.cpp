@@ -277,10 +277,14 @@ protected:
         return text.empty() ? 0 : std::stoul(text);
     }
 
+    // Ends the program as the session's end does; it must not have hit
+    // undefined behaviour on the way (sanitizer builds say so on stderr).
     CProcessResult Terminate(CChildProcess& program)
     {
         program.Signal(SIGTERM);
-        return program.Finish(kPatience);
+        CProcessResult result = program.Finish(kPatience);
+        EXPECT_EQ(result.err.find("runtime error"), std::string::npos) << result.err;
+        return result;
     }
 
     CTempDir m_dir;
