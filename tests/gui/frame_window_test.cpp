@@ -2,14 +2,13 @@
 // would: the demo program runs a frame window on its own Xvfb, xdotool
 // presses and drags, and screenshots show what reached the screen.
 
+#include "frame_demo_process.h"
 #include "frame_window_demo.h"
 #include "platform/window_types.h"
 #include "support/child_process.h"
 #include "support/xvfb_session.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace zk::test {
 namespace {
@@ -17,89 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace demo;
 
-// Ten times what a loaded machine needs.
-constexpr auto kWait = 10s;
-
-// What the demo reported so far.
-struct CDemoState
-{
-    bool created = false;
-    bool closed = false;
-    bool compositor = false;
-    RECT rect;
-};
-
-// The demo program, followed through its report lines.
-class CFrameDemo
-{
-public:
-    bool Start(const CXvfbSession& session, const RECT& at)
-    {
-        return m_child.Start({ZK_FRAME_DEMO_PATH, "--at", std::to_string(at.left),
-                              std::to_string(at.top), std::to_string(at.Width()),
-                              std::to_string(at.Height())},
-                             session.Environment());
-    }
-
-    // Reads reports until the state satisfies the condition; false when the
-    // demo ended or the time ran out first.
-    template <class F> bool WaitFor(F condition)
-    {
-        auto deadline = std::chrono::steady_clock::now() + kWait;
-        for (;;) {
-            Parse();
-            if (condition(m_state))
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline || !m_child.Pump(50ms)) {
-                Parse();
-                return condition(m_state);
-            }
-        }
-    }
-
-    const CDemoState& State() const { return m_state; }
-    std::string Output() const { return m_child.Output() + m_child.ErrorOutput(); }
-    CProcessResult Finish() { return m_child.Finish(kWait); }
-
-private:
-    void Parse()
-    {
-        const std::string& out = m_child.Output();
-        std::size_t end;
-        while ((end = out.find('\n', m_parsed)) != std::string::npos) {
-            std::istringstream line(out.substr(m_parsed, end - m_parsed));
-            m_parsed = end + 1;
-            std::string event;
-            line >> event;
-            int a = 0, b = 0, c = 0, d = 0;
-            if (event == "created" && line >> a >> b >> c >> d) {
-                m_state.created = true;
-                m_state.rect = {a, b, a + c, b + d};
-            } else if (event == "moved" && line >> a >> b) {
-                m_state.rect =
-                    OffsetRect(m_state.rect, a - m_state.rect.left, b - m_state.rect.top);
-            } else if (event == "sized" && line >> a >> b) {
-                m_state.rect.right = m_state.rect.left + a;
-                m_state.rect.bottom = m_state.rect.top + b;
-            } else if (event == "compositor" && line >> a) {
-                m_state.compositor = a != 0;
-            } else if (event == "closed") {
-                m_state.closed = true;
-            }
-        }
-    }
-
-    CChildProcess m_child;
-    std::size_t m_parsed = 0;
-    CDemoState m_state;
-};
-
-std::string Describe(const RECT& rect)
-{
-    std::ostringstream text;
-    text << rect.left << "," << rect.top << " " << rect.Width() << "x" << rect.Height();
-    return text.str();
-}
+constexpr auto kWait = kGuiWait;
 
 // A session and a demo window on it, shown and painted.
 class FrameWindowTest : public testing::Test
@@ -246,7 +163,7 @@ protected:
     }
 
     CXvfbSession m_session;
-    CFrameDemo m_demo;
+    CFrameDemo m_demo{ZK_FRAME_DEMO_PATH};
     std::string m_windowId;
     CScreenshot m_shot;
 };
