@@ -26,6 +26,7 @@ struct CDecodeStats
     std::uint64_t m_streamsEvicted = 0;   // streams retired for the number of streams
     std::uint64_t m_cacheEvictions = 0;   // streams retired for the bytes all caches hold
     std::uint64_t m_segmentsRefused = 0;  // segments not cached: their stream's cache was full
+    std::uint64_t m_gapsSkipped = 0;      // gaps a stream gave up after refusing a segment
 
     std::uint64_t BufferedBytes() const
     {
