@@ -25,11 +25,14 @@ struct CDecodeStats
     std::uint64_t m_datagramsRebuilt = 0; // fragmented datagrams put together
     std::uint64_t m_datagramsTooLong = 0; // fragments that add up beyond 65535 bytes
     std::uint64_t m_fragmentsExpired = 0; // fragments dropped for their age
+    // Fragments not kept: an earlier copy of their offset is taken instead.
+    std::uint64_t m_fragmentsRepeated = 0;
     std::uint64_t m_fragmentsEvicted = 0; // fragments dropped for the table's size
     std::uint64_t m_streamsExpired = 0;   // streams retired after being idle
     std::uint64_t m_streamsEvicted = 0;   // streams retired for the number of streams
     std::uint64_t m_cacheEvictions = 0;   // streams retired for the bytes all caches hold
     std::uint64_t m_segmentsRefused = 0;  // segments not cached: their stream's cache was full
+    std::uint64_t m_gapsSkipped = 0;      // gaps a stream gave up after refusing a segment
 
     // Responses whose body the page handler decoded, per content coding (a
     // body with stacked codings counts once for each), and the coded bodies

@@ -51,17 +51,21 @@ bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const s
     }
     CDatagramList::iterator datagram = found->second;
 
+    auto& fragments = datagram->m_fragments;
+    auto [same, after] = std::equal_range(fragments.begin(), fragments.end(),
+                                          header.m_fragmentOffset, COffsetLess());
+    if (IsRedundant(same, after, header)) {
+        ++stats.m_fragmentsRepeated;
+        stats.m_fragmentBytes = m_bytes;
+        return false;
+    }
+
     auto fragment = std::make_shared<CIpPacket>();
     fragment->m_header = header;
     fragment->m_bytes.assign(data, data + header.m_totalLength);
     // Inserting after every fragment of the same offset keeps arrival order
     // among equals, so the earlier copy of a duplicate is the one taken.
-    auto& fragments = datagram->m_fragments;
-    auto at = std::upper_bound(fragments.begin(), fragments.end(), header.m_fragmentOffset,
-                               [](std::uint16_t offset, const CIpPacketPtr& f) {
-                                   return offset < f->m_header.m_fragmentOffset;
-                               });
-    fragments.insert(at, fragment);
+    fragments.insert(after, fragment);
     datagram->m_bytes += header.m_totalLength;
     m_bytes += header.m_totalLength;
     if (!(header.m_flags & kIpFlagMoreFragments))
@@ -88,6 +92,27 @@ bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const s
     EnforceLimits(stats);
     stats.m_fragmentBytes = m_bytes;
     return complete;
+}
+
+// The walk takes the fragments of one offset in arrival order, as long as
+// each adds nothing (no payload) and has more fragments to follow: the
+// first that carries payload moves the covered count past the offset, and
+// the first without more fragments completes the datagram. Any later
+// fragment of that offset is skipped, so it is not even kept: a flood of
+// repeated fragments over a hole costs a search each, not a walk over all
+// the repeats before it. Of the empty fragments only the first is kept, as
+// the rest add nothing either; the first may still give the rebuilt header.
+bool CIpFragmentTable::IsRedundant(CFragments::const_iterator same,
+                                   CFragments::const_iterator after, const CIpHeader& header)
+{
+    for (auto at = same; at != after; ++at) {
+        const CIpHeader& earlier = (*at)->m_header;
+        if (earlier.PayloadLength() > 0 || !(earlier.m_flags & kIpFlagMoreFragments))
+            return true;
+        if (header.PayloadLength() == 0 && (header.m_flags & kIpFlagMoreFragments))
+            return true;
+    }
+    return false;
 }
 
 CIpFragmentTable::EReassembly CIpFragmentTable::Reassemble(const CDatagram& datagram,

@@ -53,7 +53,8 @@ public:
     // before nowMs.
     void Expire(std::uint64_t nowMs, CDecodeStats& stats);
 
-    // Keeps a copy of one fragment. True when it completed its datagram: then
+    // Keeps a copy of one fragment, unless the rebuilt datagram could never
+    // take it (a later copy of an offset already held). True when it completed its datagram: then
     // the rebuilt datagram is in rebuilt and its fragments have left the
     // table.
     bool Add(std::uint64_t nowMs, const CIpHeader& header, const std::uint8_t* data,
@@ -64,13 +65,28 @@ public:
     std::size_t FragmentCount() const;
 
 private:
+    using CFragments = std::vector<CIpPacketPtr>;
+
+    // Orders fragments by offset, for searches by offset alone.
+    struct COffsetLess
+    {
+        bool operator()(const CIpPacketPtr& f, std::uint16_t offset) const
+        {
+            return f->m_header.m_fragmentOffset < offset;
+        }
+        bool operator()(std::uint16_t offset, const CIpPacketPtr& f) const
+        {
+            return offset < f->m_header.m_fragmentOffset;
+        }
+    };
+
     struct CDatagram
     {
         CIpFragmentKey m_key;
         std::uint64_t m_firstArrivalMs = 0;
         std::size_t m_bytes = 0;
         bool m_hasLast = false; // a fragment without more-fragments arrived
-        std::vector<CIpPacketPtr> m_fragments;
+        CFragments m_fragments;
     };
     using CDatagramList = std::list<CDatagram>;
 
@@ -81,6 +97,10 @@ private:
         TooLong,
     };
 
+    // True when a fragment of this header could never be taken, given the
+    // fragments of the same offset (same to after) that came before it.
+    static bool IsRedundant(CFragments::const_iterator same, CFragments::const_iterator after,
+                            const CIpHeader& header);
     static EReassembly Reassemble(const CDatagram& datagram, CIpPacket& rebuilt);
     void Remove(CDatagramList::iterator datagram);
     void EnforceLimits(CDecodeStats& stats);

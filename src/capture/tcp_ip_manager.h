@@ -70,7 +70,7 @@ protected:
     using CCacheIterator = std::list<CTcpIpCachedSegment>::iterator;
 
     // Keeps a copy of a segment's payload at the end of the stream's cache;
-    // false when the stream's cache is full and the segment is dropped.
+    // false when the stream's cache is full and the segment is refused.
     bool CacheSegment(CTcpIpStreamInfo& info, std::uint32_t sequence, const std::uint8_t* payload,
                       std::size_t length)
     {

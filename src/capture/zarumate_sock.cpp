@@ -28,10 +28,6 @@ constexpr std::uint32_t kMsgInterrupted = 4904;
 constexpr std::uint32_t kMsgTimedOut = 4905;
 constexpr std::uint32_t kMsgPending = 4906;
 
-constexpr std::size_t kInitialReceiveBufferSize = 4096;
-constexpr std::size_t kSmallestGrownBufferSize = 1024;
-constexpr std::size_t kLargestGrowableBufferSize = 0x3FFFFFFF;
-
 // How long the loop waits for traffic on a quiet adapter before it looks at
 // the stop flag again.
 constexpr int kIdleWaitMs = 100;
@@ -47,6 +43,10 @@ std::uint64_t MonotonicMs()
 
 CZarumateSock::CZarumateSock()
 {
+    // Normal priority, not idle like the program's other threads: on a busy
+    // machine an idle capture thread is starved by the very traffic it
+    // watches, and the kernel drops what does not fit its ring.
+    m_priority = THREAD_PRIORITY_NORMAL;
     PreparePageHandler();
 }
 
@@ -56,14 +56,6 @@ int CZarumateSock::Run()
     if (m_client)
         m_client->OnSockStopped();
     return 0;
-}
-
-bool CZarumateSock::NextReceiveBufferSize(std::size_t current, std::size_t& next)
-{
-    if (current > kLargestGrowableBufferSize)
-        return false;
-    next = current < kSmallestGrownBufferSize ? kSmallestGrownBufferSize : current * 2;
-    return true;
 }
 
 std::wstring CZarumateSock::GetSocketErrorText(int err)
@@ -87,41 +79,6 @@ std::wstring CZarumateSock::GetSocketErrorText(int err)
     std::wstring format = LoadString(kMsgUnknownSocketError);
     return FormatMessageText(format, {static_cast<long long>(err)},
                              format.size() + CSimpleErr::kFormatSlack);
-}
-
-int CZarumateSock::Receive(CCaptureSocket& socket, std::size_t& received, bool& got)
-{
-    received = 0;
-    got = false;
-    for (;;) {
-        std::size_t size = 0;
-        bool available = false;
-        if (int err = socket.PeekDatagramSize(size, available))
-            return err;
-        if (!available)
-            return 0;
-        // The buffer grows before the datagram is read, by the usual steps,
-        // so no datagram is ever lost to a small buffer: a lost segment would
-        // stall its TCP stream for good.
-        while (size > m_receiveBuffer.size()) {
-            std::size_t next = 0;
-            if (!NextReceiveBufferSize(m_receiveBuffer.size(), next))
-                return EMSGSIZE;
-            m_receiveBuffer.resize(next);
-        }
-        int err =
-            socket.ReceiveDatagram(m_receiveBuffer.data(), m_receiveBuffer.size(), received, got);
-        if (err == EMSGSIZE) {
-            std::size_t next = 0;
-            if (!NextReceiveBufferSize(m_receiveBuffer.size(), next))
-                return EMSGSIZE;
-            m_receiveBuffer.resize(next);
-            continue;
-        }
-        if (err || got)
-            return err;
-        // A frame the filter would have dropped, queued before it was set.
-    }
 }
 
 void CZarumateSock::CaptureRun()
@@ -154,6 +111,16 @@ void CZarumateSock::CaptureRun()
             m_adapterIndex = i;
     }
 
+    // The filter and the ring come before the bind, so that nothing is
+    // queued outside the ring before they are in place.
+    if (int err = socket.SetIpv4TcpFilter()) {
+        m_err.SetErr(kMsgFilterFailed, GetSocketErrorText(err));
+        return;
+    }
+    if (int err = socket.SetUpRing()) {
+        m_err.SetErr(kMsgFilterFailed, GetSocketErrorText(err));
+        return;
+    }
     if (int err = socket.Bind(adapters[m_adapterIndex].m_interfaceIndex)) {
         m_err.SetErr(kMsgBindFailed, GetSocketErrorText(err));
         return;
@@ -162,45 +129,39 @@ void CZarumateSock::CaptureRun()
         m_err.SetErr(kMsgNonBlockingFailed, GetSocketErrorText(err));
         return;
     }
-    if (int err = socket.SetIpv4Filter()) {
-        m_err.SetErr(kMsgFilterFailed, GetSocketErrorText(err));
-        return;
-    }
 
-    m_receiveBuffer.assign(kInitialReceiveBufferSize, 0);
     if (m_client)
         m_client->OnSockStarted();
 
     std::uint64_t drops = 0;
     while (!IsStopRequested()) {
-        std::size_t received = 0;
-        bool got = false;
-        if (int err = Receive(socket, received, got)) {
+        // Waits for the kernel to hand over a block, never so long that a
+        // stop request goes unseen.
+        bool ready = false;
+        if (int err = socket.WaitForBlock(kIdleWaitMs, ready)) {
             m_err.SetErr(kMsgReceiveFailed, GetSocketErrorText(err));
             break;
         }
-        if (!got) {
-            // Nothing waits: a quiet moment to update the drop count, then
-            // wait for traffic, never so long that a stop request goes unseen.
-            if (socket.ReadKernelDrops(drops) == 0)
-                m_kernelDrops.store(drops);
-            bool ready = false;
-            if (int err = socket.WaitForDatagram(kIdleWaitMs, ready)) {
-                m_err.SetErr(kMsgReceiveFailed, GetSocketErrorText(err));
-                break;
+        if (ready) {
+            // A block is handed over within a few milliseconds of its first
+            // datagram, so its datagrams share one reading of the clock.
+            SetClock(MonotonicMs());
+            const std::uint8_t* data = nullptr;
+            std::size_t length = 0;
+            while (socket.NextDatagram(data, length)) {
+                if (m_datagramTap)
+                    m_datagramTap(data, length);
+                IpDatagramIn(data, length);
             }
-            continue;
+            // The chain keeps no pointer into the block, so it can go back.
+            socket.ReleaseBlock();
         }
-        SetClock(MonotonicMs());
-        if (m_datagramTap)
-            m_datagramTap(m_receiveBuffer.data(), received);
-        IpDatagramIn(m_receiveBuffer.data(), received);
+        if (socket.ReadKernelDrops(drops) == 0)
+            m_kernelDrops.store(drops);
     }
 
     if (socket.ReadKernelDrops(drops) == 0)
         m_kernelDrops.store(drops);
-    m_receiveBufferSize = m_receiveBuffer.size();
-    m_receiveBuffer = {};
 }
 
 } // namespace zk

@@ -18,7 +18,7 @@ namespace zk {
 
 class CCaptureSocket;
 
-// The capture thread: watches one adapter, runs every IPv4 datagram through
+// The capture thread: watches one adapter, runs every IPv4 TCP datagram through
 // the decoding chain and reports each person found on a microblog page.
 // The chain can also be fed without the thread (IpDatagramIn), as the probe
 // does with capture files.
@@ -46,17 +46,10 @@ public:
     using CDatagramTap = std::function<void(const std::uint8_t* data, std::size_t length)>;
     void SetDatagramTap(CDatagramTap tap) { m_datagramTap = std::move(tap); }
 
-    // Datagrams the kernel dropped because the capture fell behind, in the
-    // current or last run. Safe to read from any thread.
+    // Datagrams the kernel dropped because the capture fell behind and its
+    // ring was full, in the current or last run. Safe to read from any
+    // thread.
     std::uint64_t GetKernelDrops() const { return m_kernelDrops.load(); }
-
-    // The size the receive buffer had at the end of the last run; read it
-    // after the thread has ended.
-    std::size_t GetReceiveBufferSize() const { return m_receiveBufferSize; }
-
-    // The receive buffer's growth rule: 1024 bytes from 1023 or fewer, else
-    // twice the size; false when it already holds more than the limit.
-    static bool NextReceiveBufferSize(std::size_t current, std::size_t& next);
 
     // The detail text of a socket error in the capture's messages.
     static std::wstring GetSocketErrorText(int err);
@@ -83,9 +76,6 @@ private:
     bool OnDecodedBody(std::string_view decoded, std::size_t newBytes, bool ended);
     bool IsPageTop(std::string_view top) const;
     void CaptureRun();
-    // One receive: the next datagram into the receive buffer (got false
-    // when none waits). Returns 0 or the errno of the failure.
-    int Receive(CCaptureSocket& socket, std::size_t& received, bool& got);
 
     CZarumateSockClient* m_client = nullptr;
     std::wstring m_adapterName;
@@ -95,8 +85,6 @@ private:
 
     CDatagramTap m_datagramTap;
     std::atomic<std::uint64_t> m_kernelDrops{0};
-    std::vector<std::uint8_t> m_receiveBuffer;
-    std::size_t m_receiveBufferSize = 0;
 
     std::string m_marker;
     boost::wregex m_idPattern;

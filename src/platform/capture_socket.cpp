@@ -7,18 +7,19 @@
 #include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/capability.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace zk {
 namespace {
 
-// The socket queue the kernel keeps for us. The capture thread runs at idle
-// priority, so a burst must wait in the queue until it gets the processor;
-// the kernel caps the request at net.core.rmem_max.
-constexpr int kReceiveQueueBytes = 4 * 1024 * 1024;
+constexpr std::size_t kRingBytes = CCaptureSocket::kBlockBytes * CCaptureSocket::kBlockCount;
+// The byte of the IPv4 header that names the protocol (RFC 791, 3.1).
+constexpr std::uint32_t kIpProtocolOffset = 9;
 
 // Sets or clears CAP_NET_RAW in the calling thread's effective set. Raising
 // fails quietly when the capability is not permitted: the socket call then
@@ -36,19 +37,25 @@ void SetCaptureCapability(bool raise)
 
 // Errors that only mean there is nothing to receive now. The kernel reports
 // ENETDOWN once when the socket is bound to an interface that is down, or
-// when the interface goes down; the socket receives again as soon as the
-// interface comes back up, so the capture waits instead of ending.
+// when the interface goes down or is removed; the socket receives again as
+// soon as a down interface comes back up, so the capture waits instead of
+// ending. A removed interface is told apart by CheckInterface.
 bool IsNothingToReceive(int err)
 {
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ENETDOWN;
 }
 
-// What the kernel filter and the check after each receive keep: IPv4, and
+// What the kernel filter and the check of each datagram keep: IPv4, and
 // only frames the machine itself sends or is meant to receive (its own,
 // broadcast and multicast), not those an adapter overhears for other hosts.
 bool IsWanted(const sockaddr_ll& from)
 {
     return from.sll_protocol == htons(ETH_P_IP) && from.sll_pkttype != PACKET_OTHERHOST;
+}
+
+std::uint32_t BlockStatus(const tpacket_block_desc* block)
+{
+    return __atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE);
 }
 
 } // namespace
@@ -57,7 +64,7 @@ int CCaptureSocket::Open()
 {
     Close();
     // Protocol 0 registers the socket nowhere until Bind names the
-    // interface, so no other adapter's traffic can queue up in between.
+    // interface, so nothing queues up before the filter and the ring are set.
     SetCaptureCapability(true);
     int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     int err = errno;
@@ -66,7 +73,52 @@ int CCaptureSocket::Open()
         return err;
     m_fd = fd;
     m_kernelDrops = 0;
-    setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &kReceiveQueueBytes, sizeof kReceiveQueueBytes);
+    return 0;
+}
+
+int CCaptureSocket::SetIpv4TcpFilter()
+{
+    // Classic BPF over the socket buffer's own fields (its packet type and
+    // protocol) and the IP header, where a datagram socket's packet starts.
+    // Only TCP carries the pages; shedding the rest in the kernel (video
+    // calls and QUIC over UDP, above all) keeps it out of the ring. Every
+    // fragment of a datagram carries its protocol field, so fragments of
+    // TCP datagrams pass too.
+    static sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OTHERHOST, 4, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 2),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kIpProtocolOffset),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_TCP, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),          // drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF), // keep the whole datagram
+    };
+    sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+    if (setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) != 0)
+        return errno;
+    return 0;
+}
+
+int CCaptureSocket::SetUpRing()
+{
+    int version = TPACKET_V3;
+    if (setsockopt(m_fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0)
+        return errno;
+    tpacket_req3 request{};
+    request.tp_block_size = kBlockBytes;
+    request.tp_block_nr = kBlockCount;
+    request.tp_frame_size = kFrameBytes;
+    request.tp_frame_nr = kBlockBytes / kFrameBytes * kBlockCount;
+    request.tp_retire_blk_tov = kBlockTimeoutMs;
+    if (setsockopt(m_fd, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0)
+        return errno;
+    void* ring = mmap(nullptr, kRingBytes, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+    if (ring == MAP_FAILED)
+        return errno;
+    m_ring = static_cast<std::uint8_t*>(ring);
+    m_current = 0;
+    m_block = nullptr;
     return 0;
 }
 
@@ -91,31 +143,43 @@ int CCaptureSocket::SetNonBlocking()
     return 0;
 }
 
-int CCaptureSocket::SetIpv4Filter()
+int CCaptureSocket::CheckInterface() const
 {
-    // Classic BPF over the socket buffer's own fields (its packet type and
-    // protocol), since a datagram socket's packet starts at the IP header.
-    static sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OTHERHOST, 2, 0),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, 0),          // drop
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF), // keep the whole datagram
-    };
-    sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
-    if (setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) != 0)
+    // When its interface is removed the kernel unbinds the socket, which
+    // then names no interface (index -1); an interface made again under the
+    // same name is a new one with a new index.
+    sockaddr_ll bound{};
+    socklen_t length = sizeof bound;
+    if (getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0)
         return errno;
-    return 0;
+    return bound.sll_ifindex > 0 ? 0 : ENODEV;
 }
 
-int CCaptureSocket::WaitForDatagram(int timeoutMs, bool& ready)
+int CCaptureSocket::WaitForBlock(int timeoutMs, bool& ready)
 {
     ready = false;
+    if (!m_ring)
+        return EBADF;
+    auto take = [&] {
+        auto* block = reinterpret_cast<tpacket_block_desc*>(m_ring + m_current * kBlockBytes);
+        if (!(BlockStatus(block) & TP_STATUS_USER))
+            return false;
+        m_block = block;
+        m_datagramsLeft = block->hdr.bh1.num_pkts;
+        m_nextDatagram =
+            reinterpret_cast<const std::uint8_t*>(block) + block->hdr.bh1.offset_to_first_pkt;
+        return true;
+    };
+    if (m_block || take()) {
+        ready = true;
+        return 0;
+    }
     pollfd waiting{m_fd, POLLIN, 0};
     int result = poll(&waiting, 1, timeoutMs);
     if (result < 0)
         return errno == EINTR ? 0 : errno;
+    if (result > 0 && (waiting.revents & POLLNVAL))
+        return EBADF;
     if (result > 0 && (waiting.revents & POLLERR)) {
         // Reading the pending error also clears it.
         int err = 0;
@@ -124,60 +188,49 @@ int CCaptureSocket::WaitForDatagram(int timeoutMs, bool& ready)
             return errno;
         if (err != 0 && !IsNothingToReceive(err))
             return err;
-        if (!(waiting.revents & POLLIN))
-            return 0;
     }
-    if (result > 0 && (waiting.revents & POLLNVAL))
-        return EBADF;
-    ready = result > 0;
-    return 0;
-}
-
-int CCaptureSocket::PeekDatagramSize(std::size_t& size, bool& available)
-{
-    size = 0;
-    available = false;
-    std::uint8_t probe;
-    ssize_t length = recv(m_fd, &probe, sizeof probe, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
-    if (length < 0) {
-        if (IsNothingToReceive(errno))
-            return 0;
-        return errno;
-    }
-    size = static_cast<std::size_t>(length);
-    available = true;
-    return 0;
-}
-
-int CCaptureSocket::ReceiveDatagram(std::uint8_t* buffer, std::size_t size, std::size_t& received,
-                                    bool& delivered)
-{
-    received = 0;
-    delivered = false;
-    sockaddr_ll from{};
-    socklen_t fromLength = sizeof from;
-    ssize_t length = recvfrom(m_fd, buffer, size, MSG_TRUNC | MSG_DONTWAIT,
-                              reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (length < 0) {
-        if (IsNothingToReceive(errno))
-            return 0;
-        return errno;
-    }
-    // The caller sizes the buffer from a peek, so this does not happen; if it
-    // did, the datagram is lost and is never passed on cut short.
-    if (static_cast<std::size_t>(length) > size)
-        return EMSGSIZE;
-    if (!IsWanted(from))
+    if (take()) {
+        ready = true;
         return 0;
-    received = static_cast<std::size_t>(length);
-    delivered = true;
-    return 0;
+    }
+    // Nothing came: the adapter is quiet, down, or gone. A removed adapter
+    // reports ENETDOWN only when it was up, so it is looked for here.
+    return CheckInterface();
+}
+
+bool CCaptureSocket::NextDatagram(const std::uint8_t*& data, std::size_t& length)
+{
+    while (m_block && m_datagramsLeft > 0) {
+        const auto* header = reinterpret_cast<const tpacket3_hdr*>(m_nextDatagram);
+        const auto* from = reinterpret_cast<const sockaddr_ll*>(
+            m_nextDatagram + TPACKET_ALIGN(sizeof(tpacket3_hdr)));
+        --m_datagramsLeft;
+        m_nextDatagram += header->tp_next_offset;
+        // The blocks are large enough that no datagram is cut short; one
+        // that was would be passed on as something it is not.
+        if (!IsWanted(*from) || header->tp_snaplen != header->tp_len)
+            continue;
+        data = reinterpret_cast<const std::uint8_t*>(header) + header->tp_net;
+        length = header->tp_snaplen;
+        return true;
+    }
+    return false;
+}
+
+void CCaptureSocket::ReleaseBlock()
+{
+    if (!m_block)
+        return;
+    __atomic_store_n(&m_block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+    m_block = nullptr;
+    m_datagramsLeft = 0;
+    m_current = (m_current + 1) % kBlockCount;
 }
 
 int CCaptureSocket::ReadKernelDrops(std::uint64_t& drops)
 {
-    // Reading the statistics resets them, so they are summed here.
-    tpacket_stats stats{};
+    // With a ring the kernel answers in the third version's layout.
+    tpacket_stats_v3 stats{};
     socklen_t length = sizeof stats;
     if (getsockopt(m_fd, SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0)
         return errno;
@@ -188,6 +241,11 @@ int CCaptureSocket::ReadKernelDrops(std::uint64_t& drops)
 
 void CCaptureSocket::Close()
 {
+    if (m_ring)
+        munmap(m_ring, kRingBytes);
+    m_ring = nullptr;
+    m_block = nullptr;
+    m_datagramsLeft = 0;
     if (m_fd >= 0)
         close(m_fd); // a failed close is of no consequence to a receiving socket
     m_fd = -1;

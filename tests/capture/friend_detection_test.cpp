@@ -223,5 +223,27 @@ TEST_F(FriendDetection, ReportsSamePersonAgainWhenPageIsLoadedAgain)
     EXPECT_EQ(m_client.m_found[0]->m_id, m_client.m_found[1]->m_id);
 }
 
+// A segment of a long response is lost for good, and what follows fills the
+// connection's cache: the response is given up, and the next page on the
+// kept-alive connection is still found.
+TEST_F(FriendDetection, FindsTheNextPageAfterASegmentLostForGood)
+{
+    test::CMicroblogPage large;
+    large.id = "lostid";
+    large.size = 1200000; // more than one connection's cache holds
+    test::CMicroblogPage other;
+    other.id = "other";
+    CPageLoad load(0xFFFFF000);
+    Send(load.Handshake());
+    std::vector<Bytes> first = load.Response(test::BuildResponse(BuildMicroblogPage(large), false));
+    first.erase(first.begin() + 1);
+    Send(first);
+    Send(load.Response(ChunkedPage(other)));
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"other");
+    EXPECT_EQ(m_sock.GetDecodeStats().m_gapsSkipped, 1u);
+    ExpectNothingBuffered();
+}
+
 } // namespace
 } // namespace zk

@@ -121,11 +121,47 @@ TEST(IpReassembly, KeepsAnIncompleteDatagramAndUsesTheEarlierOfTwoCopies)
     altered.back() ^= 0xFF;
     sink.In(fragments[1]);
     sink.In(altered);
-    EXPECT_EQ(sink.Table().FragmentCount(), 3u);
+    // The later copy could never be taken, so it is not even kept.
+    EXPECT_EQ(sink.Table().FragmentCount(), 2u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsRepeated, 1u);
     sink.In(fragments[2]);
     ASSERT_EQ(sink.m_datagrams.size(), 1u);
     EXPECT_EQ(sink.m_datagrams[0][20 + 15], fragments[1].back());
-    EXPECT_EQ(sink.Table().FragmentCount(), 0u); // the skipped copy left too
+    EXPECT_EQ(sink.Table().FragmentCount(), 0u);
+}
+
+// Repeats of a fragment over a hole that stays open are turned away as they
+// come: the table keeps one copy, so a flood of them holds no memory and
+// each later arrival has no earlier repeats to walk over. Empty fragments
+// count too: only the first empty one of an offset is kept, and a later
+// fragment of its offset is still taken after it.
+TEST(IpReassembly, KeepsOneCopyOfAFragmentRepeatedOverAHole)
+{
+    CIpSink sink;
+    Bytes whole = Datagram(11, 32);
+    std::vector<Bytes> fragments = test::SplitIntoFragments(whole, 8);
+    ASSERT_EQ(fragments.size(), 4u);
+    sink.In(fragments[3]);
+    for (int i = 0; i < 1000; ++i)
+        sink.In(fragments[0]);
+    EXPECT_EQ(sink.Table().FragmentCount(), 2u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsRepeated, 999u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, fragments[0].size() + fragments[3].size());
+
+    // An empty fragment with more to follow at the hole's offset, twice: the
+    // first is kept, the second is not, and the real one still fills it.
+    Bytes empty(fragments[1].begin(), fragments[1].begin() + 20);
+    empty[2] = 0, empty[3] = 20;
+    empty[10] = empty[11] = 0;
+    for (int i = 0; i < 2; ++i)
+        sink.In(empty);
+    EXPECT_EQ(sink.Table().FragmentCount(), 3u);
+    sink.In(fragments[1]);
+    sink.In(fragments[2]);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(PayloadOf(sink.m_datagrams[0]), PayloadOf(whole));
+    EXPECT_EQ(sink.Table().FragmentCount(), 0u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
 }
 
 TEST(IpReassembly, AFragmentReachingPastTheCoveredPartIsSkippedWhole)
@@ -141,7 +177,7 @@ TEST(IpReassembly, AFragmentReachingPastTheCoveredPartIsSkippedWhole)
     sink.In(sixteens[1]); // 16..32
     sink.In(sixteens[2]); // 32..40, the last
     EXPECT_EQ(sink.m_datagrams.size(), 0u);
-    EXPECT_EQ(sink.Table().FragmentCount(), 4u);
+    EXPECT_EQ(sink.Table().FragmentCount(), 3u); // the overlapping one repeats offset 0
     sink.In(eights[1]);
     ASSERT_EQ(sink.m_datagrams.size(), 1u);
     EXPECT_EQ(PayloadOf(sink.m_datagrams[0]), PayloadOf(original));

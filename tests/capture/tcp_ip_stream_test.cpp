@@ -2,6 +2,7 @@
 #include "support/packet_builder.h"
 
 #include <gtest/gtest.h>
+#include <numeric>
 #include <string>
 #include <unordered_map>
 
@@ -246,24 +247,103 @@ TEST(TcpStreamBounds, RetiresAStreamIdleTooLong)
     EXPECT_EQ(sink.GetDecodeStats().m_streamsExpired, 1u);
 }
 
-TEST(TcpStreamBounds, BoundsOneStreamsCacheBySegmentsAndBytes)
+// A segment is lost for good (the capture missed it, the receiver did not),
+// and what follows it fills the stream's cache: the segment the cache
+// refuses makes the stream give up the gap, deliver what it holds and carry
+// on. Run with segments that hit the count bound (one byte) and the byte
+// bound (60000 bytes), sent in order (the refused one is the last: the
+// stream resumes at the earliest cached) and reversed (the refused one is the
+// first: it resumes at the refused one), at sequence numbers near 2^32.
+class StreamGap : public testing::TestWithParam<std::tuple<std::uint32_t, bool, std::uint32_t>>
+{};
+
+TEST_P(StreamGap, AFullCacheGivesUpItsGapAndTheStreamGoesOn)
+{
+    const auto& [size, reversed, isn] = GetParam();
+    CStreamSink sink;
+    CTcpFlowBuilder flow = ClientFlow(isn);
+    sink.In(flow.Syn());
+    sink.In(flow.Data("head;"));
+    constexpr std::uint32_t kLost = 10;
+    std::uint32_t after = flow.NextSequence() + kLost;
+    std::size_t fits = std::min<std::size_t>(CStreamSink::kMaxStreamCacheSegments,
+                                             CStreamSink::kMaxStreamCacheBytes / size);
+    std::vector<Bytes> pieces;
+    std::string expected = "head;";
+    for (std::size_t i = 0; i <= fits; ++i) {
+        pieces.emplace_back(size, static_cast<std::uint8_t>('a' + i % 26));
+        expected.append(size, static_cast<char>('a' + i % 26));
+    }
+    std::vector<std::size_t> order(pieces.size());
+    std::iota(order.begin(), order.end(), 0);
+    if (reversed)
+        std::reverse(order.begin(), order.end());
+    for (std::size_t n = 0; n < order.size(); ++n) {
+        std::size_t i = order[n];
+        sink.In(flow.Segment(after + static_cast<std::uint32_t>(i * size), pieces[i]));
+        // Nothing is given up while the cache still takes segments.
+        if (n + 1 < order.size()) {
+            ASSERT_EQ(sink.Text(kClientKey), "head;") << n;
+        }
+    }
+    flow = CTcpFlowBuilder(test::kClientAddress, 40000, test::kServerAddress, 80,
+                           after + static_cast<std::uint32_t>(pieces.size() * size) - 1);
+    sink.In(flow.Data("tail"));
+    expected += "tail";
+
+    EXPECT_EQ(sink.Text(kClientKey), expected);
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_nextSequence, flow.NextSequence());
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentsRefused, 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 1u);
+    // The layer above heard of the gap once, so that it forgets the
+    // response the lost bytes belonged to.
+    EXPECT_EQ(sink.m_retired, std::vector<CTcpIpStreamKey>{kClientKey});
+    EXPECT_TRUE(sink.NothingBuffered());
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, StreamGap,
+                         testing::Combine(testing::Values(1u, 60000u), testing::Bool(),
+                                          testing::Values(0u, 0x80000000u, 0xFFFFFF00u)),
+                         [](const testing::TestParamInfo<StreamGap::ParamType>& info) {
+                             return std::string(std::get<0>(info.param) == 1 ? "ByteByByte"
+                                                                             : "Whole") +
+                                    (std::get<1>(info.param) ? "Reversed_" : "InOrder_") +
+                                    std::to_string(std::get<2>(info.param));
+                         });
+
+// Several gaps in a full cache are given up one at a time, the earliest
+// first, and only as far as room is needed for the refused segment.
+TEST(TcpStreamBounds, GivesUpOnlyTheGapsItMust)
 {
     CStreamSink sink;
-    CTcpFlowBuilder tiny = ClientFlow(1);
-    CTcpFlowBuilder large = ClientFlow(1, 40001);
-    sink.In(tiny.Syn());
-    sink.In(large.Syn());
-    for (std::uint32_t i = 0; i <= CStreamSink::kMaxStreamCacheSegments; ++i)
-        sink.In(tiny.Segment(tiny.NextSequence() + 1 + i, Bytes(1, 'x')));
-    for (std::uint32_t i = 0; i < 20; ++i)
-        sink.In(large.Segment(large.NextSequence() + 1 + i * 60000, Bytes(60000, 'y')));
-    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), CStreamSink::kMaxStreamCacheSegments);
-    const CTcpIpStreamInfo* stream =
-        sink.FindStream(KeyOf(test::kClientAddress, 40001, test::kServerAddress, 80));
-    EXPECT_EQ(stream->m_cacheBytes, 17u * 60000);
-    EXPECT_EQ(sink.GetDecodeStats().m_segmentsRefused, 1u + 3u);
-    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes,
-              CStreamSink::kMaxStreamCacheSegments + 17u * 60000);
+    CTcpFlowBuilder flow = ClientFlow(0xFFFFFFF0);
+    sink.In(flow.Syn());
+    std::uint32_t start = flow.NextSequence();
+    constexpr std::uint32_t kSegment = 60000;
+    // Two runs of 60000-byte segments (nine, then eight), each after a
+    // one-byte gap of its own: 1020000 bytes cached.
+    auto run = [&](std::uint32_t at, int count, char fill) {
+        for (int i = 0; i < count; ++i)
+            sink.In(flow.Segment(at + static_cast<std::uint32_t>(i) * kSegment,
+                                 Bytes(kSegment, static_cast<std::uint8_t>(fill))));
+    };
+    std::uint32_t second = start + 2 + 9 * kSegment;
+    std::uint32_t third = second + 1 + 8 * kSegment;
+    run(start + 1, 9, 'a');
+    run(second, 8, 'b');
+    EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 0u);
+    // One more does not fit: the first gap goes, its run is delivered, and
+    // the new segment waits behind the second gap.
+    run(third, 1, 'c');
+    EXPECT_EQ(sink.Text(kClientKey), std::string(9 * kSegment, 'a'));
+    EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 1u);
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), 9u);
+    // The second gap is filled as usual; the third still waits.
+    sink.In(flow.Segment(second - 1, test::ToBytes("!")));
+    EXPECT_EQ(sink.Text(kClientKey),
+              std::string(9 * kSegment, 'a') + "!" + std::string(8 * kSegment, 'b'));
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 1u);
 }
 
 TEST(TcpStreamBounds, AFloodOfUnfinishedConnectionsStaysBoundedWhileALiveOneDelivers)
