@@ -292,7 +292,7 @@ protected:
     }
 
     // Left-clicks a cell, opens the first link of the detail popup and
-    // closes the popup with Esc; answers the browser's arguments.
+    // closes the popup again; answers the browser's arguments.
     std::vector<std::string> OpenPageFromDetail(int slot)
     {
         POINT cell = CellPoint(slot);
@@ -307,9 +307,11 @@ protected:
         EXPECT_TRUE(ClickAt(rect.left + kFirstLink.x, rect.top + kFirstLink.y));
         std::optional<std::vector<std::string>> args = BrowserArguments();
         EXPECT_TRUE(args) << "the browser was not started\n" << Output();
-        // A link keeps the popup open; Esc closes it.
+        // A link keeps the popup open. Its close button came to lie where
+        // the cell was clicked, so a second click there closes it, unless
+        // the popup opened under the window kept on top.
         EXPECT_EQ(WindowsNamed(kFrameName).size(), 2u);
-        EXPECT_TRUE(m_session.Xdotool({"key", "Escape"}).exitCode == 0);
+        EXPECT_TRUE(ClickAt(cell.x, cell.y));
         EXPECT_TRUE(WaitUntilClosed(*popup));
         return args.value_or(std::vector<std::string>{});
     }
