@@ -149,7 +149,7 @@ class CQtWindow : public QWidget
 public:
     CQtWindow(CWindow& window, QWidget* owner, const CQtWindowSystem& system,
               std::uint32_t /*style*/, std::uint32_t exStyle)
-        : QWidget(owner, WindowFlags(exStyle)), m_window(&window), m_system(system)
+        : QWidget(owner, WindowFlags(owner, exStyle)), m_window(&window), m_system(system)
     {
         // The window paints every pixel itself, alpha included, so nothing
         // of a background colour may show before or between paints.
@@ -259,10 +259,15 @@ protected:
     }
 
 private:
-    static Qt::WindowFlags WindowFlags(std::uint32_t exStyle)
+    static Qt::WindowFlags WindowFlags(const QWidget* owner, std::uint32_t exStyle)
     {
         Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint;
-        if (exStyle & WS_EX_TOPMOST)
+        // An owned window stays above its owner. A window manager stacks a
+        // transient window in its own layer, not in its owner's, so the
+        // popup of a window kept on top must be kept on top too, or it opens
+        // underneath, out of the user's reach.
+        bool ownerOnTop = owner && (owner->windowFlags() & Qt::WindowStaysOnTopHint);
+        if ((exStyle & WS_EX_TOPMOST) || ownerOnTop)
             flags |= Qt::WindowStaysOnTopHint;
         return flags;
     }

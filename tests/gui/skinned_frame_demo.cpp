@@ -8,7 +8,7 @@
 //   zk_skinned_frame_demo [--at X Y WIDTH HEIGHT]
 
 #include "fetch/drawing_surface.h"
-#include "fetch/tick_count.h"
+#include "platform/tick_count.h"
 #include "platform/message_loop.h"
 #include "platform/qt_window_system.h"
 #include "platform/ui_services.h"

@@ -347,10 +347,20 @@ bool CXvfbSession::Click(int x, int y, int button) const
     return MouseMove(x, y) && Xdotool({"click", std::to_string(button)}).exitCode == 0;
 }
 
+namespace {
+
+constexpr int kWindowManagerTakeOverMs = 300;
+
+} // namespace
+
 bool CXvfbSession::Drag(int fromX, int fromY, int toX, int toY, int steps) const
 {
     if (!MouseMove(fromX, fromY) || !MouseDown(1))
         return false;
+    // A window manager takes the pointer over a moment after the press (the
+    // window hands it the move); motion before that is no part of the drag,
+    // and on a busy machine that moment is long.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kWindowManagerTakeOverMs));
     bool moved = true;
     for (int step = 1; step <= steps && moved; ++step) {
         moved =

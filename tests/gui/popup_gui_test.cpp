@@ -1,5 +1,6 @@
 #include "platform/qt_window_system.h"
 #include "support/child_process.h"
+#include "support/xvfb_session.h"
 #include "ui/skin_resources.h"
 #include "ui/zaru_delete_cancel_dlg.h"
 
@@ -38,6 +39,7 @@ void DriveLater(const std::string& args)
 TEST(PopupGuiTest, DeleteQuestionAnswersRealKeysAndClicks)
 {
     if (!IsChild()) {
+        ZK_REQUIRE_XVFB();
         std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
         auto result =
             test::RunProcess({"xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", self,
