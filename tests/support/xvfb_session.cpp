@@ -329,6 +329,12 @@ CProcessResult CXvfbSession::Xdotool(const std::vector<std::string>& args) const
 
 bool CXvfbSession::MouseMove(int x, int y) const
 {
+    // "--sync" waits until the pointer has moved, which never happens when
+    // it already stands there: xdotool then gives up only after seconds.
+    CProcessResult where = Xdotool({"getmouselocation", "--shell"});
+    std::string here = "X=" + std::to_string(x) + "\nY=" + std::to_string(y) + "\n";
+    if (where.exitCode == 0 && where.out.rfind(here, 0) == 0)
+        return true;
     return Xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)}).exitCode == 0;
 }
 
