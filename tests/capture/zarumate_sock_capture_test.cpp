@@ -655,20 +655,41 @@ TEST_F(CaptureTest, CountsWhatABurstBeyondTheRingLosesAndGoesOn)
     EXPECT_EQ(sent, burst);
     Release();
 
-    // Capture goes on: what the peer sends now is seen.
+    // Capture goes on: what the peer sends now is seen. Right after such a
+    // burst a single datagram has gone missing on the way on a loaded
+    // machine, so the peer sends until one arrives; a capture that stopped
+    // for good sees none of them.
     int peer = Raw(m_net->Peer());
     ASSERT_GE(peer, 0);
-    ASSERT_TRUE(SendRaw(peer, CVethPair::kWatchedAddress, Payload("after-burst", 100)));
-    ASSERT_TRUE(WaitForDatagrams([](const std::vector<Bytes>& seen) {
-        return FindTagged(seen, "after-burst");
-    })) << Datagrams().size()
-        << " seen, " << m_sock.GetKernelDrops() << " dropped";
+    // Only what arrives from now on is looked at: going through the whole
+    // burst again at every arrival would hold the capture thread back.
+    std::size_t checked = Datagrams().size();
+    auto afterBurstSeen = [&] {
+        for (; checked < m_datagrams.size(); ++checked) {
+            if (Contains(m_datagrams[checked], "after-burst"))
+                return true;
+        }
+        return false;
+    };
+    bool goesOn = false;
+    std::size_t markersSent = 0;
+    for (auto deadline = Clock::now() + kPatience; !goesOn && Clock::now() < deadline;) {
+        markersSent += SendRaw(peer, CVethPair::kWatchedAddress, Payload("after-burst", 100));
+        std::unique_lock<std::mutex> guard(m_lock);
+        goesOn = m_arrived.wait_for(guard, 200ms, afterBurstSeen);
+    }
+    ASSERT_TRUE(goesOn) << Datagrams().size() << " seen, " << m_sock.GetKernelDrops() << " dropped";
     StopAndWait();
     std::size_t seen = 0;
-    for (const Bytes& datagram : Datagrams())
-        seen += Contains(datagram, "burst") && !Contains(datagram, "after-burst") ? 1 : 0;
+    std::size_t markersSeen = 0;
+    for (const Bytes& datagram : Datagrams()) {
+        bool marker = Contains(datagram, "after-burst");
+        markersSeen += marker ? 1 : 0;
+        seen += Contains(datagram, "burst") && !marker ? 1 : 0;
+    }
+    // Every datagram is either seen or counted as dropped, the markers too.
     EXPECT_GT(m_sock.GetKernelDrops(), 0u);
-    EXPECT_EQ(seen + m_sock.GetKernelDrops(), sent);
+    EXPECT_EQ(seen + markersSeen + m_sock.GetKernelDrops(), sent + markersSent);
     EXPECT_EQ(m_sock.GetErr().GetId(), 0u);
 }
 
