@@ -145,28 +145,42 @@ std::wstring FindProgram(const std::wstring& name)
     return Utf8ToWide(FindProgramUtf8(WideToUtf8(name)));
 }
 
+namespace {
+
+// Opens the pipe through which a child reports a failed exec, then forks.
+// Answers 0 or the errno; in the child only the pipe's writing end is open.
+int ForkReporting(int report[2], pid_t& child)
+{
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return errno;
+    child = ::fork();
+    if (child < 0) {
+        int error = errno;
+        ::close(report[0]);
+        ::close(report[1]);
+        return error;
+    }
+    if (child == 0)
+        ::close(report[0]);
+    return 0;
+}
+
+} // namespace
+
 HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std::wstring>& args)
 {
     std::string path = FindProgramUtf8(WideToUtf8(program));
     if (path.empty())
         return HresultFromErrno(ENOENT);
     CArgv argv(program, args);
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
-        return HresultFromErrno(errno);
-
     // Two forks: the middle process ends at once and is reaped here, so the
     // program is adopted by the system and never becomes a zombie of ours;
     // other children of this process are not touched.
-    pid_t middle = ::fork();
-    if (middle < 0) {
-        int error = errno;
-        ::close(report[0]);
-        ::close(report[1]);
+    int report[2];
+    pid_t middle = -1;
+    if (int error = ForkReporting(report, middle))
         return HresultFromErrno(error);
-    }
     if (middle == 0) {
-        ::close(report[0]);
         pid_t grandchild = ::fork();
         if (grandchild < 0)
             ReportAndExit(report[1], errno);
@@ -193,19 +207,11 @@ HRESULT StartChildProcess(const std::wstring& program, const std::vector<std::ws
         return HresultFromErrno(ENOENT);
     CArgv argv(program, args);
     int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
-        return HresultFromErrno(errno);
-    pid_t child = ::fork();
-    if (child < 0) {
-        int error = errno;
-        ::close(report[0]);
-        ::close(report[1]);
+    pid_t child = -1;
+    if (int error = ForkReporting(report, child))
         return HresultFromErrno(error);
-    }
-    if (child == 0) {
-        ::close(report[0]);
+    if (child == 0)
         ExecChild(path, argv, report[1]);
-    }
     ::close(report[1]);
     int error = ReadChildReport(report[0]);
     if (error != 0) {

@@ -1,6 +1,6 @@
 #include "support/offscreen_gui.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <cstdlib>
 
 // Fontconfig keeps a few blocks of its cache for the life of the process,
@@ -23,7 +23,8 @@ void EnsureOffscreenGui()
     static int argc = 1;
     static char name[] = "zk_tests";
     static char* argv[] = {name, nullptr};
-    static QGuiApplication* app = new QGuiApplication(argc, argv);
+    // A widget application: it serves the drawing tests and the dialogs'.
+    static QApplication* app = new QApplication(argc, argv);
     (void)app;
 }
 

@@ -5,9 +5,8 @@
 
 namespace zk::test {
 
-// Starts a widget application on the off-screen platform once per process,
-// for tests of standard dialogs. Not to be mixed with EnsureOffscreenGui in
-// one test program.
+// Starts the off-screen widget application once per process (the same one
+// EnsureOffscreenGui starts), for tests of standard dialogs.
 void EnsureOffscreenWidgets();
 
 // Runs the task from the event loop as soon as one runs, such as the loop

@@ -3,11 +3,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace zk::test {
+
+bool ReturnsWithin(std::chrono::milliseconds limit, const std::function<void()>& work)
+{
+    std::future<void> done = std::async(std::launch::async, work);
+    bool inTime = done.wait_for(limit) == std::future_status::ready;
+    done.get();
+    return inTime;
+}
 
 bool IsCi()
 {

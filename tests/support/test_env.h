@@ -1,9 +1,21 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace zk::test {
+
+// How long a test waits for something that should end promptly before it
+// calls it a hang: far beyond what any of them needs on a busy machine (a
+// second or less), far below what a hang would take (a minute or more).
+constexpr std::chrono::seconds kHangLimit{30};
+
+// Runs the work on a thread of its own and answers whether it returned
+// within the limit. This checks for a hang, not for speed. Work that overruns
+// is still waited for before the answer, so what it uses outlives it.
+bool ReturnsWithin(std::chrono::milliseconds limit, const std::function<void()>& work);
 
 // True when the tests run under CI=true, where tests that need root must run.
 bool IsCi();
