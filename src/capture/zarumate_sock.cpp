@@ -113,7 +113,7 @@ void CZarumateSock::CaptureRun()
 
     // The filter and the ring come before the bind, so that nothing is
     // queued outside the ring before they are in place.
-    if (int err = socket.SetIpv4TcpFilter()) {
+    if (int err = socket.SetTcpFilter()) {
         m_err.SetErr(kMsgFilterFailed, GetSocketErrorText(err));
         return;
     }
