@@ -274,6 +274,10 @@ TEST_P(ProbeFileIpv6, FindsEveryPageOnceInOrder)
         EXPECT_EQ(result.out, expected) << path;
         EXPECT_EQ(result.err, "");
     }
+    // The overlapping set went whole: two fragments with the overlap, two
+    // more turned away by its tombstone.
+    CProcessResult stats = Probe({"--stats", (m_dir.Path() / "six.pcap").string()});
+    EXPECT_NE(stats.err.find(" fragments_overlapping=4\n"), std::string::npos) << stats.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(, ProbeFileIpv6,
