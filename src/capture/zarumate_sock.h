@@ -18,8 +18,9 @@ namespace zk {
 
 class CCaptureSocket;
 
-// The capture thread: watches one adapter, runs every IPv4 TCP datagram through
-// the decoding chain and reports each person found on a microblog page.
+// The capture thread: watches one adapter, runs every IPv4 and IPv6 TCP
+// datagram through the decoding chain and reports each person found on a
+// microblog page.
 // The chain can also be fed without the thread (IpDatagramIn), as the probe
 // does with capture files.
 class CZarumateSock : public CThreadImpl<CZarumateSock>,
