@@ -59,8 +59,10 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     std::size_t length = fragment.FragmentPayloadLength();
     const std::uint8_t* payload = data + fragment.FragmentPayloadOffset();
     // A fragment with more to follow that is not a whole number of units
-    // cannot be placed (the receiver answers it with an error, RFC 8200 4.5).
-    if (fragment.m_moreFragments && length % kFragmentUnit != 0)
+    // cannot be placed (the receiver answers it with an error, RFC 8200
+    // 4.5); an empty one adds nothing, and as a first fragment it would lack
+    // the TCP header that must come with it (RFC 7112).
+    if (fragment.m_moreFragments && (length % kFragmentUnit != 0 || length == 0))
         return false;
 
     CIpv6FragmentKey key{fragment.m_addresses.m_source, fragment.m_addresses.m_destination,
@@ -116,6 +118,7 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
         added += fragment.m_upperOffset;
     }
     datagram->m_bytes += added;
+    datagram->m_covered += length;
     m_bytes += added;
     if (!fragment.m_moreFragments) {
         datagram->m_hasLast = true;
@@ -123,7 +126,9 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     }
 
     bool complete = false;
-    if (datagram->m_hasLast && IsComplete(*datagram)) {
+    // No two fragments overlap and none reaches past the end, so the
+    // datagram is whole once they cover as many bytes as it has.
+    if (datagram->m_hasLast && datagram->m_covered == datagram->m_end) {
         if (Reassemble(*datagram, rebuilt)) {
             complete = true;
             ++stats.m_datagramsRebuilt;
@@ -157,17 +162,6 @@ CIpv6FragmentTable::Place(const CDatagram& datagram, std::vector<CFragment>::con
     return EPlace::Fits;
 }
 
-bool CIpv6FragmentTable::IsComplete(const CDatagram& datagram)
-{
-    std::uint32_t covered = 0;
-    for (const CFragment& fragment : datagram.m_fragments) {
-        if (fragment.m_offset != covered)
-            return false;
-        covered = fragment.End();
-    }
-    return covered == datagram.m_end;
-}
-
 bool CIpv6FragmentTable::Reassemble(const CDatagram& datagram, std::vector<std::uint8_t>& rebuilt)
 {
     std::size_t payloadLength =
@@ -194,6 +188,7 @@ void CIpv6FragmentTable::Bury(CDatagramList::iterator datagram, CDecodeStats& st
     stats.m_fragmentsOverlapping += datagram->m_fragments.size() + 1;
     m_bytes -= datagram->m_bytes;
     datagram->m_bytes = 0;
+    datagram->m_covered = 0;
     datagram->m_tombstone = true;
     datagram->m_fragments.clear();
     datagram->m_fragments.shrink_to_fit();

@@ -77,6 +77,7 @@ private:
         CIpv6FragmentKey m_key;
         std::uint64_t m_firstArrivalMs = 0;
         std::size_t m_bytes = 0;
+        std::uint32_t m_covered = 0; // payload bytes of the fragments held
         bool m_tombstone = false;
         bool m_hasLast = false;
         std::uint32_t m_end = 0;            // where the last fragment ends, once it came
@@ -97,7 +98,6 @@ private:
 
     static EPlace Place(const CDatagram& datagram, std::vector<CFragment>::const_iterator after,
                         std::uint32_t offset, const std::uint8_t* payload, std::size_t length);
-    static bool IsComplete(const CDatagram& datagram);
     static bool Reassemble(const CDatagram& datagram, std::vector<std::uint8_t>& rebuilt);
     void Bury(CDatagramList::iterator datagram, CDecodeStats& stats);
     void Remove(CDatagramList::iterator datagram);
