@@ -205,28 +205,6 @@ TEST(TcpStream, StreamsOfTheTwoFamiliesStayApart)
     EXPECT_TRUE(sink.NothingBuffered());
 }
 
-// Segments behind a chain of extension headers, fragmented ones among them,
-// make one stream; the datagram layer told the TCP layer where each lay.
-TEST(TcpStream, Ipv6SegmentsBehindExtensionHeadersAndInFragmentsMakeOneStream)
-{
-    CStreamSink sink;
-    CTcpFlowBuilder flow = ClientFlow(0xFFFFFFF8, 40000, EIpFamily::Ipv6);
-    flow.Ip6().extensions = {{test::kIpv6HopByHop, {5, 2, 0, 0}},           // router alert
-                             {test::kIpv6DestinationOptions, Bytes(12, 0)}, // padding only
-                             {test::kIpv6Authentication, Bytes(10, 0x33)}};
-    sink.In(flow.Syn());
-    sink.In(flow.Data("first;"));
-    Bytes large = flow.Data(test::ToBytes(std::string(200, 'x') + ";"));
-    std::vector<Bytes> fragments = test::SplitIntoFragments6(large, 64, 77);
-    ASSERT_GT(fragments.size(), 2u);
-    std::reverse(fragments.begin(), fragments.end());
-    for (const Bytes& fragment : fragments)
-        sink.In(fragment);
-    sink.In(flow.Data("last"));
-    EXPECT_EQ(sink.Text(ClientKey(EIpFamily::Ipv6)), "first;" + std::string(200, 'x') + ";last");
-    EXPECT_TRUE(sink.NothingBuffered());
-}
-
 TEST(TcpStream, DeliversInOrderSegmentsFromTheReceivedDatagram)
 {
     CStreamSink sink;
