@@ -8,11 +8,14 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 
 namespace zk {
 
 class CFont;
 class CImage;
+struct CRectF;
+struct CStringFormat;
 
 // One row of the friend list: the avatar thumbnail, the name, the four page
 // links and when the person was last seen. A click on the row sends 9000,
@@ -79,6 +82,8 @@ public:
     bool IsOverLink(int x, int y) const;
     // The cell, or one of its links, holds the press.
     bool IsAnyPressed() const;
+    // Where the name is set: from its left inset to the cell's right edge.
+    CRectF GetNameRect() const;
     // The width right of the last link, where the time may go.
     std::int64_t GetFreeWidth() const;
     // The cache file was looked at since the cell was made, so the view does
@@ -96,6 +101,10 @@ public:
 
 private:
     void PaintLastSeen(CGraphics& graphics, const CFont& font);
+    // The text, right-aligned in the box, keeps kTimeGap clear of the last
+    // link.
+    bool FitsBesideLinks(CGraphics& graphics, const CFont& font, const CRectF& box,
+                         const CStringFormat& format, const std::wstring& text) const;
 
     CZarumateDataPtr m_record;
     std::deque<LinkButton> m_links;

@@ -6,6 +6,8 @@
 #include "ui/skin_image.h"
 #include "ui/skin_resources.h"
 
+#include <algorithm>
+
 namespace zk {
 
 namespace {
@@ -49,6 +51,15 @@ RECT CZarumateDataLayout::PlaceAt(POINT pointer) const
     return MoveRectInside(rect, MonitorFromPoint(pointer).monitor);
 }
 
+CRectF CZarumateDataLayout::GetNameRect() const
+{
+    const RECT& inner = GetInnerRect();
+    float left = float(inner.left + kNameLeft);
+    float top = float(inner.top + kNameTop);
+    return {left, top, std::max(0.0f, float(inner.right - kNameRight) - left),
+            std::max(0.0f, float(inner.bottom) - top)};
+}
+
 bool CZarumateDataLayout::Layout(CWindow* window)
 {
     bool moved = CZaruFrameLayout::Layout(window);
@@ -87,13 +98,12 @@ void CZarumateDataLayout::Paint(CGraphics& graphics)
     graphics.SetClip(ToRectF(inner));
     if (m_record) {
         CFont font(kNamePointSize, CFontStyle::Bold);
-        CStringFormat noWrap;
-        noWrap.noWrap = true;
-        float left = float(inner.left + kNameLeft);
-        float top = float(inner.top + kNameTop);
-        graphics.DrawString(m_record->m_name, font,
-                            {left, top, float(inner.right) - left, float(inner.bottom) - top},
-                            noWrap, CSolidBrush(kBlack));
+        // A name longer than the line ends in an ellipsis inside the white
+        // area, never cut through a letter at its edge.
+        CStringFormat nameFormat;
+        nameFormat.noWrap = true;
+        nameFormat.ellipsis = true;
+        graphics.DrawString(m_record->m_name, font, GetNameRect(), nameFormat, CSolidBrush(kBlack));
         if (m_record->m_image)
             graphics.DrawImage(*m_record->m_image,
                                {float(inner.left + kAvatarLeft), float(inner.top + kAvatarTop),

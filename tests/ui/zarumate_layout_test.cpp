@@ -437,5 +437,77 @@ TEST_F(ZarumatePaintTest, EmptyListPaintsWhiteSlotsWithDottedSeparators)
     }
 }
 
+// A cell of the list as a window of the default width shows it.
+constexpr int kDefaultCellWidth = kList.right - kList.left;
+
+TEST_F(ZarumatePaintTest, TimeStaysAtTheDefaultWidthInItsGreyAndClearOfTheLinks)
+{
+    auto record = Friend(L"1", L"ab");
+    auto paint = [&](int width, const SYSTEMTIME& seen) {
+        record->m_updateTime = seen;
+        CZarumateCell cell;
+        cell.SetOwner(&m_window);
+        cell.SetRect({0, 0, width, 42});
+        cell.SetRecord(record, CZarumateCell::LoadLinkImages());
+        auto image = std::make_shared<CImage>(320, 42);
+        CGraphics graphics(*image);
+        graphics.Clear(0xFFFFFFFF);
+        cell.Paint(graphics);
+        return std::make_pair(image, int(cell.GetLinks().back()->GetRect().right));
+    };
+    // The time's pixels: where the cell differs from the same cell
+    // without a time; the leftmost of them, -1 for none.
+    auto timeLeft = [&](const std::shared_ptr<CImage>& image, int width) {
+        auto none = paint(width, SYSTEMTIME{}).first;
+        for (int x = 0; x < image->GetWidth(); ++x)
+            for (int y = 0; y < image->GetHeight(); ++y)
+                if (image->GetPixel(x, y) != none->GetPixel(x, y))
+                    return x;
+        return -1;
+    };
+    // One- and two-digit hours (the widest time of day).
+    for (SYSTEMTIME seen :
+         {SYSTEMTIME{2008, 8, 5, 8, 8, 0, 7, 0}, SYSTEMTIME{2026, 12, 4, 31, 18, 58, 58, 0}}) {
+        auto [image, linksRight] = paint(kDefaultCellWidth, seen);
+        int left = timeLeft(image, kDefaultCellWidth);
+        ASSERT_GE(left, 0) << seen.wHour;
+        EXPECT_GE(left, linksRight + CZarumateCell::kTimeGap) << seen.wHour;
+        // Thin strokes reach the time's own grey, or nearly (0xAA in the
+        // Mincho face).
+        std::uint32_t darkest = 0xFF;
+        for (int y = 0; y < 42; ++y)
+            for (int x = linksRight; x < kDefaultCellWidth; ++x)
+                darkest = std::min(darkest, image->GetPixel(x, y) & 0xFF);
+        EXPECT_LE(darkest, (CZarumateCell::kTimeColor & 0xFF) + 4) << seen.wHour;
+        // With room to spare the whole time (the seconds too) is wider.
+        auto wide = paint(300, seen).first;
+        EXPECT_GT(300 - timeLeft(wide, 300), kDefaultCellWidth - left + 10) << seen.wHour;
+    }
+    // Too narrow even without the seconds: nothing over the icons.
+    EXPECT_EQ(timeLeft(paint(190, SYSTEMTIME{2026, 12, 4, 31, 18, 58, 58, 0}).first, 190), -1);
+}
+
+TEST_F(ZarumatePaintTest, LongNameEndsWithAnEllipsisBeforeTheScrollColumn)
+{
+    auto record = Friend(L"1", L"ザルメイトのとても長いニックネーム Long Nickname 😀😀");
+    CZarumateCell cell;
+    cell.SetOwner(&m_window);
+    cell.SetRect({0, 0, kDefaultCellWidth, 42});
+    cell.SetRecord(record, CZarumateCell::LoadLinkImages());
+    CImage image(260, 42);
+    {
+        CGraphics graphics(image);
+        graphics.Clear(0xFFFFFFFF);
+        cell.Paint(graphics);
+    }
+    // The name's row, above the links: ink up to near the cell's edge and
+    // nothing beyond it, where the scroll column is.
+    auto ink = [](std::uint32_t p) { return (p & 0xFF) < 0x80; };
+    EXPECT_EQ(Count(image, {kDefaultCellWidth, 0, 260, 22}, ink), 0);
+    EXPECT_GT(Count(image, {kDefaultCellWidth - 14, 4, kDefaultCellWidth, 22}, ink), 0);
+    CRectF name = cell.GetNameRect();
+    EXPECT_EQ(name.x + name.width, float(kDefaultCellWidth));
+}
+
 } // namespace
 } // namespace zk
