@@ -14,12 +14,14 @@
 #include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolTip>
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
@@ -137,6 +139,14 @@ int ToVirtualKey(int qtKey)
         return VK_UP;
     case Qt::Key_Down:
         return VK_DOWN;
+    case Qt::Key_PageUp:
+        return VK_PRIOR;
+    case Qt::Key_PageDown:
+        return VK_NEXT;
+    case Qt::Key_Home:
+        return VK_HOME;
+    case Qt::Key_End:
+        return VK_END;
     default:
         return 0;
     }
@@ -158,6 +168,9 @@ public:
         setAttribute(Qt::WA_DeleteOnClose, false);
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
+        // The main window stays on top without being active most of the
+        // time; its tooltips must show all the same.
+        setAttribute(Qt::WA_AlwaysShowToolTips);
     }
 
     void Detach() { m_window = nullptr; }
@@ -205,6 +218,27 @@ protected:
             painter.fillRect(rect(), Qt::transparent);
         if (!m_image.isNull())
             painter.drawImage(0, 0, m_image);
+    }
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QWidget::event(event);
+        // The window's parts are drawn, not widgets: the window says which
+        // text belongs where, and the tip goes once the pointer leaves
+        // that rectangle.
+        auto* help = static_cast<QHelpEvent*>(event);
+        std::wstring text;
+        RECT area;
+        if (m_window && m_window->PeerToolTip(ToPoint(help->globalPos()), text, area)) {
+            QPoint topLeft = mapFromGlobal(QPoint(area.left, area.top));
+            QToolTip::showText(help->globalPos(), ToQString(text), this,
+                               QRect(topLeft, QSize(int(area.Width()), int(area.Height()))));
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
     }
 
     void mousePressEvent(QMouseEvent* event) override { Button(event, true); }

@@ -6,6 +6,7 @@
 #include "friends/time_text.h"
 #include "platform/system_clock.h"
 #include "platform/window_types.h"
+#include "res/string_table.h"
 #include "ui/skin_image.h"
 
 #include <algorithm>
@@ -59,6 +60,18 @@ bool CZarumateCell::IsOverLink(int x, int y) const
     for (const auto& link : m_links)
         if (PtInRect(link->GetRect(), {x, y}))
             return true;
+    return false;
+}
+
+bool CZarumateCell::GetLinkToolTip(POINT point, std::wstring& text, RECT& area) const
+{
+    for (std::size_t i = 0; i < m_links.size() && i < kLinkToolTipIds.size(); ++i) {
+        if (PtInRect(m_links[i]->GetRect(), point)) {
+            text = LoadString(kLinkToolTipIds[i]);
+            area = m_links[i]->GetRect();
+            return !text.empty();
+        }
+    }
     return false;
 }
 

@@ -3,8 +3,10 @@
 #include "fetch/drawing_surface.h"
 #include "platform/ui_services.h"
 #include "res/resource_ids.h"
+#include "res/string_table.h"
 #include "ui/skin_image.h"
 #include "ui/skin_resources.h"
+#include "ui/zarumate_cell.h"
 
 #include <algorithm>
 
@@ -75,6 +77,18 @@ bool CZarumateDataLayout::Layout(CWindow* window)
         x += width + kLinkSpacing;
     }
     return moved;
+}
+
+bool CZarumateDataLayout::GetToolTip(POINT point, std::wstring& text, RECT& area) const
+{
+    for (std::size_t i = 0; i < m_links.size(); ++i) {
+        if (PtInRect(m_links[i].GetRect(), point)) {
+            text = LoadString(CZarumateCell::kLinkToolTipIds[i]);
+            area = m_links[i].GetRect();
+            return !text.empty();
+        }
+    }
+    return CZaruFrameLayout::GetToolTip(point, text, area);
 }
 
 bool CZarumateDataLayout::Tick(std::uint32_t time, int x, int y)

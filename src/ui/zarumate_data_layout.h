@@ -50,6 +50,8 @@ public:
     // out).
     CRectF GetNameRect() const;
     bool Layout(CWindow* window);
+    // The links' tooltips, then the close button's.
+    bool GetToolTip(POINT point, std::wstring& text, RECT& area) const override;
     bool Tick(std::uint32_t time, int x, int y);
     std::vector<CWidget*> GetWidgets();
     const std::array<CZaruNormalButton, 4>& GetLinkButtons() const { return m_links; }
