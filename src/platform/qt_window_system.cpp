@@ -15,6 +15,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QHelpEvent>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolTip>
+#include <QTranslator>
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
@@ -540,6 +542,7 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
     std::unique_ptr<CQtWindowSystem> system(new CQtWindowSystem());
     system->m_impl->app = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallToolkitTranslations();
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      qApp, [] {
                          if (CMessageLoop* loop = GetMessageLoop())
@@ -665,17 +668,36 @@ int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const 
     }
     QMessageBox box(icon, ToQString(title), ToQString(text), QMessageBox::NoButton,
                     WidgetOfWindow(owner));
-    // The box answers in the program's own language.
+    // The standard buttons carry the toolkit's own (Japanese) texts.
     if ((type & MB_TYPEMASK) == MB_YESNO) {
-        QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
-        box.exec();
-        return box.clickedButton() == yes ? IDYES : IDNO;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return IDOK;
+}
+
+bool InstallToolkitTranslations()
+{
+    constexpr const char* kCatalog = "qtbase_ja";
+    if (!QCoreApplication::instance())
+        return false;
+    // Once per application: a second translator would only shadow the first.
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QString::fromLatin1(kCatalog),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return false;
+    }
+    installed = translator;
+    return true;
 }
 
 int CQtWindowSystem::TrackPopupMenu(const CMenu& menu, POINT screen, CWindow* owner)
