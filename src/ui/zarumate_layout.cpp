@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace zk {
 
@@ -594,16 +595,21 @@ void CZarumateLayout::PaintHint(CGraphics& graphics)
     if (layout.width <= 0 || layout.height <= 0 ||
         graphics.MeasureString(text, *m_font, layout, format, bounds) != CDrawStatus::Ok)
         return;
-    // Over the cells the note stands at the bottom of the list.
-    if (!m_records.empty())
-        layout.y = std::max(layout.y, layout.y + layout.height - bounds.height);
-    // The text stands on white, so that no separator runs through it; over
-    // cells a grey line sets it apart.
+    // The text stands on white, so that no separator runs through it.
+    float height = std::min(bounds.height, layout.height);
     CRectF box{float(m_listRect.left), layout.y - kHintPadding, float(m_listRect.Width()),
-               std::min(bounds.height, layout.height) + 2 * kHintPadding};
+               height + 2 * kHintPadding};
+    bool overCells = !m_records.empty();
+    if (overCells) {
+        // Over the cells the note closes the list area at its bottom, set
+        // apart from them by a grey line.
+        box.y = std::floor(std::max(box.y, float(m_innerRect.bottom) - height - 2 * kHintPadding));
+        box.height = float(m_innerRect.bottom) - box.y;
+        layout.y = box.y + kHintPadding;
+    }
     graphics.FillRectangle(CSolidBrush(kListBackground), box);
-    if (!m_records.empty())
-        graphics.DrawRectangle(CPen(kHintBorderColor), box);
+    if (overCells)
+        graphics.FillRectangle(CSolidBrush(kHintBorderColor), {box.x, box.y, box.width, 1.0f});
     graphics.DrawString(text, *m_font, layout, format, CSolidBrush(CZarumateCell::kNameColor));
 }
 

@@ -118,8 +118,9 @@ public:
     // What the list says now: the hint of an empty list, or that watching
     // stopped; empty when it says nothing.
     std::wstring GetHintText() const;
-    // Where the hint's text goes now (window coordinates; the list's top
-    // while it is empty, its bottom over the cells otherwise).
+    // The room of the hint's text (window coordinates): it starts at the
+    // top while the list is empty; over cells it closes the list area at
+    // its bottom.
     RECT GetHintRect() const;
 
     int HitTest(int x, int y) const override; // screen; HTCLIENT inside

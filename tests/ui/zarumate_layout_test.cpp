@@ -629,5 +629,27 @@ TEST_F(ZarumatePaintTest, HintIsSetInTheNamesColourOnWhiteInTheListArea)
             << y;
 }
 
+TEST_F(ZarumatePaintTest, StoppedWatchIsToldAtTheBottomOverTheCells)
+{
+    Fill(6);
+    Layout().SetWatchState(CWatchState::Stopped, L"");
+    CImage image(260, 288);
+    {
+        CGraphics graphics(image);
+        Layout().Paint(graphics);
+    }
+    auto dark = [](std::uint32_t p) { return (p & 0xFF) < 0x60; };
+    // The note's lines end at the inner area's bottom (272); the top cells
+    // keep their names.
+    EXPECT_GT(Count(image, {kList.left, 255, kList.right, 272}, dark), 20);
+    EXPECT_GT(Count(image, {kList.left + 44, 35, kList.right, 50}, dark), 5);
+    // A grey line across the list sets the note apart.
+    bool line = false;
+    for (int y = 150; y < 260 && !line; ++y)
+        line = Count(image, {kList.left, y, kList.right, y + 1},
+                     [](auto p) { return p == 0xFF999999; }) == kList.right - kList.left;
+    EXPECT_TRUE(line);
+}
+
 } // namespace
 } // namespace zk
