@@ -634,10 +634,21 @@ int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const 
     // The box answers in the program's own language.
     if ((type & MB_TYPEMASK) == MB_YESNO) {
         QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+        // Left to itself the toolkit makes いいえ the Escape button, and the
+        // title bar's close button too: a question the user only put away
+        // would read as an answer. A hidden button of its own takes both.
+        QPushButton* dismiss = box.addButton(QMessageBox::Cancel);
+        dismiss->hide();
+        box.setEscapeButton(dismiss);
         box.setDefaultButton(yes);
         box.exec();
-        return box.clickedButton() == yes ? IDYES : IDNO;
+        // No button at all: the loop was ended under the box (the session
+        // ended while it was open).
+        QAbstractButton* clicked = box.clickedButton();
+        if (clicked == yes)
+            return IDYES;
+        return clicked == no ? IDNO : IDCANCEL;
     }
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "base/simple_err.h"
+#include "friends/zarumate_data_list.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace zk {
+
+// Writes a copy of the friend list to its file on a thread of its own, so
+// that the window goes on while a long list is written. One write at a time:
+// the exit's save waits for the one in flight, since both use the same
+// temporary and backup files.
+class CListSaver
+{
+public:
+    CListSaver() = default;
+    ~CListSaver() { Wait(); }
+    CListSaver(const CListSaver&) = delete;
+    CListSaver& operator=(const CListSaver&) = delete;
+
+    // Starts writing the list, which the saver takes over and which shares
+    // no record with any other list, to the named file of the folder. False
+    // while an earlier write still runs.
+    bool Start(std::wstring folder, std::wstring name, CZarumateDataList list);
+    bool IsBusy() const { return m_thread.joinable() && !m_done.load(); }
+    // Waits for the write in flight, if any.
+    void Wait();
+    // Once per finished write: answers true and whether it succeeded (with
+    // the reason when not). False while a write runs or none finished since.
+    bool TakeResult(bool& saved, CSimpleErr& err);
+
+private:
+    std::thread m_thread;
+    std::atomic<bool> m_done{false};
+    bool m_resultTaken = true;
+    // Written by the thread before it sets m_done, read after.
+    bool m_saved = false;
+    CSimpleErr m_err;
+    CZarumateDataList m_list;
+};
+
+} // namespace zk
