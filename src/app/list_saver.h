@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace zk {
 
@@ -21,10 +22,12 @@ public:
     CListSaver(const CListSaver&) = delete;
     CListSaver& operator=(const CListSaver&) = delete;
 
-    // Starts writing the list, which the saver takes over and which shares
-    // no record with any other list, to the named file of the folder. False
-    // while an earlier write still runs.
-    bool Start(std::wstring folder, std::wstring name, CZarumateDataList list);
+    // Starts writing the list to the named file of the folder. Only a copy
+    // of what the file keeps is taken here, packed into one text buffer so
+    // that even a long list is copied within a frame; the records are made
+    // again and written on the saver's thread. False while an earlier write
+    // still runs.
+    bool Start(std::wstring folder, std::wstring name, const CZarumateDataList& list);
     bool IsBusy() const { return m_thread.joinable() && !m_done.load(); }
     // Waits for the write in flight, if any.
     void Wait();
@@ -33,13 +36,27 @@ public:
     bool TakeResult(bool& saved, CSimpleErr& err);
 
 private:
+    // The saver's thread: the records again from the packed copy, then the
+    // file.
+    bool WritePacked(const std::wstring& folder, const std::wstring& name);
+
     std::thread m_thread;
     std::atomic<bool> m_done{false};
     bool m_resultTaken = true;
     // Written by the thread before it sets m_done, read after.
     bool m_saved = false;
     CSimpleErr m_err;
-    CZarumateDataList m_list;
+
+    // What the file keeps of one record; its texts lie in m_text.
+    struct CPackedRecord
+    {
+        std::size_t idLength;
+        std::size_t nameLength;
+        SYSTEMTIME updateTime;
+        SYSTEMTIME imageModifiedTime;
+    };
+    std::wstring m_text;
+    std::vector<CPackedRecord> m_records;
 };
 
 } // namespace zk

@@ -155,6 +155,7 @@ public:
     const std::wstring& GetSideListName() const { return m_sideListName; }
     // Tests: waits until an autosave in flight has written its file.
     void WaitForAutosave() { m_saver.Wait(); }
+    bool IsAutosaving() const { return m_saver.IsBusy(); }
 
     // Every modal thing the frame shows (popups, questions, message boxes,
     // menus, dialogs) holds the sightings while it is open.
@@ -619,9 +620,7 @@ private:
             return;
         m_autosavePending = false;
         m_savedChangeCount = changes;
-        CZarumateDataList copy;
-        m_layout.StoreRecords(copy);
-        m_saver.Start(GetDataFolder(), name, std::move(copy));
+        m_saver.Start(GetDataFolder(), name, m_layout.GetRecords());
     }
 
     // The first failed autosave of the run is told, with its reason; the

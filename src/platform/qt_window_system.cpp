@@ -7,6 +7,7 @@
 #include "platform/x11_display.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QBitmap>
 #include <QClipboard>
@@ -26,6 +27,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <xcb/xproto.h>
 
 namespace zk {
 
@@ -161,6 +163,15 @@ public:
     }
 
     void Detach() { m_window = nullptr; }
+
+    // The native window was destroyed by somebody else (a window manager,
+    // xdotool): the window goes as if it had been closed, so that its
+    // owner runs its normal end.
+    void NativeWindowGone()
+    {
+        if (m_window)
+            m_window->DestroyWindow();
+    }
 
     void ShowBitmap(const std::uint32_t* pixels, int width, int height, std::size_t stride)
     {
@@ -472,9 +483,42 @@ QWidget* WidgetOfWindow(CWindow* window)
     return nullptr;
 }
 
+// Watches for top-level windows of ours that X destroys without the
+// toolkit's doing: it would go on with a widget that has no window.
+class CDestroyWatch : public QAbstractNativeEventFilter
+{
+public:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & ~0x80) != XCB_DESTROY_NOTIFY)
+            return false;
+        auto window =
+            static_cast<WId>(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* ours = dynamic_cast<CQtWindow*>(top);
+            if (!ours || top->internalWinId() != window)
+                continue;
+            // Acted on from the loop, outside the toolkit's event handling.
+            QPointer<CQtWindow> alive(ours);
+            QMetaObject::invokeMethod(
+                qApp,
+                [alive] {
+                    if (alive)
+                        alive->NativeWindowGone();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
 struct CQtWindowSystem::Impl
 {
     std::unique_ptr<QApplication> app;
+    CDestroyWatch destroyWatch;
     bool quitRequested = false;
     int quitCode = 0;
     struct Nested
@@ -506,6 +550,7 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
     std::unique_ptr<CQtWindowSystem> system(new CQtWindowSystem());
     system->m_impl->app = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    system->m_impl->app->installNativeEventFilter(&system->m_impl->destroyWatch);
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      qApp, [] {
                          if (CMessageLoop* loop = GetMessageLoop())

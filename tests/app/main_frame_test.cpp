@@ -516,6 +516,17 @@ TEST_F(MainFrameTest, FoundQueueKeepsOneSightingPerIdTheLatestLast)
     EXPECT_EQ(records[0]->m_name, L"renamed");
     EXPECT_EQ(records[1]->m_id, L"p2");
 
+    // One person seen again and again under a box stays one sighting.
+    m_system.m_whileBoxOpen = [&] {
+        for (std::size_t i = 0; i < 3 * CZarumateLayout::kMaxHeldSightings; ++i)
+            Report(L"p2");
+        EXPECT_EQ(m_frame->GetLayout().GetFoundCount(), 1u);
+    };
+    m_frame->MsgBox(L"question", MB_OK);
+    Tick();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->m_id, L"p2");
+
     // A queue that grows to its cap under a box is merged anyway.
     m_system.m_whileBoxOpen = [&] {
         for (std::size_t i = 0; i < CZarumateLayout::kMaxHeldSightings; ++i)
