@@ -30,11 +30,16 @@ sigset_t EndSignals()
     return set;
 }
 
+std::atomic<int> g_endCode{0};
+
+// A second way of ending (the display lost after a signal) keeps the status
+// the first one answered.
 int End()
 {
     if (g_ended.exchange(true))
-        return 0;
-    return g_onEnd ? g_onEnd() : 0;
+        return g_endCode.load();
+    g_endCode = g_onEnd ? g_onEnd() : 0;
+    return g_endCode.load();
 }
 
 // The window system cannot go on without its display: save, then leave.
