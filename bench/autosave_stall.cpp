@@ -165,6 +165,9 @@ int main(int argc, char** argv)
                     worstCpu = ThreadCpuMs() - cpu;
                 worst = std::max(worst, took);
                 slow += took >= 16.0;
+                if (took >= 16.0)
+                    std::printf("slow tick %.1f ms at %.1f ms into the write\n", took,
+                                MsSince(begun));
                 ++ticks;
             }
             write = std::max(write, MsSince(begun));
