@@ -1,18 +1,23 @@
 #pragma once
 
+#include "app/list_rescue.h"
+#include "app/list_saver.h"
 #include "app/menu_resources.h"
 #include "base/message_format.h"
+#include "base/path.h"
 #include "base/simple_err.h"
 #include "capture/zarumate_sock.h"
 #include "capture/zarumate_sock_client.h"
 #include "fetch/download_image_task.h"
 #include "fetch/download_image_task_client.h"
 #include "fetch/task_thread_pool.h"
-#include "platform/tick_count.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
 #include "platform/menu.h"
 #include "platform/message_loop.h"
+#include "platform/system_clock.h"
+#include "platform/text_convert.h"
+#include "platform/tick_count.h"
 #include "platform/ui_services.h"
 #include "res/resource_ids.h"
 #include "res/string_table.h"
@@ -31,9 +36,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 namespace zk {
 
@@ -59,6 +67,11 @@ constexpr std::uint32_t kMsgSaveSettingsFailed = 1002;
 constexpr std::uint32_t kMsgMonitorFailed = 1003;
 constexpr std::uint32_t kMsgMonitorBusy = 1004;
 constexpr std::uint32_t kMsgMonitorStartFailed = 1005;
+constexpr std::uint32_t kMsgListKeptBeside = 1030;
+constexpr std::uint32_t kMsgListKeptElsewhere = 1031;
+constexpr std::uint32_t kMsgAutosaveFailed = 1032;
+// The exit status of a run whose list could not be written to its file.
+constexpr int kExitListNotSaved = 2;
 
 constexpr int kMainFrameMinWidth = 156;
 constexpr int kMainFrameMinHeight = 30;
@@ -70,6 +83,8 @@ constexpr int kMaxAdapterItems = kCmdLastAdapter - kCmdFirstAdapter + 1;
 // A changed list reaches its file this long after the change at the latest,
 // so that a crash or a power cut loses little of a run.
 constexpr std::uint32_t kAutosaveDelayMs = 30000;
+// No free name was found beside the damaged list (2013 names the folder).
+constexpr std::uint32_t kErrSideListName = 2013;
 
 // The program's only top-level window and the hub between the threads: it
 // owns the list view, the capture thread and the image pool, takes their
@@ -106,8 +121,12 @@ public:
         // The cell menu sends its choice while the cell is still marked.
         m_layout.SetCellMenu([this](CZarumateCell&, POINT at) {
             auto menu = LoadMenuResource(kCellMenuId);
-            int chosen = TrackPopupMenu(*menu->GetSubMenu(0),
+            int chosen = 0;
+            {
+                auto held = HoldSightings();
+                chosen = TrackPopupMenu(*menu->GetSubMenu(0),
                                         TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at, this);
+            }
             if (chosen != 0)
                 this->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(chosen));
         });
@@ -131,6 +150,25 @@ public:
     MonitorState GetMonitorState() const { return m_monitorState.load(); }
     bool IsPopupOpen() const { return m_popupOpen.load(); }
     const CSimpleErr& GetListLoadErr() const { return m_listLoadErr; }
+    // The file this run writes its list to after a failed load, beside the
+    // damaged one; empty while the list loaded.
+    const std::wstring& GetSideListName() const { return m_sideListName; }
+    // Tests: waits until an autosave in flight has written its file.
+    void WaitForAutosave() { m_saver.Wait(); }
+    bool IsAutosaving() const { return m_saver.IsBusy(); }
+
+    // Every modal thing the frame shows (popups, questions, message boxes,
+    // menus, dialogs) holds the sightings while it is open.
+    using Msg = CSimpleMsgImpl<Self, 130, 133>;
+    int MsgBox(const std::wstring& text, std::uint32_t type)
+    {
+        auto held = HoldSightings();
+        return Msg::MsgBox(text, type);
+    }
+    int MsgBox(std::uint32_t textId, std::uint32_t type)
+    {
+        return MsgBox(LoadString(textId), type);
+    }
 
     // A copy of the title menu as it is now.
     CMenu GetTitleMenu() const
@@ -141,11 +179,13 @@ public:
 
     // The end of the session (a signal, the session manager, the display
     // gone): saves everything without asking anybody, as nobody can answer
-    // now, and ends the message loop with 0.
-    void EndSession()
+    // now, also when a question of the exit is open, and ends the message
+    // loop. Answers the exit status: not 0 when the list missed its file.
+    int EndSession()
     {
         Shutdown(false);
-        PostQuitMessage(0);
+        PostQuitMessage(m_exitCode);
+        return m_exitCode;
     }
 
     // The capture thread's reports.
@@ -174,12 +214,8 @@ public:
             m_monitorState.load() == MonitorRestarting ? MonitorRestartReady : MonitorFailed;
     }
 
-    void OnZarumateFound(const CZarumateDataPtr& data) override
-    {
-        if (m_popupOpen.load())
-            return;
-        m_layout.QueueFound(data);
-    }
+    // Also while a popup is open: the sighting waits in the found queue.
+    void OnZarumateFound(const CZarumateDataPtr& data) override { m_layout.QueueFound(data); }
 
     // An image worker's report.
     void OnDownloadImageTaskEnd(std::shared_ptr<CDownloadImageTask> task) override
@@ -207,8 +243,13 @@ protected:
         }
 
         m_setting.m_list.Clear();
-        if (!LoadList(kDefaultListName, m_setting.m_list, m_listLoadErr))
+        if (!LoadList(kDefaultListName, m_setting.m_list, m_listLoadErr)) {
+            // The damaged file waits for the user's word at exit; this run's
+            // list goes beside it meanwhile.
+            m_sideListName = MakeSideListName(GetDataFolder(), GetSystemTimeUtc());
             this->MsgBox(m_listLoadErr.GetText(), MB_ICONERROR);
+        }
+        TellWhereLastListWent();
         m_layout.LoadRecords(m_setting.m_list);
         m_savedChangeCount = m_layout.GetChangeCount();
 
@@ -240,7 +281,7 @@ protected:
         }
         this->StopTimer();
         Shutdown(true);
-        PostQuitMessage(0);
+        PostQuitMessage(m_exitCode);
     }
 
     void OnEndSession(bool ending) override
@@ -351,14 +392,18 @@ protected:
                     this->MsgBox(kMsgCopyFailed, MB_ICONERROR);
             }
             return;
-        case kCmdSettings:
-            // Only the browser comes back from the dialog: the list on screen
-            // and the adapter went on changing while it was open.
+        case kCmdSettings: {
+            // Only the browser comes back from the dialog: the adapter went
+            // on changing while it was open.
+            auto held = HoldSightings();
             EditSettings(this, m_setting);
             return;
-        case kCmdAbout:
+        }
+        case kCmdAbout: {
+            auto held = HoldSightings();
             CAboutDlg().DoModal(this);
             return;
+        }
         default:
             break;
         }
@@ -370,6 +415,28 @@ protected:
     }
 
 private:
+    // Holds the sightings for as long as it lives; nests.
+    class CHeldSightings
+    {
+    public:
+        explicit CHeldSightings(Self& frame) : m_frame(frame)
+        {
+            if (m_frame.m_modalDepth++ == 0)
+                m_frame.m_layout.HoldFound(true);
+        }
+        ~CHeldSightings()
+        {
+            if (--m_frame.m_modalDepth == 0)
+                m_frame.m_layout.HoldFound(false);
+        }
+        CHeldSightings(const CHeldSightings&) = delete;
+        CHeldSightings& operator=(const CHeldSightings&) = delete;
+
+    private:
+        Self& m_frame;
+    };
+    [[nodiscard]] CHeldSightings HoldSightings() { return CHeldSightings(*this); }
+
     // The record of the pressed cell; without one the user is told.
     CZarumateDataPtr PressedRecord()
     {
@@ -403,6 +470,7 @@ private:
             return;
         m_popupOpen = true;
         {
+            auto held = HoldSightings();
             CZarumateDataDlg popup(
                 [this](const std::wstring& url) { OpenUrl(m_setting.m_browserPath, url); });
             popup.SetRecord(record);
@@ -413,9 +481,11 @@ private:
         m_popupOpen = false;
     }
 
-    // The list may change while the question is shown (the timer keeps
-    // taking sightings), so the answer applies to the record it named,
-    // found again afterwards, and to nothing when it is gone.
+    // The answer applies to exactly the records the question named and
+    // counted. Sightings wait while it is open, but the list can still
+    // change under it (a full found queue, the exit), so they are found
+    // again afterwards: nothing is deleted when the named one went, and a
+    // record that went meanwhile is not looked for.
     void DeleteAfterQuestion(bool andBelow)
     {
         CZarumateDataPtr record = PressedRecord();
@@ -424,25 +494,27 @@ private:
         int index = IndexOf(record);
         if (index < 0)
             return;
+        const CZarumateDataList& records = m_layout.GetRecords();
+        std::vector<CZarumateDataPtr> named{record};
         std::wstring text;
         if (andBelow) {
-            long long count = static_cast<long long>(m_layout.GetRecords().size()) - index;
+            named.assign(records.begin() + index, records.end());
+            long long count = static_cast<long long>(named.size());
             text =
                 FormatQuestion(kMsgDeleteBelowQuestion, {std::wstring_view(record->m_name), count});
         } else {
             text = FormatQuestion(kMsgDeleteQuestion, {std::wstring_view(record->m_name)});
         }
-        CZaruDeleteCancelDlg popup;
-        popup.SetText(text);
-        if (popup.DoModal(this) != CZaruDeleteCancelDlg::kDeleteId)
+        {
+            auto held = HoldSightings();
+            CZaruDeleteCancelDlg popup;
+            popup.SetText(text);
+            if (popup.DoModal(this) != CZaruDeleteCancelDlg::kDeleteId)
+                return;
+        }
+        if (m_shutDown || IndexOf(record) < 0)
             return;
-        index = IndexOf(record);
-        if (index < 0)
-            return;
-        if (andBelow)
-            m_layout.DeleteRecordsFrom(index);
-        else
-            m_layout.DeleteRecord(index);
+        m_layout.DeleteRecords(named);
     }
 
     CMenu& MonitorMenu()
@@ -527,56 +599,157 @@ private:
         RECT work = MonitorFromPoint(screen).work;
         screen.x = std::clamp(screen.x, work.left, std::max(work.left, work.right - 1));
         CMenu shown = *GetTitleMenu().GetSubMenu(0);
+        auto held = HoldSightings();
         TrackPopupMenu(shown, TPM_RIGHTBUTTON, screen, this);
     }
 
-    // Writes the on-screen list to its file a while after it changed, as
-    // the exit does, but never over a file that failed to load: the user
+    // Writes the on-screen list to its file a while after it changed, on
+    // the saver's thread: only the copy is made here. After a failed load
+    // it goes to the side file, never over the damaged one: the user
     // decides about that one at exit.
     void Autosave(std::uint32_t now)
     {
+        if (m_shutDown)
+            return;
+        ReportAutosave();
         std::uint64_t changes = m_layout.GetChangeCount();
-        if (changes == m_savedChangeCount || m_listLoadErr.HasErr() || m_shutDown)
+        if (changes == m_savedChangeCount)
             return;
         if (!m_autosavePending) {
             m_autosavePending = true;
             m_autosaveDue = now + kAutosaveDelayMs;
             return;
         }
-        if (static_cast<std::int32_t>(now - m_autosaveDue) < 0)
+        if (static_cast<std::int32_t>(now - m_autosaveDue) < 0 || m_saver.IsBusy())
+            return;
+        std::wstring name = ListFileName();
+        if (name.empty())
             return;
         m_autosavePending = false;
         m_savedChangeCount = changes;
-        m_layout.StoreRecords(m_setting.m_list);
+        m_saver.Start(GetDataFolder(), name, m_layout.GetRecords());
+    }
+
+    // The first failed autosave of the run is told, with its reason; the
+    // ones after it are not, and the exit tries again anyway.
+    void ReportAutosave()
+    {
+        bool saved = false;
         CSimpleErr err;
-        // A failure is told at exit, where the last save reports it.
-        SaveList(kDefaultListName, m_setting.m_list, err);
+        if (!m_saver.TakeResult(saved, err) || saved || m_autosaveFailureShown)
+            return;
+        m_autosaveFailureShown = true;
+        CSimpleErr message;
+        message.SetErr(kMsgAutosaveFailed, err.GetText());
+        this->MsgBox(message.GetText(), MB_ICONERROR);
+    }
+
+    // The list's file: the usual one, or after a failed load the side file.
+    std::wstring ListFileName() const
+    {
+        return m_listLoadErr.HasErr() ? m_sideListName : std::wstring(kDefaultListName);
+    }
+
+    // A run that had to keep its list elsewhere left its place in the
+    // settings: the user is told once.
+    void TellWhereLastListWent()
+    {
+        std::wstring path = std::move(m_setting.m_savedListFile);
+        m_setting.m_savedListFile.clear();
+        if (path.empty())
+            return;
+        bool beside = path.rfind(JoinPath(GetDataFolder(), L""), 0) == 0;
+        CSimpleErr message;
+        message.SetErr(beside ? kMsgListKeptBeside : kMsgListKeptElsewhere, path);
+        this->MsgBox(message.GetText(), MB_ICONINFORMATION);
     }
 
     // The end of the run, once, whatever asks for it first: the threads are
-    // stopped and waited for, then the settings and the list are saved.
+    // stopped and waited for, the held sightings merged, then the settings
+    // and the list are saved. The end of the session may come while a box
+    // of this sequence is open: it then finishes the sequence itself, as if
+    // nobody were there, and the box's answer no longer counts.
     void Shutdown(bool userPresent)
     {
-        if (m_shutDown)
-            return;
-        m_shutDown = true;
-        m_capture.SetTerminate(true);
-        m_capture.Wait(INFINITE);
-        m_pool.SetShutdown(true);
-        m_pool.WaitAll(INFINITE);
-        m_layout.StoreRecords(m_setting.m_list);
-        m_setting.CaptureWindowPlacement(false, this->IsIconic(), this->GetWindowRect());
-        if (!m_setting.SaveSettings() && userPresent)
-            this->MsgBox(kMsgSaveSettingsFailed, MB_ICONERROR);
-        if (m_listLoadErr.HasErr()) {
-            // Nobody can say whether the damaged file may go: it stays.
-            if (!userPresent ||
-                this->MsgBox(kMsgListNotLoaded, MB_YESNO | MB_ICONQUESTION) == IDYES)
-                return;
+        if (!m_shutDown) {
+            m_shutDown = true;
+            m_capture.SetTerminate(true);
+            m_capture.Wait(INFINITE);
+            m_pool.SetShutdown(true);
+            m_pool.WaitAll(INFINITE);
+            m_layout.MergeFound();
+            m_saver.Wait();
+            m_layout.StoreRecords(m_setting.m_list);
+            m_setting.CaptureWindowPlacement(false, this->IsIconic(), this->GetWindowRect());
+            if (!m_setting.SaveSettings() && userPresent)
+                this->MsgBox(kMsgSaveSettingsFailed, MB_ICONERROR);
         }
+        SaveListAtExit(userPresent);
+    }
+
+    void SaveListAtExit(bool userPresent)
+    {
+        if (m_listSaved)
+            return;
+        if (m_listLoadErr.HasErr()) {
+            // Only a Yes or a No decides about the damaged file; anything
+            // else keeps it, and the run's list goes beside it.
+            int answer = IDCANCEL;
+            if (userPresent)
+                answer = this->MsgBox(kMsgListNotLoaded, MB_YESNO | MB_ICONQUESTION);
+            if (m_listSaved)
+                return;
+            m_listSaved = true;
+            if (answer == IDYES)
+                return;
+            if (answer != IDNO) {
+                SaveListTo(m_sideListName, userPresent);
+                return;
+            }
+        }
+        m_listSaved = true;
+        SaveListTo(kDefaultListName, userPresent);
+    }
+
+    // A list that misses its file is never lost quietly: it goes to the
+    // fallback place, the next start says where, stderr says so now, and the
+    // run ends with a status that is not 0.
+    void SaveListTo(const std::wstring& name, bool userPresent)
+    {
         CSimpleErr err;
-        if (!SaveList(kDefaultListName, m_setting.m_list, err) && userPresent)
+        if (!name.empty() && SaveListIn(GetDataFolder(), name, m_setting.m_list, err)) {
+            if (name != kDefaultListName)
+                RecordListPlace(JoinPath(GetDataFolder(), name));
+            return;
+        }
+        if (name.empty())
+            err.SetErr(kErrSideListName, GetDataFolder());
+        m_exitCode = kExitListNotSaved;
+        std::wstring path;
+        CSimpleErr asideErr;
+        std::string reason = WideToUtf8(err.GetText());
+        std::replace(reason.begin(), reason.end(), '\n', ' ');
+        if (SaveListAside(m_setting.m_list, kDefaultListName, path, asideErr)) {
+            RecordListPlace(path);
+            std::fprintf(stderr,
+                         "zarumatekit: the friend list could not be saved (%s); it was "
+                         "written to %s\n",
+                         reason.c_str(), WideToUtf8(path).c_str());
+        } else {
+            std::fprintf(stderr,
+                         "zarumatekit: the friend list could not be saved (%s), nor anywhere "
+                         "else (%s): %zu friends are lost\n",
+                         reason.c_str(), WideToUtf8(asideErr.GetText()).c_str(),
+                         m_setting.m_list.size());
+        }
+        if (userPresent)
             this->MsgBox(err.GetText(), MB_ICONERROR);
+    }
+
+    void RecordListPlace(const std::wstring& path)
+    {
+        m_setting.m_savedListFile = path;
+        m_setting.SaveSettings();
     }
 
     CSetting& m_setting;
@@ -584,7 +757,9 @@ private:
     std::atomic<MonitorState> m_monitorState{MonitorIdle};
     int m_adapterCount = 0;
     std::atomic<bool> m_popupOpen{false};
+    int m_modalDepth = 0;
     CSimpleErr m_listLoadErr;
+    std::wstring m_sideListName;
     CZarumateLayout m_layout;
     TCapture m_capture;
     TPool m_pool;
@@ -599,6 +774,12 @@ private:
     std::uint64_t m_savedChangeCount = 0;
     bool m_autosavePending = false;
     std::uint32_t m_autosaveDue = 0;
+    bool m_autosaveFailureShown = false;
+    bool m_listSaved = false;
+    int m_exitCode = 0;
+    // Declared last: its thread reads only its own copy, and it is waited
+    // for before the rest goes.
+    CListSaver m_saver;
 };
 
 using CMainFrame = CMainFrameImpl<CZarumateSock, CTaskThreadPool>;

@@ -76,7 +76,7 @@ int RunZarumatekit(int argc, char** argv)
     SetMessageLoop(&loop);
     CreateSkinResources();
     auto frame = std::make_unique<CMainFrame>(setting);
-    WatchSessionEnd([&frame] { frame->EndSession(); });
+    WatchSessionEnd([&frame] { return frame->EndSession(); });
 
     int code = 0;
     if (frame->CreateMain()) {

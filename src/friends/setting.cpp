@@ -15,6 +15,7 @@ constexpr std::uint32_t kKeyAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VAL
 constexpr const wchar_t* kSettingKey = L"Setting";
 constexpr const wchar_t* kWindowKey = L"Window";
 constexpr const wchar_t* kBrowserPathValue = L"BrowserPath";
+constexpr const wchar_t* kSavedListFileValue = L"SavedListFile";
 constexpr const wchar_t* kNicNameValue = L"NicName";
 constexpr const wchar_t* kFullscreenValue = L"Fullscreen";
 constexpr const wchar_t* kLeftValue = L"Left";
@@ -100,6 +101,8 @@ bool CSetting::LoadSettings()
         return false;
     bool result = ReadString(setting, kBrowserPathValue, m_browserPath);
     result = ReadString(setting, kNicNameValue, m_adapterName) && result;
+    // Written only by runs that had to keep the list elsewhere.
+    ReadString(setting, kSavedListFileValue, m_savedListFile);
 
     CRegKey window;
     if (Failed(window.Open(setting, kWindowKey, KEY_READ)))
@@ -128,6 +131,8 @@ bool CSetting::SaveSettings()
         return false;
     bool result = Succeeded(setting.SetValue(kBrowserPathValue, MakeStringValue(m_browserPath)));
     result = Succeeded(setting.SetValue(kNicNameValue, MakeStringValue(m_adapterName))) && result;
+    result = Succeeded(setting.SetValue(kSavedListFileValue, MakeStringValue(m_savedListFile))) &&
+             result;
 
     CRegKey window;
     if (Failed(window.Create(setting, kWindowKey, kKeyAccess)))

@@ -43,6 +43,9 @@ public:
     CZarumateDataList m_list;
     std::wstring m_adapterName;
     std::wstring m_browserPath;
+    // Where the last run had to put the friend list instead of its usual
+    // file, so that this run can tell the user; empty when it did not.
+    std::wstring m_savedListFile;
 };
 
 } // namespace zk

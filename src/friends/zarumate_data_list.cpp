@@ -3,6 +3,7 @@
 #include "base/download_url.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace zk {
 
@@ -64,6 +65,18 @@ void CZarumateDataList::RemoveFrom(int index)
         return;
     m_items.erase(m_items.begin() + index, m_items.end());
     m_changed = true;
+}
+
+std::size_t CZarumateDataList::RemoveRecords(const std::vector<CZarumateDataPtr>& records)
+{
+    std::unordered_set<const CZarumateData*> doomed;
+    for (const CZarumateDataPtr& record : records)
+        doomed.insert(record.get());
+    std::size_t removed = std::erase_if(
+        m_items, [&](const CZarumateDataPtr& item) { return doomed.count(item.get()) != 0; });
+    if (removed > 0)
+        m_changed = true;
+    return removed;
 }
 
 void CZarumateDataList::Clear()

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <string_view>
+#include <vector>
 
 namespace zk {
 
@@ -31,6 +32,9 @@ public:
     void RemoveAt(int index);
     // Removes the entry at the index and every older one behind it.
     void RemoveFrom(int index);
+    // Removes those of the records (by identity) that are in the list and
+    // answers how many went.
+    std::size_t RemoveRecords(const std::vector<CZarumateDataPtr>& records);
     void Clear();
     void PushBack(const CZarumateDataPtr& data);
     // Makes this list a copy of the source with new records that carry only

@@ -104,7 +104,12 @@ bool LoadList(const std::wstring& name, CZarumateDataList& list, CSimpleErr& err
 
 bool SaveList(const std::wstring& name, const CZarumateDataList& list, CSimpleErr& err)
 {
-    std::wstring folder = GetDataFolder();
+    return SaveListIn(GetDataFolder(), name, list, err);
+}
+
+bool SaveListIn(const std::wstring& folder, const std::wstring& name, const CZarumateDataList& list,
+                CSimpleErr& err)
+{
     if (folder.empty() || Failed(EnsureFolder(folder))) {
         err.SetErr(kErrFolder, folder);
         return false;

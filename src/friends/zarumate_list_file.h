@@ -25,5 +25,9 @@ bool LoadList(const std::wstring& name, CZarumateDataList& list, CSimpleErr& err
 // replaced only by a complete new one, and kept as the backup first when the
 // new file is smaller.
 bool SaveList(const std::wstring& name, const CZarumateDataList& list, CSimpleErr& err);
+// The same in another folder (a list kept aside when the data folder cannot
+// take it).
+bool SaveListIn(const std::wstring& folder, const std::wstring& name, const CZarumateDataList& list,
+                CSimpleErr& err);
 
 } // namespace zk

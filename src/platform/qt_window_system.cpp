@@ -7,6 +7,7 @@
 #include "platform/x11_display.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QBitmap>
 #include <QClipboard>
@@ -30,6 +31,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include <xcb/xproto.h>
 
 namespace zk {
 
@@ -176,6 +178,15 @@ public:
     }
 
     void Detach() { m_window = nullptr; }
+
+    // The native window was destroyed by somebody else (a window manager,
+    // xdotool): the window goes as if it had been closed, so that its
+    // owner runs its normal end.
+    void NativeWindowGone()
+    {
+        if (m_window)
+            m_window->DestroyWindow();
+    }
 
     void ShowBitmap(const std::uint32_t* pixels, int width, int height, std::size_t stride)
     {
@@ -508,9 +519,42 @@ QWidget* WidgetOfWindow(CWindow* window)
     return nullptr;
 }
 
+// Watches for top-level windows of ours that X destroys without the
+// toolkit's doing: it would go on with a widget that has no window.
+class CDestroyWatch : public QAbstractNativeEventFilter
+{
+public:
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & ~0x80) != XCB_DESTROY_NOTIFY)
+            return false;
+        auto window =
+            static_cast<WId>(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* ours = dynamic_cast<CQtWindow*>(top);
+            if (!ours || top->internalWinId() != window)
+                continue;
+            // Acted on from the loop, outside the toolkit's event handling.
+            QPointer<CQtWindow> alive(ours);
+            QMetaObject::invokeMethod(
+                qApp,
+                [alive] {
+                    if (alive)
+                        alive->NativeWindowGone();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
 struct CQtWindowSystem::Impl
 {
     std::unique_ptr<QApplication> app;
+    CDestroyWatch destroyWatch;
     bool quitRequested = false;
     int quitCode = 0;
     struct Nested
@@ -543,6 +587,7 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
     system->m_impl->app = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     InstallToolkitTranslations();
+    system->m_impl->app->installNativeEventFilter(&system->m_impl->destroyWatch);
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      qApp, [] {
                          if (CMessageLoop* loop = GetMessageLoop())
@@ -670,10 +715,21 @@ int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const 
                     WidgetOfWindow(owner));
     // The standard buttons carry the toolkit's own (Japanese) texts.
     if ((type & MB_TYPEMASK) == MB_YESNO) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        // Left to itself the toolkit makes いいえ the Escape button, and the
+        // title bar's close button too: a question the user only put away
+        // would read as an answer. A hidden button of its own takes both.
+        QAbstractButton* dismiss = box.button(QMessageBox::Cancel);
+        dismiss->hide();
+        box.setEscapeButton(dismiss);
         box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
+        box.exec();
+        // No button at all: the loop was ended under the box (the session
+        // ended while it was open).
+        QAbstractButton* clicked = box.clickedButton();
+        if (clicked == box.button(QMessageBox::Yes))
+            return IDYES;
+        return clicked == box.button(QMessageBox::No) ? IDNO : IDCANCEL;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

@@ -16,7 +16,7 @@ namespace zk {
 
 namespace {
 
-std::function<void()> g_onEnd;
+std::function<int()> g_onEnd;
 std::atomic<bool> g_ended{false};
 QtMessageHandler g_previousHandler = nullptr;
 
@@ -30,20 +30,24 @@ sigset_t EndSignals()
     return set;
 }
 
-void End()
+std::atomic<int> g_endCode{0};
+
+// A second way of ending (the display lost after a signal) keeps the status
+// the first one answered.
+int End()
 {
     if (g_ended.exchange(true))
-        return;
-    if (g_onEnd)
-        g_onEnd();
+        return g_endCode.load();
+    g_endCode = g_onEnd ? g_onEnd() : 0;
+    return g_endCode.load();
 }
 
 // The window system cannot go on without its display: save, then leave.
 [[noreturn]] void EndWithoutDisplay()
 {
-    End();
+    int code = End();
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(code);
 }
 
 int OnDisplayIoError(Display*)
@@ -72,7 +76,7 @@ void BlockEndSignals()
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-bool WatchSessionEnd(std::function<void()> onEnd)
+bool WatchSessionEnd(std::function<int()> onEnd)
 {
     g_onEnd = std::move(onEnd);
     sigset_t set = EndSignals();

@@ -13,10 +13,10 @@ namespace zk {
 // start, before any thread exists, so that every thread inherits the mask.
 void BlockEndSignals();
 
-// Calls onEnd (once) on the user-interface thread when the session ends.
-// After the display is lost the process ends with status 0 once onEnd has
-// returned, since the window system cannot go on. Call after the window
-// system started.
-bool WatchSessionEnd(std::function<void()> onEnd);
+// Calls onEnd (once) on the user-interface thread when the session ends; it
+// answers the exit status of the run. After the display is lost the process
+// ends with that status once onEnd has returned, since the window system
+// cannot go on. Call after the window system started.
+bool WatchSessionEnd(std::function<int()> onEnd);
 
 } // namespace zk

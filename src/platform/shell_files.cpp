@@ -49,6 +49,11 @@ std::wstring GetUserConfigFolder()
     return XdgFolder("XDG_CONFIG_HOME", L"/.config");
 }
 
+std::wstring GetUserStateFolder()
+{
+    return XdgFolder("XDG_STATE_HOME", L"/.local/state");
+}
+
 std::wstring GetTempFolder()
 {
     if (auto folder = AbsoluteEnv("TMPDIR"); !folder.empty())

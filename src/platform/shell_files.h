@@ -14,6 +14,9 @@ std::wstring GetUserDataFolder();
 // The per-user configuration folder: $XDG_CONFIG_HOME, else $HOME/.config.
 std::wstring GetUserConfigFolder();
 
+// The per-user state folder: $XDG_STATE_HOME, else $HOME/.local/state.
+std::wstring GetUserStateFolder();
+
 // The folder for temporary files: $TMPDIR, else /tmp.
 std::wstring GetTempFolder();
 

@@ -1,8 +1,10 @@
 #include "platform/temp_file.h"
 
+#include "platform/shell_files.h"
 #include "platform/text_convert.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +36,17 @@ HRESULT CreateFileExclusive(const std::wstring& path)
         return LastError();
     if (::close(fd) != 0)
         return LastError();
+    return S_OK;
+}
+
+HRESULT CreatePrivateTempFolder(const std::wstring& prefix, std::wstring& path)
+{
+    // mkdtemp chooses the ending and creates the folder with mode 0700 in
+    // one step, so nobody else can have put anything there first.
+    std::string name = WideToUtf8(GetTempFolder() + L"/" + prefix) + "XXXXXX";
+    if (!::mkdtemp(name.data()))
+        return LastError();
+    path = Utf8ToWide(name);
     return S_OK;
 }
 

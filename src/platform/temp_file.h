@@ -17,6 +17,11 @@ std::uint32_t GetCurrentProcessId();
 // HresultFromErrno(EEXIST) and leaves that file alone.
 HRESULT CreateFileExclusive(const std::wstring& path);
 
+// Makes a new folder in the temporary folder that only this user can enter
+// (mode 0700), named after the prefix with a random ending that no other
+// folder has; answers its path.
+HRESULT CreatePrivateTempFolder(const std::wstring& prefix, std::wstring& path);
+
 // A file opened for writing from its start; closed by Close or the
 // destructor. It opens only a file that exists and is not a symbolic link.
 class COutputFile

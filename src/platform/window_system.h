@@ -77,7 +77,9 @@ public:
     virtual void Beep() = 0;
     virtual bool SetClipboardText(const std::wstring& text) = 0;
     virtual std::wstring GetClipboardText() const = 0;
-    // Answers IDOK, IDYES or IDNO as the user chose.
+    // Answers IDOK, IDYES or IDNO as the user chose; IDCANCEL when a
+    // question was dismissed without an answer (Escape, the close button, or
+    // the program's loop ended under it).
     virtual int MessageBox(CWindow* owner, const std::wstring& text, const std::wstring& title,
                            std::uint32_t type) = 0;
     // Shows the menu at the screen point and answers the chosen command id,

@@ -85,7 +85,25 @@ void CZarumateLayout::QueueFound(CZarumateDataPtr record)
         return;
     record->m_updateTime = GetSystemTimeUtc();
     std::lock_guard lock(m_foundLock);
+    auto [slot, added] = m_foundSlots.try_emplace(record->m_id, m_found.size());
+    if (!added) {
+        m_found[slot->second].reset();
+        slot->second = m_found.size();
+    }
     m_found.push_back(std::move(record));
+    // One person seen again and again while the queue is held leaves many
+    // empty slots: the queue is packed once they outnumber the sightings.
+    if (m_found.size() > 2 * m_foundSlots.size() + kMaxHeldSightings) {
+        std::erase(m_found, nullptr);
+        for (std::size_t i = 0; i < m_found.size(); ++i)
+            m_foundSlots[m_found[i]->m_id] = i;
+    }
+}
+
+std::size_t CZarumateLayout::GetFoundCount()
+{
+    std::lock_guard lock(m_foundLock);
+    return m_foundSlots.size();
 }
 
 void CZarumateLayout::QueueImageResult(std::shared_ptr<CDownloadImageTask> task)
@@ -231,11 +249,14 @@ bool CZarumateLayout::TakeFound()
     {
         std::lock_guard lock(m_foundLock);
         found.swap(m_found);
+        m_foundSlots.clear();
     }
     if (found.empty())
         return false;
-    for (const CZarumateDataPtr& record : found)
-        m_records.AddOrUpdate(record);
+    for (const CZarumateDataPtr& record : found) {
+        if (record)
+            m_records.AddOrUpdate(record);
+    }
     ++m_changeCount;
     m_scrollBar.SetPosition(0);
     return true;
@@ -307,7 +328,9 @@ RECT CZarumateLayout::GetHintRect() const
 
 bool CZarumateLayout::Tick(std::uint32_t time)
 {
-    bool redraw = TakeFound();
+    bool redraw = false;
+    if (!m_holdFound || GetFoundCount() >= kMaxHeldSightings)
+        redraw = TakeFound();
     if (m_hintChanged) {
         m_hintChanged = false;
         redraw = true;
@@ -626,6 +649,12 @@ void CZarumateLayout::DeleteRecordsFrom(int index)
     std::size_t before = m_records.size();
     m_records.RemoveFrom(index);
     if (m_records.size() != before)
+        ++m_changeCount;
+}
+
+void CZarumateLayout::DeleteRecords(const std::vector<CZarumateDataPtr>& records)
+{
+    if (m_records.RemoveRecords(records) > 0)
         ++m_changeCount;
 }
 

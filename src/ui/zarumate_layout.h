@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace zk {
@@ -78,6 +79,8 @@ public:
     static constexpr int kHintInset = 8;
     static constexpr int kHintPadding = 3;
     static constexpr std::uint32_t kHintBorderColor = 0xFF999999;
+    // A held found queue is merged anyway once it holds this many persons.
+    static constexpr std::size_t kMaxHeldSightings = 4096;
 
     using TaskSink = std::function<void(std::shared_ptr<CDownloadImageTask>)>;
     using CellPtr = std::shared_ptr<CZarumateCell>;
@@ -100,9 +103,20 @@ public:
     std::uint64_t GetChangeCount() const { return m_changeCount; }
 
     // Any thread: a person found (stamped with the current UTC time), a
-    // finished image download.
+    // finished image download. The found queue holds one sighting per id: a
+    // later one replaces the earlier and takes its turn as the latest.
     void QueueFound(CZarumateDataPtr record);
     void QueueImageResult(std::shared_ptr<CDownloadImageTask> task);
+    // While the owner shows something modal, ticks leave the found queue
+    // alone, so that the list stays as the question or popup showed it; the
+    // sightings are merged at the first tick after. Only a queue grown to
+    // kMaxHeldSightings persons is merged anyway, to bound its memory.
+    void HoldFound(bool hold) { m_holdFound = hold; }
+    bool IsHoldingFound() const { return m_holdFound; }
+    // Merges the found queue now, held or not (the exit does, before it
+    // saves); answers whether anything came.
+    bool MergeFound() { return TakeFound(); }
+    std::size_t GetFoundCount();
 
     // On WM_SIZE and WM_MOVE: the frame, the list, the cells, the scroll
     // column.
@@ -145,6 +159,8 @@ public:
 
     void DeleteRecord(int index);
     void DeleteRecordsFrom(int index);
+    // Deletes those of the records that are still in the list.
+    void DeleteRecords(const std::vector<CZarumateDataPtr>& records);
     // The cell pressed now (or one of whose link buttons is), or nullptr.
     CZarumateCell* GetPressedCell() const;
     // Marks the record as downloading and hands a new task to the sink.
@@ -211,7 +227,10 @@ private:
     CZarumateDataList m_records;
     std::uint64_t m_changeCount = 0;
     std::mutex m_foundLock;
+    // In arrival order; a replaced sighting leaves an empty slot behind.
     std::vector<CZarumateDataPtr> m_found;
+    std::unordered_map<std::wstring, std::size_t> m_foundSlots;
+    bool m_holdFound = false;
     std::mutex m_imageLock;
     std::vector<std::shared_ptr<CDownloadImageTask>> m_imageResults;
     // The widgets of slots [m_firstCellSlot, m_firstCellSlot + size).

@@ -1,5 +1,6 @@
 #include "app/main_frame.h"
 #include "friends/zarumate_list_file.h"
+#include "platform/text_convert.h"
 #include "support/fake_window_system.h"
 #include "support/offscreen_gui.h"
 #include "support/scoped_env.h"
@@ -94,9 +95,71 @@ protected:
         return texts;
     }
 
+    fs::path DataFolder() const { return m_home.Path() / "data" / "Brindlewerk" / "Zarumatekit"; }
+
+    // A list file that does not load, left by an earlier run.
+    std::string PutDamagedList()
+    {
+        const std::string damaged = "<ZarumateDataList><Zarumate><id>u1";
+        fs::create_directories(DataFolder());
+        std::ofstream(DataFolder() / "DefaultList.config") << damaged;
+        return damaged;
+    }
+
+    static std::string Contents(const fs::path& path)
+    {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // The lists written beside the usual one.
+    std::vector<fs::path> SideLists() const
+    {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(DataFolder())) {
+            std::string name = entry.path().filename().string();
+            if (name.rfind("DefaultList-", 0) == 0 && name.ends_with(".config"))
+                found.push_back(entry.path());
+        }
+        return found;
+    }
+
+    // The ids a list file holds, in order.
+    static std::vector<std::string> IdsIn(const fs::path& path)
+    {
+        std::string text = Contents(path);
+        std::vector<std::string> ids;
+        for (std::size_t at = text.find("<id>"); at != std::string::npos;
+             at = text.find("<id>", at + 1)) {
+            std::size_t end = text.find("</id>", at);
+            ids.push_back(text.substr(at + 4, end - at - 4));
+        }
+        return ids;
+    }
+
+    void Report(const wchar_t* id)
+    {
+        auto person = std::make_shared<CZarumateData>();
+        person->m_id = id;
+        person->m_name = std::wstring(L"name-") + id;
+        Capture().m_client->OnZarumateFound(person);
+    }
+
+    // Starts again as the next run does, with the settings the last one left.
+    void Restart()
+    {
+        if (m_frame->IsWindow())
+            m_frame->DestroyWindow();
+        m_setting = CSetting();
+        m_setting.LoadSettings();
+        m_frame = std::make_unique<CTestFrame>(m_setting);
+        Create();
+    }
+
     test::CTempDir m_home;
     test::CScopedEnv m_data{"XDG_DATA_HOME", (m_home.Path() / "data").string()};
     test::CScopedEnv m_config{"XDG_CONFIG_HOME", (m_home.Path() / "config").string()};
+    test::CScopedEnv m_stateHome{"XDG_STATE_HOME", (m_home.Path() / "state").string()};
     test::CFakeWindowSystem m_system;
     CSetting m_setting;
     std::unique_ptr<CTestFrame> m_frame;
@@ -300,7 +363,209 @@ TEST_F(MainFrameTest, ChangedListReachesItsFileWithinThirtySeconds)
     EXPECT_FALSE(saved());
     now += 25;
     Tick();
+    m_frame->WaitForAutosave();
     EXPECT_TRUE(saved());
+}
+
+TEST_F(MainFrameTest, DismissedExitQuestionKeepsTheDamagedFileAndTheRunBesideIt)
+{
+    const std::string damaged = PutDamagedList();
+    Create();
+    Report(L"u7");
+    Tick();
+    // Escape or the box's close button: no answer.
+    m_system.m_messageBoxAnswers.push_back(IDCANCEL);
+    m_frame->DestroyWindow();
+    EXPECT_EQ(m_system.m_messageBoxes.back().text, LoadString(kMsgListNotLoaded));
+    EXPECT_EQ(Contents(DataFolder() / "DefaultList.config"), damaged);
+    std::vector<fs::path> beside = SideLists();
+    ASSERT_EQ(beside.size(), 1u);
+    EXPECT_EQ(IdsIn(beside[0]), std::vector<std::string>{"u7"});
+    EXPECT_EQ(m_system.m_quitCode, 0);
+
+    // The next start says where the run's list is.
+    Restart();
+    EXPECT_NE(m_system.m_messageBoxes.back().text.find(Utf8ToWide(beside[0].string())),
+              std::wstring::npos);
+    EXPECT_EQ(
+        m_system.m_messageBoxes.back().text.rfind(LoadString(kMsgListKeptBeside).substr(0, 8), 0),
+        0u);
+}
+
+TEST_F(MainFrameTest, SessionEndingUnderTheExitQuestionKeepsTheDamagedFile)
+{
+    const std::string damaged = PutDamagedList();
+    Create();
+    Report(L"u7");
+    Tick();
+    // The signal comes while the question is open; the box then ends with
+    // whatever its loop answers, which no longer counts.
+    int code = -1;
+    m_system.m_whileBoxOpen = [&] { code = m_frame->EndSession(); };
+    m_system.m_messageBoxAnswers.push_back(IDNO);
+    m_frame->DestroyWindow();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Contents(DataFolder() / "DefaultList.config"), damaged);
+    std::vector<fs::path> beside = SideLists();
+    ASSERT_EQ(beside.size(), 1u);
+    EXPECT_EQ(IdsIn(beside[0]), std::vector<std::string>{"u7"});
+
+    // Ended without any question after a failed load, autosaves included:
+    // every write goes beside the damaged file.
+    fs::remove(beside[0]);
+    std::uint32_t now = 0;
+    m_setting = CSetting();
+    m_frame = std::make_unique<CTestFrame>(m_setting);
+    m_frame->SetClock([&] { return now; });
+    Create();
+    Report(L"u8");
+    Tick();
+    now += kAutosaveDelayMs;
+    Tick();
+    m_frame->WaitForAutosave();
+    ASSERT_EQ(SideLists().size(), 1u);
+    EXPECT_EQ(IdsIn(SideLists()[0]), std::vector<std::string>{"u8"});
+    Report(L"u9");
+    std::size_t boxes = m_system.m_messageBoxes.size();
+    EXPECT_EQ(m_frame->EndSession(), 0);
+    EXPECT_EQ(m_system.m_messageBoxes.size(), boxes);
+    EXPECT_EQ(Contents(DataFolder() / "DefaultList.config"), damaged);
+    ASSERT_EQ(SideLists().size(), 1u);
+    EXPECT_EQ(IdsIn(SideLists()[0]), (std::vector<std::string>{"u9", "u8"}));
+}
+
+TEST_F(MainFrameTest, ListThatCannotBeSavedAtSessionEndGoesToTheStateFolder)
+{
+    Create();
+    Report(L"u5");
+    Tick();
+    // The data folder cannot be made: a file stands where it should be.
+    fs::create_directories(m_home.Path() / "data" / "Brindlewerk");
+    std::ofstream(DataFolder()) << "x";
+    testing::internal::CaptureStderr();
+    int code = m_frame->EndSession();
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(m_system.m_quitCode, code);
+    fs::path folder = m_home.Path() / "state" / "zarumatekit";
+    ASSERT_TRUE(fs::is_directory(folder));
+    std::vector<fs::path> kept{fs::directory_iterator(folder), fs::directory_iterator()};
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(IdsIn(kept[0]), std::vector<std::string>{"u5"});
+    EXPECT_NE(said.find(kept[0].string()), std::string::npos) << said;
+
+    fs::remove(DataFolder());
+    Restart();
+    EXPECT_NE(m_system.m_messageBoxes.back().text.find(Utf8ToWide(kept[0].string())),
+              std::wstring::npos);
+    // Told once.
+    std::size_t boxes = m_system.m_messageBoxes.size();
+    Restart();
+    EXPECT_EQ(m_system.m_messageBoxes.size(), boxes);
+}
+
+TEST_F(MainFrameTest, WithoutAStateFolderTheListGoesToAPrivateTemporaryFolder)
+{
+    test::CScopedEnv state("XDG_STATE_HOME", (m_home.Path() / "nostate").string());
+    fs::create_directories(m_home.Path() / "tmp");
+    test::CScopedEnv tmp("TMPDIR", (m_home.Path() / "tmp").string());
+    std::ofstream(m_home.Path() / "nostate") << "x"; // no folder can be made there
+    Create();
+    Report(L"u6");
+    Tick();
+    fs::create_directories(m_home.Path() / "data" / "Brindlewerk");
+    std::ofstream(DataFolder()) << "x";
+    testing::internal::CaptureStderr();
+    EXPECT_NE(m_frame->EndSession(), 0);
+    testing::internal::GetCapturedStderr();
+    std::vector<fs::path> folders{fs::directory_iterator(m_home.Path() / "tmp"),
+                                  fs::directory_iterator()};
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(fs::status(folders[0]).permissions() & fs::perms::all, fs::perms::owner_all);
+    fs::path file = folders[0] / "DefaultList.config";
+    EXPECT_EQ(IdsIn(file), std::vector<std::string>{"u6"});
+    EXPECT_EQ(fs::status(file).permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
+}
+
+TEST_F(MainFrameTest, FirstFailedAutosaveIsToldOnceWithItsReason)
+{
+    std::uint32_t now = 0;
+    m_frame->SetClock([&] { return now; });
+    Create();
+    fs::create_directories(m_home.Path() / "data" / "Brindlewerk");
+    std::ofstream(DataFolder()) << "x";
+    std::size_t boxes = m_system.m_messageBoxes.size();
+    for (const wchar_t* id : {L"a1", L"a2"}) {
+        Report(id);
+        Tick();
+        now += kAutosaveDelayMs;
+        Tick();
+        m_frame->WaitForAutosave();
+        Tick();
+    }
+    ASSERT_EQ(m_system.m_messageBoxes.size(), boxes + 1);
+    const std::wstring& told = m_system.m_messageBoxes.back().text;
+    EXPECT_NE(told.find(L"保存先フォルダーの作成に失敗しました"), std::wstring::npos) << told;
+    EXPECT_EQ(m_system.m_messageBoxes.back().type, MB_ICONERROR);
+}
+
+TEST_F(MainFrameTest, FoundQueueKeepsOneSightingPerIdTheLatestLast)
+{
+    Create();
+    m_system.m_whileBoxOpen = [&] {
+        Report(L"p1");
+        Report(L"p2");
+        auto again = std::make_shared<CZarumateData>();
+        again->m_id = L"p1";
+        again->m_name = L"renamed";
+        Capture().m_client->OnZarumateFound(again);
+        Tick();
+        EXPECT_TRUE(m_frame->GetLayout().GetRecords().empty());
+        EXPECT_EQ(m_frame->GetLayout().GetFoundCount(), 2u);
+    };
+    m_frame->MsgBox(L"question", MB_OK);
+    Tick();
+    const CZarumateDataList& records = m_frame->GetLayout().GetRecords();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->m_id, L"p1");
+    EXPECT_EQ(records[0]->m_name, L"renamed");
+    EXPECT_EQ(records[1]->m_id, L"p2");
+
+    // One person seen again and again under a box stays one sighting.
+    m_system.m_whileBoxOpen = [&] {
+        for (std::size_t i = 0; i < 3 * CZarumateLayout::kMaxHeldSightings; ++i)
+            Report(L"p2");
+        EXPECT_EQ(m_frame->GetLayout().GetFoundCount(), 1u);
+    };
+    m_frame->MsgBox(L"question", MB_OK);
+    Tick();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->m_id, L"p2");
+
+    // A queue that grows to its cap under a box is merged anyway.
+    m_system.m_whileBoxOpen = [&] {
+        for (std::size_t i = 0; i < CZarumateLayout::kMaxHeldSightings; ++i)
+            Report((L"c" + std::to_wstring(i)).c_str());
+        Tick();
+        EXPECT_EQ(m_frame->GetLayout().GetRecords().size(), CZarumateLayout::kMaxHeldSightings + 2);
+    };
+    m_frame->MsgBox(L"question", MB_OK);
+}
+
+TEST_F(MainFrameTest, SightingsHeldByAnOpenPopupAreSavedWhenTheSessionEnds)
+{
+    Create();
+    m_system.m_whileBoxOpen = [&] {
+        Report(L"late");
+        EXPECT_EQ(m_frame->EndSession(), 0);
+    };
+    m_frame->MsgBox(L"question", MB_OK);
+    CZarumateDataList loaded;
+    CSimpleErr err;
+    ASSERT_TRUE(LoadList(kDefaultListName, loaded, err));
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0]->m_id, L"late");
 }
 
 class MainFrameCommandTest : public MainFrameTest
@@ -374,12 +639,15 @@ TEST_F(MainFrameCommandTest, DeleteBelowTheLastCountsOneAndDeletesOnlyOnTheDelet
 
 TEST_F(MainFrameCommandTest, DeletionAppliesToTheRecordTheQuestionNamed)
 {
-    // While the question is shown a new person arrives and takes the top.
+    // While the question is shown a new person arrives; it waits, and takes
+    // the top after the question.
     m_system.m_onNestedLoopIdle = [&] {
         Find(L"u4");
         Popup().PeerKeyDown(VK_RETURN);
     };
     ChooseInCellMenu(0, kCmdDelete);
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u2", L"u3"}));
+    Tick();
     EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u4", L"u2", L"u3"}));
 
     // A record that went meanwhile is not looked for at its old place.
@@ -392,18 +660,67 @@ TEST_F(MainFrameCommandTest, DeletionAppliesToTheRecordTheQuestionNamed)
     EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u4", L"u3"}));
 }
 
-TEST_F(MainFrameCommandTest, PersonsFoundWhileTheDetailPopupIsOpenAreDropped)
+TEST_F(MainFrameCommandTest, PersonsFoundWhileTheDetailPopupIsOpenArriveAfterIt)
 {
     bool wasOpen = false;
+    std::vector<std::wstring> during;
     m_system.m_onNestedLoopIdle = [&] {
         wasOpen = m_frame->IsPopupOpen();
         Find(L"u9");
+        during = Ids();
         Popup().PeerKeyDown(VK_ESCAPE);
     };
     m_system.Click(*m_frame, {60, 27 + 5 + 20});
     EXPECT_TRUE(wasOpen);
     EXPECT_FALSE(m_frame->IsPopupOpen());
-    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
+    EXPECT_EQ(during, (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
+    Tick();
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u9", L"u1", L"u2", L"u3"}));
+}
+
+TEST_F(MainFrameCommandTest, SightingsDuringMenusAndBoxesArriveAfterThem)
+{
+    // The cell menu, then the message box of a command it chose.
+    m_system.m_whileBoxOpen = [&] {
+        Find(L"m1");
+        EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
+    };
+    ChooseInCellMenu(0, kCmdRefreshImage);
+    Tick();
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"m1", L"u1", L"u2", L"u3"}));
+
+    m_system.m_whileBoxOpen = [&] { Find(L"m2"); };
+    m_frame->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(kCmdCopyId)); // 2006
+    ASSERT_EQ(Boxes().back(), LoadString(2006));
+    EXPECT_EQ(Ids().front(), L"m1");
+    Tick();
+    EXPECT_EQ(Ids().front(), L"m2");
+
+    // The title menu.
+    m_system.m_whileBoxOpen = [&] {
+        Find(L"m3");
+        EXPECT_EQ(Ids().front(), L"m2");
+    };
+    m_system.Click(*m_frame, {100, 10}, CMouseButton::Right);
+    EXPECT_EQ(Ids().front(), L"m2");
+    Tick();
+    EXPECT_EQ(Ids().front(), L"m3");
+}
+
+TEST_F(MainFrameCommandTest, DeleteBelowWhileTheNamedPersonIsSeenAgainDeletesWhatItCounted)
+{
+    std::wstring question;
+    m_system.m_onNestedLoopIdle = [&] {
+        question = dynamic_cast<CZaruMsgDlg&>(Popup()).GetLayout().GetText();
+        Find(L"u2"); // the named person's page arrives under the question
+        Popup().PeerKeyDown(VK_RETURN);
+    };
+    ChooseInCellMenu(1, kCmdDeleteBelow);
+    EXPECT_EQ(question, L"name-u2 と過去の計 2 人のZarumateを消しますか？");
+    EXPECT_EQ(Ids(), std::vector<std::wstring>{L"u1"});
+    // Then the sighting: the person is back, as seen just now.
+    Tick();
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u2", L"u1"}));
 }
 
 } // namespace

@@ -27,6 +27,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <thread>
 
 namespace zk::test {
 namespace {
@@ -41,6 +43,8 @@ constexpr char kWindowTitle[] = "Zarumatekit";
 constexpr char kAdapter[] = "zkcap0";
 constexpr char kImagePath[] = "/shop/original/zaru/user/image?nimboId=";
 constexpr char kFriendId[] = "someid";
+// A second person whose page the server also has.
+constexpr char kOtherId[] = "otherid";
 constexpr std::uint32_t kAvatarColour = 0xFF3366CC;
 // Where the list's top cell lies in the window: inside the frame's border
 // and caption (5, 27) and the list's inset (5, 5), left of the scroll column.
@@ -138,6 +142,12 @@ protected:
         CHttpScript page = CHttpScript::Status("HTTP/1.1 200 OK", BuildMicroblogPage(content));
         page.headers = {"Content-Type: text/html; charset=UTF-8"};
         m_server.SetScript(std::string("/") + kFriendId + "/", page);
+        CMicroblogPage other;
+        other.id = kOtherId;
+        other.name = "ほかのひと";
+        CHttpScript otherPage = CHttpScript::Status("HTTP/1.1 200 OK", BuildMicroblogPage(other));
+        otherPage.headers = page.headers;
+        m_server.SetScript(std::string("/") + kOtherId + "/", otherPage);
         CHttpScript image = CHttpScript::Status("HTTP/1.1 200 OK", AvatarPng());
         image.headers = {"Last-Modified: Tue, 05 Mar 2024 07:08:09 GMT", "Content-Type: image/png"};
         m_server.SetScript(std::string(kImagePath) + kFriendId, image);
@@ -254,9 +264,9 @@ protected:
             kPatience, 100ms);
     }
 
-    CProcessResult Fetch()
+    CProcessResult Fetch(const std::string& id = kFriendId)
     {
-        std::string url = "http://" + AddressText(CVethPair::kPeerAddress) + "/" + kFriendId + "/";
+        std::string url = "http://" + AddressText(CVethPair::kPeerAddress) + "/" + id + "/";
         return RunProcess(
             m_net.Watched().ExecArgs({"curl", "--silent", "--show-error", "--noproxy", "*",
                                       "--max-time", "60", "--output", "/dev/null", "--header",
@@ -428,6 +438,125 @@ TEST_F(ProgramTest, SecondStartBringsFirstForwardAndEnds)
     CProcessResult end = Terminate(first);
     EXPECT_FALSE(end.timedOut);
     EXPECT_EQ(end.exitCode, 0) << end.err;
+}
+
+// While the user answers a question or looks at a popup, people go on
+// being seen: nobody is lost, and the question's answer applies to the
+// persons it counted.
+TEST_F(ProgramTest, PersonsSeenUnderTheQuestionAndThePopupAreKeptAndDeletionDeletesWhatItNamed)
+{
+    {
+        CScopedEnv data("XDG_DATA_HOME", Folder("data"));
+        CZarumateDataList list;
+        for (const char* id : {"alpha01", kFriendId, "charlie03"}) {
+            auto record = std::make_shared<CZarumateData>();
+            record->m_id = Utf8ToWide(id);
+            record->m_name = Utf8ToWide(std::string("Name ") + id);
+            list.PushBack(record);
+        }
+        CSimpleErr err;
+        ASSERT_TRUE(SaveList(kDefaultListName, list, err));
+    }
+    CChildProcess program;
+    ASSERT_TRUE(StartProgram(program));
+    std::string id = WaitForWindow(program);
+    ASSERT_FALSE(id.empty());
+    ASSERT_TRUE(WaitForMonitoring(program)) << "no capture socket\n" << Output(program);
+    RECT at = Geometry(id);
+    auto cellPoint = [&](int slot) {
+        return POINT{at.left + 180, at.top + kCellTop + 12 + (kCellHeight + 3) * slot};
+    };
+    // The program's visible windows named exactly so. The toolkit names its
+    // menus after the program, in lower case, and xdotool matches names
+    // regardless of case, so each window's name is compared.
+    auto windowsNamed = [&](const std::string& name) {
+        std::vector<std::string> found;
+        std::istringstream lines(
+            m_session.Xdotool({"search", "--onlyvisible", "--class", "^zarumatekit$"}).out);
+        for (std::string window; std::getline(lines, window);) {
+            if (m_session.Xdotool({"getwindowname", window}).out == name + "\n")
+                found.push_back(window);
+        }
+        return found;
+    };
+    // Another window of the program named as the frame: a popup.
+    auto waitForPopup = [&] {
+        std::string popup;
+        WaitUntil(
+            [&] {
+                for (const std::string& window : windowsNamed(kWindowTitle))
+                    if (window != id)
+                        popup = window;
+                return !popup.empty();
+            },
+            kPatience);
+        return popup;
+    };
+    auto waitUntilClosed = [&](const std::string& popup) {
+        return WaitUntil(
+            [&] {
+                auto windows = windowsNamed(kWindowTitle);
+                return std::find(windows.begin(), windows.end(), popup) == windows.end();
+            },
+            kPatience);
+    };
+    auto shoot = [&](const std::string& name) {
+        std::string error;
+        EXPECT_TRUE(m_session.Screenshot(m_shot, error, name)) << error;
+    };
+
+    // "ここから下を全て削除" on the middle person, who is seen again while
+    // the question asks about 2 persons.
+    POINT middle = cellPoint(1);
+    ASSERT_TRUE(m_session.Click(middle.x, middle.y, 3));
+    ASSERT_TRUE(WaitUntil([&] { return !windowsNamed("zarumatekit").empty(); }, kPatience))
+        << "no cell menu\n"
+        << Output(program);
+    ASSERT_EQ(m_session.Xdotool({"key", "b"}).exitCode, 0);
+    std::string question = waitForPopup();
+    ASSERT_FALSE(question.empty()) << "no question\n" << Output(program);
+    CProcessResult curl = Fetch(kFriendId);
+    ASSERT_EQ(curl.exitCode, 0) << curl.err;
+    // The page is taken up within a moment; the question stays open well
+    // past that.
+    std::this_thread::sleep_for(3s);
+    shoot("program_question_open");
+    RECT box = Geometry(question);
+    ASSERT_TRUE(m_session.Click((box.left + box.right) / 2 - 38, box.bottom - 38));
+    ASSERT_TRUE(waitUntilClosed(question)) << "the question stayed open";
+
+    // The detail popup of the top cell, open while another person is seen.
+    POINT top = cellPoint(0);
+    ASSERT_TRUE(m_session.Click(top.x, top.y));
+    std::string popup = waitForPopup();
+    ASSERT_FALSE(popup.empty()) << "no detail popup\n" << Output(program);
+    curl = Fetch(kOtherId);
+    ASSERT_EQ(curl.exitCode, 0) << curl.err;
+    std::this_thread::sleep_for(3s);
+    shoot("program_popup_open");
+    // Its close button came to lie where the cell was clicked.
+    ASSERT_TRUE(m_session.Click(top.x, top.y));
+    ASSERT_TRUE(waitUntilClosed(popup)) << "the popup stayed open";
+    EXPECT_TRUE(WaitForTopCell(
+        at, [](const CTopCell& cell) { return cell.darkNamePixels > 10; }, "program_after_popup"));
+
+    // The window is destroyed from outside, as a window manager or xdotool
+    // may: the program ends through its normal end and saves.
+    ASSERT_EQ(m_session.Xdotool({"windowclose", id}).exitCode, 0);
+    CProcessResult end = program.Finish(kPatience);
+    EXPECT_FALSE(end.timedOut) << "the program outlived its window";
+    EXPECT_EQ(end.err.find("runtime error"), std::string::npos) << end.err;
+    ASSERT_EQ(end.exitCode, 0) << end.out << end.err;
+    CScopedEnv data("XDG_DATA_HOME", Folder("data"));
+    CZarumateDataList list;
+    CSimpleErr err;
+    ASSERT_TRUE(LoadList(kDefaultListName, list, err)) << WideToUtf8(err.GetText());
+    std::vector<std::string> ids;
+    for (const auto& record : list)
+        ids.push_back(WideToUtf8(record->m_id));
+    // The person below went, the one above stayed, the one seen again is
+    // back as seen, and the one seen under the popup is on top.
+    EXPECT_EQ(ids, (std::vector<std::string>{kOtherId, kFriendId, "alpha01"}));
 }
 
 } // namespace

@@ -149,10 +149,20 @@ bool CFakeWindowSystem::SetClipboardText(const std::wstring& text)
     return true;
 }
 
+void CFakeWindowSystem::RunWhileBoxOpen()
+{
+    if (!m_whileBoxOpen)
+        return;
+    auto run = std::move(m_whileBoxOpen);
+    m_whileBoxOpen = nullptr;
+    run();
+}
+
 int CFakeWindowSystem::MessageBox(CWindow* owner, const std::wstring& text,
                                   const std::wstring& title, std::uint32_t type)
 {
     m_messageBoxes.push_back({owner, text, title, type});
+    RunWhileBoxOpen();
     if (m_messageBoxAnswers.empty())
         return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
     int answer = m_messageBoxAnswers.front();
@@ -163,6 +173,7 @@ int CFakeWindowSystem::MessageBox(CWindow* owner, const std::wstring& text,
 int CFakeWindowSystem::TrackPopupMenu(const CMenu& menu, POINT screen, CWindow* owner)
 {
     m_menus.push_back({menu.GetItems(), screen, owner});
+    RunWhileBoxOpen();
     if (m_menuChoices.empty())
         return 0;
     int choice = m_menuChoices.front();

@@ -122,6 +122,9 @@ public:
     // popup from here. A loop that still is not done afterwards ends, so a
     // test cannot hang.
     std::function<void()> m_onNestedLoopIdle;
+    // Runs once while the next message box or menu is open, before it
+    // answers, as the program's own loop would while the user looks at it.
+    std::function<void()> m_whileBoxOpen;
 
     // What the tests read.
     int m_beeps = 0;
@@ -133,6 +136,8 @@ public:
     int m_quitCode = 0;
 
 private:
+    void RunWhileBoxOpen();
+
     std::deque<std::function<void()>> m_queue;
     std::vector<Peer*> m_peers;
 };
