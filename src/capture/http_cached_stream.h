@@ -85,6 +85,11 @@ extern const char kHttpStatusLinePattern[];
 bool IsHttpResponseStart(const boost::regex& statusLine, const std::uint8_t* data,
                          std::size_t length);
 
+// Bytes that more bytes may make a response start: fewer than maxLength, no
+// CR LF yet, and as far as they go, "HTTP/" and the status-line pattern.
+bool IsHttpResponseStartPrefix(const boost::regex& statusLine, const std::uint8_t* data,
+                               std::size_t length, std::size_t maxLength);
+
 // Scans the header block at the start of a response into a fresh list.
 EHttpHeaderBlock ParseHttpHeaderBlock(const std::uint8_t* bytes, std::size_t length,
                                       CSimpleHttpHeaderList& headers, std::size_t& bodyOffset);
@@ -111,8 +116,16 @@ public:
         CDecodeLimits<T>::kMaxCachedResponseBytes;
     static constexpr std::size_t kMaxCachedResponses = CDecodeLimits<T>::kMaxCachedResponses;
     static constexpr std::uint64_t kResponseIdleMs = CDecodeLimits<T>::kResponseIdleMs;
+    // Where bytes arrive (segments, TLS records, HTTP/2 frames) has nothing
+    // to do with where lines begin, so a piece that may be the first part of
+    // a status line is held and tested again with the next piece. A status
+    // line with the longest reason phrase of RFC 9110 takes some 45 bytes.
+    static constexpr std::size_t kMaxHeldStatusBytes = 64;
 
-    CHttpCachedStream() : m_statusLine(kHttpStatusLinePattern), m_responses(kMaxCachedResponses) {}
+    CHttpCachedStream()
+        : m_statusLine(kHttpStatusLinePattern), m_responses(kMaxCachedResponses),
+          m_heldStarts(CDecodeLimits<T>::kMaxStreams)
+    {}
     CHttpCachedStream(const CHttpCachedStream&) = delete;
     CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
 
@@ -120,20 +133,16 @@ public:
     void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         RetireIdleResponses();
-        if (IsHttpResponseStart(m_statusLine, data, length)) {
-            // An unfinished earlier response on this stream is abandoned.
-            DropResponse(stream.m_key);
-            StartResponse(stream.m_key, data, length);
-            return;
-        }
-        // A status line in the middle of a piece is more bytes of the
-        // response in progress; without one the piece is not ours.
-        if (auto* found = m_responses.Find(stream.m_key))
-            ContinueResponse(*found, data, length);
+        if (!JoinHeldStart(stream.m_key, data, length))
+            ResponseBytesIn(stream.m_key, data, length);
     }
 
     // The TCP layer has retired the stream: its response gets no more bytes.
-    void OnStreamRetired(const CTcpIpStreamKey& key) { DropResponse(key); }
+    void OnStreamRetired(const CTcpIpStreamKey& key)
+    {
+        DropResponse(key);
+        DropHeldStart(key);
+    }
 
     std::size_t GetCachedResponseCount() const { return m_recent.size(); }
     std::uint64_t GetResponseDrops(EResponseDrop reason) const
@@ -165,6 +174,74 @@ private:
     // Least recently active first, so that both the idle age and the cache
     // limits find their victim at the front.
     using CRecentList = std::list<CTcpIpCachePtr>;
+
+    // A response begins only where a piece begins: a status line in the
+    // middle of a piece is more bytes of the response in progress, and
+    // without one the piece is not ours.
+    void ResponseBytesIn(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        if (IsHttpResponseStart(m_statusLine, data, length)) {
+            // An unfinished earlier response on this stream is abandoned.
+            DropResponse(key);
+            StartResponse(key, data, length);
+            return;
+        }
+        if (IsHttpResponseStartPrefix(m_statusLine, data, length, kMaxHeldStatusBytes) &&
+            HoldStart(key, data, length))
+            return;
+        if (auto* found = m_responses.Find(key))
+            ContinueResponse(*found, data, length);
+    }
+
+    // Puts bytes held from earlier pieces in front of this one: true when
+    // the two together started a response or are held again, false when the
+    // piece is still to be taken on its own.
+    bool JoinHeldStart(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        std::string* found = m_heldStarts.Find(key);
+        if (!found)
+            return false;
+        std::string held = std::move(*found);
+        m_heldStarts.Erase(key);
+        this->m_stats.m_responseBytes -= held.size();
+        std::vector<std::uint8_t> joined(held.begin(), held.end());
+        joined.insert(joined.end(), data, data + length);
+        if (IsHttpResponseStart(m_statusLine, joined.data(), joined.size())) {
+            DropResponse(key);
+            StartResponse(key, joined.data(), joined.size());
+            return true;
+        }
+        if (IsHttpResponseStartPrefix(m_statusLine, joined.data(), joined.size(),
+                                      kMaxHeldStatusBytes) &&
+            HoldStart(key, joined.data(), joined.size()))
+            return true;
+        // The held bytes began no status line: they are more bytes of the
+        // response in progress, and the piece may still start one itself.
+        if (auto* response = m_responses.Find(key))
+            ContinueResponse(*response, reinterpret_cast<const std::uint8_t*>(held.data()),
+                             held.size());
+        return false;
+    }
+
+    // False when the table is full; it holds one entry per stream at most,
+    // as many as the TCP layer keeps streams.
+    bool HoldStart(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        if (!m_heldStarts.Insert(key, std::string(reinterpret_cast<const char*>(data), length)))
+            return false;
+        // Held bytes count with the responses' and make room the same way.
+        this->m_stats.m_responseBytes += length;
+        EnforceCacheLimits();
+        return true;
+    }
+
+    void DropHeldStart(const CTcpIpStreamKey& key)
+    {
+        if (std::string* found = m_heldStarts.Find(key)) {
+            this->m_stats.m_responseBytes -= found->size();
+            m_heldStarts.Erase(key);
+        }
+    }
 
     void StartResponse(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
     {
@@ -257,8 +334,8 @@ private:
 
     void EnforceCacheLimits()
     {
-        while (this->m_stats.m_responseBytes > kMaxCachedResponseBytes ||
-               m_recent.size() > kMaxCachedResponses) {
+        while (!m_recent.empty() && (this->m_stats.m_responseBytes > kMaxCachedResponseBytes ||
+                                     m_recent.size() > kMaxCachedResponses)) {
             ++m_drops[static_cast<std::size_t>(EResponseDrop::CacheFull)];
             Erase(m_recent.begin());
         }
@@ -280,6 +357,8 @@ private:
     boost::regex m_statusLine;
     CRecentList m_recent;
     CTcpIpStreamMap<typename CRecentList::iterator> m_responses;
+    // What may begin a status line, per stream, until its next piece.
+    CTcpIpStreamMap<std::string> m_heldStarts;
     std::array<std::uint64_t, static_cast<std::size_t>(EResponseDrop::Count)> m_drops{};
 };
 

@@ -164,6 +164,36 @@ TEST_F(CompressedPage, AConnectionGoesOnAfterACompressedResponseThatIsNoPage)
     ExpectOnePerson("page after another response");
 }
 
+// --- Where a response begins --------------------------------------------------
+
+TEST_F(CompressedPage, PagesWhoseStatusLineIsSplitAreFoundAndSoIsThePageAfterEach)
+{
+    std::string page = BuildMicroblogPage({});
+    const std::string responses[] = {
+        Response("", page, true),
+        Response("", page, false),
+        CodedResponse(CTestCoding::Gzip, page, true),
+        CodedResponse(CTestCoding::Zlib, page, false),
+        CodedResponse(CTestCoding::Brotli, page, true),
+        CodedResponse(CTestCoding::Zstd, page, false),
+    };
+    const std::size_t cuts[] = {1, 4, 5, 8, 12, 16}; // "HTTP/1.1 200 OK\r\n"
+    for (std::size_t i = 0; i < std::size(responses); ++i) {
+        std::string what = "response " + std::to_string(i);
+        const std::string& response = responses[i];
+        Piece(response.substr(0, cuts[i]));
+        std::string rest = response.substr(cuts[i]);
+        for (std::size_t at = 0; at < rest.size(); at += 1460)
+            Piece(rest.substr(at, 1460));
+        ExpectOnePerson(what);
+        // The next page on the connection, its status line at a piece's start.
+        EXPECT_NE(Feed(CodedResponse(CTestCoding::Gzip, page, true), 1460), kNeverDone) << what;
+        ExpectOnePerson("the page after " + what);
+    }
+    m_sock.OnStreamRetired(m_stream.m_key);
+    EXPECT_EQ(Stats().m_responseBytes, 0u);
+}
+
 // --- Page rules on decoded bytes ---------------------------------------------
 
 TEST_F(CompressedPage, AppliesThePageRulesToDecodedBytes)
