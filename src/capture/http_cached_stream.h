@@ -252,8 +252,8 @@ private:
         // one piece, so the handler can decide before anything is copied.
         if (!Process(*response, data, size))
             return;
-        if (size == kMaxResponseBytes) {
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
+        if (size == ByteLimit(*response)) {
+            CountDrop(EResponseDrop::TooLarge, *response);
             return;
         }
         response->m_bytes.assign(data, data + size);
@@ -263,19 +263,52 @@ private:
         // Room is made before the new response enters the lookup table, which
         // holds no more than the cache may.
         EnforceCacheLimits();
+        if (m_recent.empty() || m_recent.back() != response)
+            return;
         m_responses.Insert(key, std::prev(m_recent.end()));
+        // A coded body may take more bytes than the first look allowed.
+        if (size < length)
+            ContinueResponse(std::prev(m_recent.end()), data + size, length - size);
+    }
+
+    // Until it is decided, a response sent with a content coding may take
+    // the bytes its first decoded bytes need.
+    static std::size_t ByteLimit(const CTcpIpCache& response)
+    {
+        return response.m_contentBody.State() == ECodedBody::Decoding
+                   ? std::max(kMaxResponseBytes, CDecodeLimits<T>::kMaxCodedResponseBytes)
+                   : kMaxResponseBytes;
+    }
+
+    // A coded response dropped while it decodes is a page, maybe, lost to
+    // a bound.
+    void CountDrop(EResponseDrop reason, const CTcpIpCache& response)
+    {
+        ++m_drops[static_cast<std::size_t>(reason)];
+        if (reason != EResponseDrop::Idle && response.m_contentBody.State() == ECodedBody::Decoding)
+            ++this->m_stats.m_codingsCapped;
     }
 
     void ContinueResponse(typename CRecentList::iterator at, const std::uint8_t* data,
                           std::size_t length)
     {
         CTcpIpCachePtr response = *at;
-        std::size_t add = std::min(length, kMaxResponseBytes - response->m_bytes.size());
-        response->m_bytes.insert(response->m_bytes.end(), data, data + add);
-        bool keep = Process(*response, response->m_bytes.data(), response->m_bytes.size());
+        bool keep = true;
+        std::size_t taken = 0;
+        // The limit grows once the header block shows a coded body; the rest
+        // of the piece then goes in too.
+        for (;;) {
+            std::size_t limit = ByteLimit(*response);
+            std::size_t add = std::min(length - taken, limit - response->m_bytes.size());
+            response->m_bytes.insert(response->m_bytes.end(), data + taken, data + taken + add);
+            taken += add;
+            keep = Process(*response, response->m_bytes.data(), response->m_bytes.size());
+            if (!keep || taken == length || ByteLimit(*response) <= limit)
+                break;
+        }
         CountHeldBytes(*response);
-        if (keep && response->m_bytes.size() == kMaxResponseBytes) {
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
+        if (keep && response->m_bytes.size() >= ByteLimit(*response)) {
+            CountDrop(EResponseDrop::TooLarge, *response);
             keep = false;
         }
         if (!keep) {
@@ -327,7 +360,7 @@ private:
             std::uint64_t last = m_recent.front()->m_lastActiveMs;
             if (now < last || now - last < kResponseIdleMs)
                 return;
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::Idle)];
+            CountDrop(EResponseDrop::Idle, *m_recent.front());
             Erase(m_recent.begin());
         }
     }
@@ -336,7 +369,7 @@ private:
     {
         while (!m_recent.empty() && (this->m_stats.m_responseBytes > kMaxCachedResponseBytes ||
                                      m_recent.size() > kMaxCachedResponses)) {
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::CacheFull)];
+            CountDrop(EResponseDrop::CacheFull, *m_recent.front());
             Erase(m_recent.begin());
         }
     }
