@@ -32,6 +32,7 @@ template <> struct CDecodeLimits<CFuzzChain>
     static constexpr std::size_t kMaxStreamCacheSegments = 8;
     static constexpr std::size_t kMaxCacheBytes = 8192;
     static constexpr std::size_t kMaxResponseBytes = 12 * 1024;
+    static constexpr std::size_t kMaxCodedResponseBytes = 24 * 1024;
     // Room for one gzip or deflate decoder (its 32 KiB window and state), a
     // small brotli or zstd window, and the decoded bytes; larger windows
     // reach the limit.
@@ -49,7 +50,8 @@ constexpr std::size_t kMaxDecodedBytes = 8000;
 // The decoded bytes and the buffers between stacked codings sit beside the
 // decoders' own memory.
 constexpr std::size_t kDecodedSlackBytes =
-    kMaxDecodedBytes + (CContentCodedBody::kMaxCodings - 1) * CContentCodedBody::kStageBufferBytes;
+    kMaxDecodedBytes + CContentCodedBody::kStableOutputSlackBytes +
+    (CContentCodedBody::kMaxCodings - 1) * CContentCodedBody::kStageBufferBytes;
 constexpr std::size_t kRecordHeaderBytes = 3;
 
 [[noreturn]] void Fail()

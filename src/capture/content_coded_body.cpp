@@ -106,13 +106,36 @@ void CContentCodedBody::Start(const CSimpleHttpHeaderList& headers)
     m_state = ECodedBody::Decoding;
 }
 
+// The decoded bytes' buffer, made once. When the last decoder can decode
+// straight into it, it gets a block's room beyond the limit, and the decoder
+// keeps no window of its own: several zstd pages with large windows then
+// cost little more than their decoded bytes.
+bool CContentCodedBody::PrepareOutput(std::size_t decodedLimit)
+{
+    if (!m_decoded.empty() || decodedLimit == 0)
+        return !m_decoded.empty();
+    m_decodedLimit = decodedLimit;
+    // The last stage undoes the first coding applied.
+    if (m_codings.front() != EContentCoding::Zstd) {
+        m_decoded.resize(decodedLimit);
+        return true;
+    }
+    m_decoded.resize(decodedLimit + kStableOutputSlackBytes);
+    auto* buffer = reinterpret_cast<std::uint8_t*>(m_decoded.data());
+    if (!m_stages.back().m_decoder->UseStableOutput(buffer, m_decoded.size())) {
+        m_decoded.resize(decodedLimit);
+        m_decoded.shrink_to_fit();
+    }
+    return true;
+}
+
 void CContentCodedBody::Decode(const std::uint8_t* body, std::size_t length,
                                std::size_t decodedLimit)
 {
-    if (m_decoded.size() < decodedLimit)
-        m_decoded.resize(decodedLimit);
-    std::size_t before = m_decodedLength;
-    while (m_state == ECodedBody::Decoding && m_decodedLength < m_decoded.size()) {
+    if (!PrepareOutput(decodedLimit))
+        return;
+    std::size_t before = std::min(m_decodedLength, m_decodedLimit);
+    while (m_state == ECodedBody::Decoding && m_decodedLength < m_decodedLimit) {
         const std::uint8_t* data = nullptr;
         std::size_t dataLength = 0;
         if (m_chunked) {
@@ -141,10 +164,10 @@ void CContentCodedBody::Decode(const std::uint8_t* body, std::size_t length,
             break; // the output is full, or the coded stream has ended or failed
     }
     // Bytes still waiting between the stages may decode without new input.
-    if (m_state == ECodedBody::Decoding && m_decodedLength < m_decoded.size())
+    if (m_state == ECodedBody::Decoding && m_decodedLength < m_decodedLimit)
         Pump(kNoBytes, 0);
-    m_newBytes = m_decodedLength - before;
-    if (m_state != ECodedBody::Decoding || m_decodedLength == m_decoded.size())
+    m_newBytes = std::min(m_decodedLength, m_decodedLimit) - before;
+    if (m_state != ECodedBody::Decoding || m_decodedLength >= m_decodedLimit)
         Release();
 }
 
@@ -222,6 +245,8 @@ bool CContentCodedBody::RunStage(std::size_t index, const std::uint8_t* data, st
 
     if (result == EContentDecode::Error) {
         m_state = ECodedBody::Corrupt;
+    } else if (result == EContentDecode::Capped) {
+        m_state = ECodedBody::Capped;
     } else if (result == EContentDecode::End) {
         stage.m_ended = true;
         used = length;
@@ -235,11 +260,14 @@ void CContentCodedBody::Release()
 {
     m_stages.clear();
     m_stages.shrink_to_fit();
-    if (m_state == ECodedBody::Corrupt || m_state == ECodedBody::Unknown) {
+    if (m_state == ECodedBody::Corrupt || m_state == ECodedBody::Unknown ||
+        m_state == ECodedBody::Capped) {
         m_decoded.clear();
         m_decoded.shrink_to_fit();
         m_decodedLength = 0;
     } else {
+        // A block decoded past the limit is not the caller's.
+        m_decodedLength = std::min(m_decodedLength, m_decodedLimit);
         m_decoded.resize(m_decodedLength);
         m_decoded.shrink_to_fit();
     }

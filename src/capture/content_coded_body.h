@@ -4,6 +4,7 @@
 #include "capture/simple_http_header.h"
 #include "platform/content_decoder.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,8 +20,9 @@ enum class ECodedBody
     Plain,    // no content coding: the body is what it is on the wire
     Decoding, // more body bytes may decode to more
     Ended,    // the coded stream is complete: nothing more will decode
-    Corrupt,  // corrupt or truncated, or its decoder wanted more memory than allowed
+    Corrupt,  // corrupt or truncated
     Unknown,  // a coding the program cannot undo, or more of them than it undoes
+    Capped,   // its decoder wanted more memory than allowed
 };
 
 // The decoded bytes of a response body sent with a content coding (RFC 9110,
@@ -39,6 +41,11 @@ public:
     // Decoded bytes of one coding waiting for the next coding's decoder to
     // take them.
     static constexpr std::size_t kStageBufferBytes = 4096;
+    // A decoder that decodes straight into the decoded bytes (zstd) writes a
+    // whole block at a time, so their buffer has room for one more block
+    // beyond the decoded limit: the largest a zstd block decodes to
+    // (RFC 8878, section 3.1.1.2.4).
+    static constexpr std::size_t kStableOutputSlackBytes = 128 * 1024;
 
     explicit CContentCodedBody(std::size_t memoryLimit) : m_memory(memoryLimit) {}
     CContentCodedBody(const CContentCodedBody&) = delete;
@@ -46,15 +53,21 @@ public:
 
     // Reads the codings from the headers on the first call. Every call takes
     // the body received so far, from its first byte, and decodes the bytes
-    // that came since the last call, until decodedLimit bytes are decoded.
-    // Decoders are released once the body is ended, corrupt or full.
+    // that came since the last call, until decodedLimit bytes are decoded
+    // (the same limit on every call). Decoders are released once the body is
+    // ended, corrupt or full; a full body is complete as far as the caller
+    // is concerned, however far its stream goes on.
     ECodedBody Update(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
                       std::size_t length, std::size_t decodedLimit);
 
     ECodedBody State() const { return m_state; }
     // The codings in the order they were applied; empty unless coded.
     const std::vector<EContentCoding>& Codings() const { return m_codings; }
-    std::string_view Decoded() const { return {m_decoded.data(), m_decodedLength}; }
+    // The decoded bytes, no more than the limit.
+    std::string_view Decoded() const
+    {
+        return {m_decoded.data(), std::min(m_decodedLength, m_decodedLimit)};
+    }
     // Bytes the last Update added to Decoded().
     std::size_t NewBytes() const { return m_newBytes; }
     // What the decoding holds now: its decoders, buffers and decoded bytes.
@@ -72,6 +85,7 @@ private:
     };
 
     void Start(const CSimpleHttpHeaderList& headers);
+    bool PrepareOutput(std::size_t decodedLimit);
     void Decode(const std::uint8_t* body, std::size_t length, std::size_t decodedLimit);
     std::size_t Pump(const std::uint8_t* data, std::size_t length);
     bool RunStage(std::size_t index, const std::uint8_t* data, std::size_t length,
@@ -85,8 +99,11 @@ private:
     bool m_chunked = false;
     CChunkedBodyReader m_chunks;
     std::size_t m_rawAt = 0; // body bytes read, without chunked coding
+    // Allocated once at the first decoding, and never moved while the
+    // decoders live: a stable-output decoder keeps its window in it.
     std::string m_decoded;
     std::size_t m_decodedLength = 0;
+    std::size_t m_decodedLimit = 0;
     std::size_t m_newBytes = 0;
 };
 

@@ -33,11 +33,19 @@ template <class T> struct CDecodeLimits
     // of a chunked body, and bounds the work of re-parsing and re-presenting
     // the whole response with every piece.
     static constexpr std::size_t kMaxResponseBytes = 64 * 1024;
+    // A body sent with a content coding is decided on its decoded bytes, and
+    // zstd decodes a block only once all of it is there: a first block of
+    // up to 128 KiB (a page that does not compress much, at the levels
+    // servers use) plus the header block and the size lines of a chunked
+    // body. Until it is decided, a coded response may hold this many bytes.
+    static constexpr std::size_t kMaxCodedResponseBytes = 192 * 1024;
     // The decoders of one response sent with content codings, together: the
-    // largest window a zstd sender may use for HTTP (8 MiB, RFC 9659) and
-    // the buffers around it. Real pages need far less (a window no larger
-    // than the page, some 40 KiB for gzip), and a stream asking for more is
-    // given up; what the decoders hold counts towards the cache's limit.
+    // largest window a brotli or zstd sender may use for HTTP (8 MiB for
+    // zstd, RFC 9659) and the buffers around it. Real pages need far less (a
+    // window no larger than the page, some 40 KiB for gzip; zstd keeps its
+    // window in the decoded bytes and needs some 250 KiB beside them), and a
+    // stream asking for more is given up; what the decoders hold counts
+    // towards the cache's limit.
     static constexpr std::size_t kMaxDecoderBytes = 8 * 1024 * 1024 + 768 * 1024;
     // A browser keeps some hundreds of connections at most, each holding a
     // few KiB while its page is decided; 16 MiB is 256 responses at their

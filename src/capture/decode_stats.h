@@ -45,6 +45,10 @@ struct CDecodeStats
     std::array<std::uint64_t, static_cast<std::size_t>(EContentCoding::Count)> m_codedResponses{};
     std::uint64_t m_codingsCorrupt = 0;
     std::uint64_t m_codingsUnknown = 0;
+    // Coded responses lost to a bound before they were decided: their
+    // decoders wanted more memory than allowed, or the response reached its
+    // size limit or was dropped to make room in the response cache.
+    std::uint64_t m_codingsCapped = 0;
 
     std::uint64_t BufferedBytes() const
     {

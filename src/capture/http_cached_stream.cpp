@@ -56,6 +56,29 @@ bool IsHttpResponseStart(const boost::regex& statusLine, const std::uint8_t* dat
     }
 }
 
+bool IsHttpResponseStartPrefix(const boost::regex& statusLine, const std::uint8_t* data,
+                               std::size_t length, std::size_t maxLength)
+{
+    static constexpr std::size_t kVersionPrefixLength = 5; // "HTTP/"
+    if (length == 0 || length >= maxLength ||
+        std::memcmp(data, "HTTP/", std::min(length, kVersionPrefixLength)) != 0 ||
+        FindCrLf(data, data + length))
+        return false;
+    if (length <= kVersionPrefixLength)
+        return true;
+    // A partial match is one that reaches the end of the bytes: more bytes
+    // may complete it. A whole match still waits for its CR LF.
+    try {
+        boost::cmatch match;
+        return boost::regex_search(reinterpret_cast<const char*>(data),
+                                   reinterpret_cast<const char*>(data + length), match, statusLine,
+                                   boost::match_default | boost::match_partial |
+                                       boost::match_continuous);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 EHttpHeaderBlock ParseHttpHeaderBlock(const std::uint8_t* bytes, std::size_t length,
                                       CSimpleHttpHeaderList& headers, std::size_t& bodyOffset)
 {

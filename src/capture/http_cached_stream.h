@@ -85,6 +85,11 @@ extern const char kHttpStatusLinePattern[];
 bool IsHttpResponseStart(const boost::regex& statusLine, const std::uint8_t* data,
                          std::size_t length);
 
+// Bytes that more bytes may make a response start: fewer than maxLength, no
+// CR LF yet, and as far as they go, "HTTP/" and the status-line pattern.
+bool IsHttpResponseStartPrefix(const boost::regex& statusLine, const std::uint8_t* data,
+                               std::size_t length, std::size_t maxLength);
+
 // Scans the header block at the start of a response into a fresh list.
 EHttpHeaderBlock ParseHttpHeaderBlock(const std::uint8_t* bytes, std::size_t length,
                                       CSimpleHttpHeaderList& headers, std::size_t& bodyOffset);
@@ -111,8 +116,16 @@ public:
         CDecodeLimits<T>::kMaxCachedResponseBytes;
     static constexpr std::size_t kMaxCachedResponses = CDecodeLimits<T>::kMaxCachedResponses;
     static constexpr std::uint64_t kResponseIdleMs = CDecodeLimits<T>::kResponseIdleMs;
+    // Where bytes arrive (segments, TLS records, HTTP/2 frames) has nothing
+    // to do with where lines begin, so a piece that may be the first part of
+    // a status line is held and tested again with the next piece. A status
+    // line with the longest reason phrase of RFC 9110 takes some 45 bytes.
+    static constexpr std::size_t kMaxHeldStatusBytes = 64;
 
-    CHttpCachedStream() : m_statusLine(kHttpStatusLinePattern), m_responses(kMaxCachedResponses) {}
+    CHttpCachedStream()
+        : m_statusLine(kHttpStatusLinePattern), m_responses(kMaxCachedResponses),
+          m_heldStarts(CDecodeLimits<T>::kMaxStreams)
+    {}
     CHttpCachedStream(const CHttpCachedStream&) = delete;
     CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
 
@@ -120,20 +133,16 @@ public:
     void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         RetireIdleResponses();
-        if (IsHttpResponseStart(m_statusLine, data, length)) {
-            // An unfinished earlier response on this stream is abandoned.
-            DropResponse(stream.m_key);
-            StartResponse(stream.m_key, data, length);
-            return;
-        }
-        // A status line in the middle of a piece is more bytes of the
-        // response in progress; without one the piece is not ours.
-        if (auto* found = m_responses.Find(stream.m_key))
-            ContinueResponse(*found, data, length);
+        if (!JoinHeldStart(stream.m_key, data, length))
+            ResponseBytesIn(stream.m_key, data, length);
     }
 
     // The TCP layer has retired the stream: its response gets no more bytes.
-    void OnStreamRetired(const CTcpIpStreamKey& key) { DropResponse(key); }
+    void OnStreamRetired(const CTcpIpStreamKey& key)
+    {
+        DropResponse(key);
+        DropHeldStart(key);
+    }
 
     std::size_t GetCachedResponseCount() const { return m_recent.size(); }
     std::uint64_t GetResponseDrops(EResponseDrop reason) const
@@ -166,6 +175,74 @@ private:
     // limits find their victim at the front.
     using CRecentList = std::list<CTcpIpCachePtr>;
 
+    // A response begins only where a piece begins: a status line in the
+    // middle of a piece is more bytes of the response in progress, and
+    // without one the piece is not ours.
+    void ResponseBytesIn(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        if (IsHttpResponseStart(m_statusLine, data, length)) {
+            // An unfinished earlier response on this stream is abandoned.
+            DropResponse(key);
+            StartResponse(key, data, length);
+            return;
+        }
+        if (IsHttpResponseStartPrefix(m_statusLine, data, length, kMaxHeldStatusBytes) &&
+            HoldStart(key, data, length))
+            return;
+        if (auto* found = m_responses.Find(key))
+            ContinueResponse(*found, data, length);
+    }
+
+    // Puts bytes held from earlier pieces in front of this one: true when
+    // the two together started a response or are held again, false when the
+    // piece is still to be taken on its own.
+    bool JoinHeldStart(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        std::string* found = m_heldStarts.Find(key);
+        if (!found)
+            return false;
+        std::string held = std::move(*found);
+        m_heldStarts.Erase(key);
+        this->m_stats.m_responseBytes -= held.size();
+        std::vector<std::uint8_t> joined(held.begin(), held.end());
+        joined.insert(joined.end(), data, data + length);
+        if (IsHttpResponseStart(m_statusLine, joined.data(), joined.size())) {
+            DropResponse(key);
+            StartResponse(key, joined.data(), joined.size());
+            return true;
+        }
+        if (IsHttpResponseStartPrefix(m_statusLine, joined.data(), joined.size(),
+                                      kMaxHeldStatusBytes) &&
+            HoldStart(key, joined.data(), joined.size()))
+            return true;
+        // The held bytes began no status line: they are more bytes of the
+        // response in progress, and the piece may still start one itself.
+        if (auto* response = m_responses.Find(key))
+            ContinueResponse(*response, reinterpret_cast<const std::uint8_t*>(held.data()),
+                             held.size());
+        return false;
+    }
+
+    // False when the table is full; it holds one entry per stream at most,
+    // as many as the TCP layer keeps streams.
+    bool HoldStart(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        if (!m_heldStarts.Insert(key, std::string(reinterpret_cast<const char*>(data), length)))
+            return false;
+        // Held bytes count with the responses' and make room the same way.
+        this->m_stats.m_responseBytes += length;
+        EnforceCacheLimits();
+        return true;
+    }
+
+    void DropHeldStart(const CTcpIpStreamKey& key)
+    {
+        if (std::string* found = m_heldStarts.Find(key)) {
+            this->m_stats.m_responseBytes -= found->size();
+            m_heldStarts.Erase(key);
+        }
+    }
+
     void StartResponse(const CTcpIpStreamKey& key, const std::uint8_t* data, std::size_t length)
     {
         auto response = std::make_shared<CTcpIpCache>(CDecodeLimits<T>::kMaxDecoderBytes);
@@ -175,8 +252,8 @@ private:
         // one piece, so the handler can decide before anything is copied.
         if (!Process(*response, data, size))
             return;
-        if (size == kMaxResponseBytes) {
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
+        if (size == ByteLimit(*response)) {
+            CountDrop(EResponseDrop::TooLarge, *response);
             return;
         }
         response->m_bytes.assign(data, data + size);
@@ -186,19 +263,52 @@ private:
         // Room is made before the new response enters the lookup table, which
         // holds no more than the cache may.
         EnforceCacheLimits();
+        if (m_recent.empty() || m_recent.back() != response)
+            return;
         m_responses.Insert(key, std::prev(m_recent.end()));
+        // A coded body may take more bytes than the first look allowed.
+        if (size < length)
+            ContinueResponse(std::prev(m_recent.end()), data + size, length - size);
+    }
+
+    // Until it is decided, a response sent with a content coding may take
+    // the bytes its first decoded bytes need.
+    static std::size_t ByteLimit(const CTcpIpCache& response)
+    {
+        return response.m_contentBody.State() == ECodedBody::Decoding
+                   ? std::max(kMaxResponseBytes, CDecodeLimits<T>::kMaxCodedResponseBytes)
+                   : kMaxResponseBytes;
+    }
+
+    // A coded response dropped while it decodes is a page, maybe, lost to
+    // a bound.
+    void CountDrop(EResponseDrop reason, const CTcpIpCache& response)
+    {
+        ++m_drops[static_cast<std::size_t>(reason)];
+        if (reason != EResponseDrop::Idle && response.m_contentBody.State() == ECodedBody::Decoding)
+            ++this->m_stats.m_codingsCapped;
     }
 
     void ContinueResponse(typename CRecentList::iterator at, const std::uint8_t* data,
                           std::size_t length)
     {
         CTcpIpCachePtr response = *at;
-        std::size_t add = std::min(length, kMaxResponseBytes - response->m_bytes.size());
-        response->m_bytes.insert(response->m_bytes.end(), data, data + add);
-        bool keep = Process(*response, response->m_bytes.data(), response->m_bytes.size());
+        bool keep = true;
+        std::size_t taken = 0;
+        // The limit grows once the header block shows a coded body; the rest
+        // of the piece then goes in too.
+        for (;;) {
+            std::size_t limit = ByteLimit(*response);
+            std::size_t add = std::min(length - taken, limit - response->m_bytes.size());
+            response->m_bytes.insert(response->m_bytes.end(), data + taken, data + taken + add);
+            taken += add;
+            keep = Process(*response, response->m_bytes.data(), response->m_bytes.size());
+            if (!keep || taken == length || ByteLimit(*response) <= limit)
+                break;
+        }
         CountHeldBytes(*response);
-        if (keep && response->m_bytes.size() == kMaxResponseBytes) {
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::TooLarge)];
+        if (keep && response->m_bytes.size() >= ByteLimit(*response)) {
+            CountDrop(EResponseDrop::TooLarge, *response);
             keep = false;
         }
         if (!keep) {
@@ -250,16 +360,16 @@ private:
             std::uint64_t last = m_recent.front()->m_lastActiveMs;
             if (now < last || now - last < kResponseIdleMs)
                 return;
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::Idle)];
+            CountDrop(EResponseDrop::Idle, *m_recent.front());
             Erase(m_recent.begin());
         }
     }
 
     void EnforceCacheLimits()
     {
-        while (this->m_stats.m_responseBytes > kMaxCachedResponseBytes ||
-               m_recent.size() > kMaxCachedResponses) {
-            ++m_drops[static_cast<std::size_t>(EResponseDrop::CacheFull)];
+        while (!m_recent.empty() && (this->m_stats.m_responseBytes > kMaxCachedResponseBytes ||
+                                     m_recent.size() > kMaxCachedResponses)) {
+            CountDrop(EResponseDrop::CacheFull, *m_recent.front());
             Erase(m_recent.begin());
         }
     }
@@ -280,6 +390,8 @@ private:
     boost::regex m_statusLine;
     CRecentList m_recent;
     CTcpIpStreamMap<typename CRecentList::iterator> m_responses;
+    // What may begin a status line, per stream, until its next piece.
+    CTcpIpStreamMap<std::string> m_heldStarts;
     std::array<std::uint64_t, static_cast<std::size_t>(EResponseDrop::Count)> m_drops{};
 };
 

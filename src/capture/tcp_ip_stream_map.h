@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace zk {
@@ -56,7 +57,9 @@ public:
         std::size_t hole = 0;
         if (!Locate(key, hole))
             return false;
-        m_slots[hole].m_used = false;
+        // A free slot keeps no value, so that nothing a value owns outlives
+        // its entry.
+        m_slots[hole] = CSlot{};
         --m_size;
         // An entry further on stays reachable only if its home slot is not
         // cyclically after the hole, up to where it sits; otherwise it moves
@@ -65,8 +68,8 @@ public:
             std::size_t home = CTcpIpStreamKeyHash()(m_slots[at].m_key) & m_mask;
             if (((at - home) & m_mask) < ((at - hole) & m_mask))
                 continue;
-            m_slots[hole] = m_slots[at];
-            m_slots[at].m_used = false;
+            m_slots[hole] = std::move(m_slots[at]);
+            m_slots[at] = CSlot{};
             hole = at;
         }
         return true;
@@ -75,7 +78,7 @@ public:
     void Clear()
     {
         for (CSlot& slot : m_slots)
-            slot.m_used = false;
+            slot = CSlot{};
         m_size = 0;
     }
 

@@ -14,7 +14,9 @@ namespace {
 
 // Body bytes, as received (chunk-size lines included), the page handler needs
 // before it tests a response; the test looks only at this many bytes. For a
-// body sent with a content coding the three lengths count decoded bytes.
+// body sent with a content coding the three lengths count decoded bytes: the
+// coded bytes it takes to decode them have a bound of their own in the HTTP
+// layer, and nothing beyond the give-up length is ever decoded.
 constexpr std::size_t kPageTestBytes = 2000;
 // Body bytes needed before a microblog page is decoded and scanned.
 constexpr std::size_t kPageScanBytes = 4000;
@@ -122,6 +124,9 @@ bool CZarumateSock::OnHttpResponse(const CSimpleHttpHeaderList& headers, const s
         return false;
     case ECodedBody::Unknown:
         ++m_stats.m_codingsUnknown;
+        return false;
+    case ECodedBody::Capped:
+        ++m_stats.m_codingsCapped;
         return false;
     }
     return false;

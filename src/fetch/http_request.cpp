@@ -24,6 +24,10 @@ constexpr std::uint32_t kMsgQueryHeader = 40193;
 constexpr std::uint32_t kMsgTempFile = 40048;
 constexpr std::uint32_t kMsgNoStatus = 40271;
 constexpr std::uint32_t kMsgBadStatus = 40272;
+// The time limits that keep one host from holding the image worker.
+constexpr std::uint32_t kMsgConnectTimeout = 40280;
+constexpr std::uint32_t kMsgTooSlow = 40281;
+constexpr std::uint32_t kMsgDeadline = 40282;
 
 constexpr std::uint32_t kProgressEnd = 0xFFFFFFFFu;
 constexpr std::size_t kStatusLength = 3;
@@ -115,6 +119,27 @@ std::uint32_t CHttpRequest::SetStepErr(std::uint32_t id, HRESULT hr)
     return m_err.GetId();
 }
 
+std::uint32_t CHttpRequest::SetTimeLimitErr(std::uint32_t id, HRESULT hr)
+{
+    switch (m_request.TimeLimit()) {
+    case CTimeLimit::Connect:
+        id = kMsgConnectTimeout;
+        break;
+    case CTimeLimit::Slow:
+        // A body with no byte for the floor's time is a read that timed
+        // out; the read's own message says so.
+        if (id != kMsgReadTimeout)
+            id = kMsgTooSlow;
+        break;
+    case CTimeLimit::Deadline:
+        id = kMsgDeadline;
+        break;
+    case CTimeLimit::None:
+        break;
+    }
+    return SetStepErr(id, hr);
+}
+
 bool CHttpRequest::Report(std::uint32_t progress, std::uint32_t expected, std::uint32_t statusCode)
 {
     HRESULT hr = m_sink ? m_sink->OnProgress(progress, expected, statusCode, L"") : S_OK;
@@ -185,7 +210,7 @@ std::uint32_t CHttpRequest::SendRequest(const CHttpTarget& target, IBindStatusCa
         if (Succeeded(hr))
             hr = m_request.SendRequest(body, m_sink, m_expected);
         if (Failed(hr))
-            return SetStepErr(kMsgSendRequest, hr);
+            return SetTimeLimitErr(kMsgSendRequest, hr);
 
         bool retry = false;
         if (CheckStatus(&retry))
@@ -278,12 +303,12 @@ std::uint32_t CHttpRequest::ReadBodyToFile(std::wstring& outPath)
         // A body that cannot be stored whole must not pass as downloaded.
         m_err.SetErr(kMsgTempFile, hr);
         return m_err.GetId();
-    case CBodyEnd::IdleTimeout:
-        m_err.SetErr(kMsgReadTimeout, E_FAIL);
-        return m_err.GetId();
-    case CBodyEnd::Deadline:
-        m_err.SetErr(kMsgReadTimeout, hr);
-        return m_err.GetId();
+    case CBodyEnd::TimedOut:
+        if (m_request.TimeLimit() == CTimeLimit::Slow) {
+            m_err.SetErr(kMsgReadTimeout, E_FAIL);
+            return m_err.GetId();
+        }
+        return SetTimeLimitErr(kMsgReadTimeout, hr);
     case CBodyEnd::TooLarge:
     case CBodyEnd::Failed:
         return SetStepErr(kMsgRead, hr);

@@ -27,17 +27,20 @@ struct CHttpTarget
 class CHttpRequest : public CHasErr<CSimpleErr>
 {
 public:
-    // How long the server may leave the request without an answer: name
-    // lookup, connection and headers.
-    static constexpr std::uint32_t kCallbackTimeLimit = 180000;
-    // How long the body may go without a byte.
-    static constexpr std::uint32_t kReadIdleLimit = 60000;
-    // The whole exchange. The idle limits alone let a server that trickles a
-    // byte now and then hold the one image worker for ever, and no other
-    // avatar would arrive; five minutes is the time allowed for the answer
-    // plus two more for a body, which an avatar of a few tens of kilobytes
-    // needs only on the poorest link.
-    static constexpr std::uint32_t kDownloadDeadline = 300000;
+    // The one image worker fetches every friend's avatar in turn, so each
+    // limit below is what one host may cost the friends after it.
+    // A connection (name lookup included) that takes longer has gone wrong:
+    // a reachable host answers within a few round trips.
+    static constexpr std::uint32_t kConnectTimeLimit = 15000;
+    // The floor of a transfer's speed: an avatar of a few tens of kilobytes
+    // comes in well under a second on any link in use, and a server that
+    // answers nothing, or trickles, for this long is not going to send one.
+    static constexpr std::uint32_t kSlowTransferBytesPerSecond = 1024;
+    static constexpr std::uint32_t kSlowTransferTime = 15000;
+    // The whole exchange: a server that keeps just above the floor is
+    // stopped here, so that the next friend's avatar waits less than a
+    // minute whatever the host before it does.
+    static constexpr std::uint32_t kDownloadDeadline = 45000;
     // Avatars are images of a few tens of kilobytes; no avatar comes near
     // this, while a body without end would fill the disk and then be read
     // whole into memory to decode.
@@ -63,8 +66,12 @@ public:
 
     void SetAgent(std::wstring agent) { m_agent = std::move(agent); }
     // The limits, for tests that cannot wait minutes or send megabytes.
-    void SetCallbackTimeLimit(std::uint32_t milliseconds) { m_limits.answerIdleMs = milliseconds; }
-    void SetReadIdleLimit(std::uint32_t milliseconds) { m_limits.bodyIdleMs = milliseconds; }
+    void SetConnectTimeLimit(std::uint32_t milliseconds) { m_limits.connectMs = milliseconds; }
+    void SetSlowTransferLimit(std::uint32_t bytesPerSecond, std::uint32_t milliseconds)
+    {
+        m_limits.slowBytesPerSecond = bytesPerSecond;
+        m_limits.slowMs = milliseconds;
+    }
     void SetDeadline(std::uint32_t milliseconds) { m_limits.deadlineMs = milliseconds; }
     void SetMaxBodySize(std::uint64_t bytes) { m_limits.maxBodySize = bytes; }
     const std::wstring& GetCharset() const { return m_charset; }
@@ -73,13 +80,17 @@ private:
     // A failed step: a cancellation reads as 2000 with E_ABORT, anything
     // else as the step's own message with the failure's code.
     std::uint32_t SetStepErr(std::uint32_t id, HRESULT hr);
+    // A step that a time limit ended gets that limit's message instead of
+    // its own.
+    std::uint32_t SetTimeLimitErr(std::uint32_t id, HRESULT hr);
     // The sink's answer to a progress report, as 2000 when it refuses.
     bool Report(std::uint32_t progress, std::uint32_t expected, std::uint32_t statusCode);
     bool CheckStatus(bool* retry = nullptr);
 
     std::wstring m_charset;
     std::wstring m_agent;
-    CHttpLimits m_limits{kCallbackTimeLimit, kReadIdleLimit, kDownloadDeadline, kMaxBodySize};
+    CHttpLimits m_limits{kConnectTimeLimit, kSlowTransferBytesPerSecond, kSlowTransferTime,
+                         kDownloadDeadline, kMaxBodySize};
     IBindStatusCallback* m_sink = nullptr; // not owned
     std::uint32_t m_expected = kInitialExpected;
     CHttpFile m_request;

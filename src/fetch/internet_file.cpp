@@ -41,7 +41,8 @@ bool IsControlOrSpace(unsigned char c)
     return c <= 0x20 || c == 0x7F;
 }
 
-// libcurl measures idle limits in whole seconds; a part of one counts whole.
+// libcurl measures the speed floor's time in whole seconds; a part of one
+// counts whole.
 long WholeSeconds(std::uint32_t milliseconds)
 {
     return static_cast<long>((milliseconds + kMillisecondsPerSecond - 1) / kMillisecondsPerSecond);
@@ -149,11 +150,12 @@ HRESULT CHttpFile::Open(const std::wstring& agent, const std::wstring& server, s
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-    // Until the headers are in, the answer's idle limit applies; the body
-    // gets its own (ReadBody). The deadline holds whatever the server does.
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.answerIdleMs));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, WholeSeconds(limits.answerIdleMs));
+    // The one image worker serves every friend in turn, so no host may hold
+    // it: a connection that does not come, a server that does not answer or
+    // trickles, and one that keeps just above the floor each meet a limit.
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectMs));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.slowBytesPerSecond));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, WholeSeconds(limits.slowMs));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.deadlineMs));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodySize));
     if (!agent.empty())
@@ -305,7 +307,6 @@ HRESULT CHttpFile::ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd&
     m_bodyEnd = CBodyEnd::Complete;
     m_written = 0;
     CURL* easy = Easy(m_easy);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, WholeSeconds(m_limits.bodyIdleMs));
     // Resuming hands over what was held back at once, so the file is set
     // before; a failure to take those bytes comes back from the resume
     // rather than from the transfer, and ends the body all the same.
@@ -328,14 +329,27 @@ HRESULT CHttpFile::ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd&
     } else if (m_result == CURLE_FILESIZE_EXCEEDED) {
         end = CBodyEnd::TooLarge;
     } else if (m_result == CURLE_OPERATION_TIMEDOUT) {
-        // Both limits end as a time-out; only the deadline uses up the whole
-        // time, give or take a tick of libcurl's timers.
-        curl_off_t total = 0;
-        curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &total);
-        bool deadline = total / kMicrosecondsPerMillisecond + kTimerSlackMs >= m_limits.deadlineMs;
-        end = deadline ? CBodyEnd::Deadline : CBodyEnd::IdleTimeout;
+        end = CBodyEnd::TimedOut;
     }
     return hr;
+}
+
+CTimeLimit CHttpFile::TimeLimit() const
+{
+    if (!m_easy || !m_done || m_result != CURLE_OPERATION_TIMEDOUT)
+        return CTimeLimit::None;
+    // Every limit ends as the same time-out. Without a connection it was the
+    // connection's; only the deadline uses up the whole time, give or take
+    // a tick of libcurl's timers; the rest is the floor.
+    curl_off_t connected = 0;
+    curl_easy_getinfo(Easy(m_easy), CURLINFO_CONNECT_TIME_T, &connected);
+    if (connected == 0)
+        return CTimeLimit::Connect;
+    curl_off_t total = 0;
+    curl_easy_getinfo(Easy(m_easy), CURLINFO_TOTAL_TIME_T, &total);
+    if (total / kMicrosecondsPerMillisecond + kTimerSlackMs >= m_limits.deadlineMs)
+        return CTimeLimit::Deadline;
+    return CTimeLimit::Slow;
 }
 
 std::string CHttpFile::QueryRaw(std::uint32_t level)

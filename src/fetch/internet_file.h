@@ -26,10 +26,23 @@ constexpr std::uint32_t kWaitStatusRequest = 2;
 // How long an exchange may take and how much it may bring.
 struct CHttpLimits
 {
-    std::uint32_t answerIdleMs = 0; // name lookup, connection and headers without progress
-    std::uint32_t bodyIdleMs = 0;   // the body without a byte
-    std::uint32_t deadlineMs = 0;   // the whole exchange
-    std::uint64_t maxBodySize = 0;  // bytes
+    std::uint32_t connectMs = 0; // name lookup and connection
+    // The floor of the transfer's speed, from the connection on (the wait
+    // for the answer counts as a transfer of nothing): slower than this many
+    // bytes a second over slowMs ends it. libcurl counts in whole seconds.
+    std::uint32_t slowBytesPerSecond = 0;
+    std::uint32_t slowMs = 0;
+    std::uint32_t deadlineMs = 0;  // the whole exchange
+    std::uint64_t maxBodySize = 0; // bytes
+};
+
+// Which time limit ended an exchange, if one did.
+enum class CTimeLimit
+{
+    None,
+    Connect,  // no connection within the connection's limit
+    Slow,     // slower than the floor over its time
+    Deadline, // the whole exchange took too long
 };
 
 // Why a body read ended early, beyond what its result says.
@@ -38,8 +51,7 @@ enum class CBodyEnd
     Complete,
     Refused,     // the sink refused a progress report
     WriteFailed, // the file could not take the bytes
-    IdleTimeout, // no byte for the body's idle limit
-    Deadline,    // the whole exchange took too long
+    TimedOut,    // a time limit ended it (TimeLimit says which)
     TooLarge,    // the body passed the size limit
     Failed,      // the transfer broke (the result says how)
 };
@@ -80,6 +92,9 @@ public:
     // Streams the body into the file; `end` tells why it stopped.
     HRESULT ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd& end);
     void Close();
+    // The time limit that ended the exchange; None while it goes on or when
+    // it ended otherwise.
+    CTimeLimit TimeLimit() const;
 
 private:
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);

@@ -10,6 +10,7 @@
 #include "platform/text_convert.h"
 
 #include <cerrno>
+#include <cstdint>
 
 namespace zk {
 
@@ -24,6 +25,26 @@ std::wstring SafeImagePath(const CZarumateData& data)
     if (!IsImageFileId(data.m_id) || GetDataFolder().empty())
         return {};
     return data.GetImagePath();
+}
+
+// Once the thumbnail is made from the avatar at its own size, a large
+// avatar is replaced by its copy at the popup's size, so that a friend never
+// keeps more than the two sizes that are drawn. Without a thumbnail, or
+// when the copy cannot be made, the avatar stays as it is.
+void KeepDrawnSizes(CZarumateData& data)
+{
+    if (!data.m_image || !data.m_thumbnail ||
+        std::int64_t(data.m_image->GetWidth()) * data.m_image->GetHeight() <= kMaxKeptAvatarPixels)
+        return;
+    std::shared_ptr<CImage> popup =
+        CImage::Create(kPopupAvatarWidth, kPopupAvatarHeight, CPixelFormat::Argb32);
+    if (!popup)
+        return;
+    RECT source{0, 0, data.m_image->GetWidth(), data.m_image->GetHeight()};
+    RECT target{0, 0, kPopupAvatarWidth, kPopupAvatarHeight};
+    if (!DrawScaled(*data.m_image, source, *popup, target, CInterpolationMode::HighQualityBicubic))
+        return;
+    data.m_image = std::move(popup); // the thumbnail stays
 }
 
 } // namespace
@@ -58,8 +79,14 @@ CZarumateDataList::iterator AttachImage(CZarumateDataList& list, CDownloadImageT
         data.m_imageModifiedTime = task.m_lastModified;
         deleter.Disarm();
     }
-    // The new image is shown even when it could not be cached.
+    // The new image is shown even when it could not be cached. A large one
+    // gets its thumbnail at once, while its own size is at hand.
     data.SetImage(task.m_image);
+    if (data.m_image &&
+        std::int64_t(data.m_image->GetWidth()) * data.m_image->GetHeight() > kMaxKeptAvatarPixels) {
+        CSimpleErr thumbnailErr;
+        PrepareThumbnail(data, thumbnailErr);
+    }
     return it;
 }
 
@@ -74,8 +101,10 @@ void PrepareThumbnail(CZarumateData& data, CSimpleErr& err)
             return;
         }
     }
-    if (data.m_thumbnail)
+    if (data.m_thumbnail) {
+        KeepDrawnSizes(data);
         return;
+    }
 
     CDib dib;
     if (!dib.Create(kThumbnailSize, kThumbnailSize, 32, 0, BI_RGB) || !dib.AllocBits()) {
@@ -110,6 +139,7 @@ void PrepareThumbnail(CZarumateData& data, CSimpleErr& err)
         return;
     }
     data.m_thumbnail = std::move(thumbnail);
+    KeepDrawnSizes(data);
 }
 
 } // namespace zk

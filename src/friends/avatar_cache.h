@@ -22,6 +22,14 @@ constexpr int kThumbnailSourceBottom = 102;
 constexpr double kThumbnailCornerRadius = 38.0;
 constexpr std::uint32_t kThumbnailFill = 0xFFFFFFFFu; // opaque white
 
+// The detail popup's avatar box, which stretches the image into it.
+constexpr int kPopupAvatarWidth = 90;
+constexpr int kPopupAvatarHeight = 105;
+// An avatar of more pixels than this is not kept at its own size once its
+// thumbnail is made: the popup's copy, scaled to its box, is kept instead.
+// Avatars the portal serves are some 130 × 120 pixels and stay as they are.
+constexpr std::int64_t kMaxKeptAvatarPixels = 256 * 256;
+
 constexpr std::uint32_t kMsgThumbnailLoadFailed = 2002;
 constexpr std::uint32_t kMsgThumbnailResizeFailed = 2003;
 constexpr std::uint32_t kMsgThumbnailRoundFailed = 2004;
@@ -45,7 +53,8 @@ CZarumateDataList::iterator AttachImage(CZarumateDataList& list, CDownloadImageT
 // Fills the friend's image from its cache file when it has none, then builds
 // its 38 × 38 round thumbnail when that is missing. Failures go to err with
 // 2002 (the file), 2003 (scaling) or 2004 (rounding); the friend keeps what
-// it had.
+// it had. An image beyond kMaxKeptAvatarPixels is then kept at the popup's
+// size only.
 void PrepareThumbnail(CZarumateData& data, CSimpleErr& err);
 
 } // namespace zk

@@ -1,5 +1,6 @@
 #include "platform/content_decoder.h"
 
+#include <algorithm>
 #include <brotli/decode.h>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 // hostile frame makes the decoder allocate be counted and refused.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
+#include <zstd_errors.h>
 
 namespace zk {
 namespace {
@@ -138,7 +140,9 @@ private:
         case Z_OK:
         case Z_BUF_ERROR: // no progress possible: input used up or output full
             return EContentDecode::More;
-        default: // Z_DATA_ERROR, Z_MEM_ERROR, Z_NEED_DICT
+        case Z_MEM_ERROR:
+            return EContentDecode::Capped;
+        default: // Z_DATA_ERROR, Z_NEED_DICT
             return EContentDecode::Error;
         }
     }
@@ -184,8 +188,14 @@ public:
         case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
             return EContentDecode::More;
         default:
-            return EContentDecode::Error;
+            break;
         }
+        // The allocation failures are the last codes of the library's list.
+        BrotliDecoderErrorCode error = BrotliDecoderGetErrorCode(m_state);
+        if (error <= BROTLI_DECODER_ERROR_ALLOC_CONTEXT_MODES &&
+            error >= BROTLI_DECODER_ERROR_ALLOC_BLOCK_TYPE_TREES)
+            return EContentDecode::Capped;
+        return EContentDecode::Error;
     }
 
 private:
@@ -199,6 +209,7 @@ public:
 
     ~CZstdDecoder() override
     {
+        m_memory.Free(m_block);
         if (m_context)
             ZSTD_freeDCtx(m_context);
     }
@@ -221,6 +232,8 @@ public:
     EContentDecode Decode(const std::uint8_t*& input, std::size_t& inputLength,
                           std::uint8_t*& output, std::size_t& outputLength) override
     {
+        if (m_stable)
+            return DecodeStable(input, inputLength, output, outputLength);
         ZSTD_inBuffer in{input, inputLength, 0};
         ZSTD_outBuffer out{output, outputLength, 0};
         std::size_t result = ZSTD_decompressStream(m_context, &out, &in);
@@ -228,14 +241,126 @@ public:
         inputLength -= in.pos;
         output += out.pos;
         outputLength -= out.pos;
-        if (ZSTD_isError(result))
-            return EContentDecode::Error;
+        if (ZSTD_isError(result)) {
+            return ZSTD_getErrorCode(result) == ZSTD_error_memory_allocation
+                       ? EContentDecode::Capped
+                       : EContentDecode::Error;
+        }
         // Zero ends a frame; a second frame after it is not read.
         return result == 0 ? EContentDecode::End : EContentDecode::More;
     }
 
+    // The window is the output buffer itself, so the frame's window costs
+    // nothing beyond it: the decoder keeps only one block of input (when a
+    // block arrives in pieces) and its tables. The streaming interface would
+    // want room for a whole frame whose size the frame names, so blocks are
+    // decoded one by one, each straight after the last one's output.
+    bool UseStableOutput(std::uint8_t* buffer, std::size_t capacity) override
+    {
+        if (m_begun || ZSTD_isError(ZSTD_decompressBegin(m_context)))
+            return false;
+        m_stable = buffer;
+        m_stableEnd = buffer + capacity;
+        m_next = buffer;
+        return true;
+    }
+
 private:
+    EContentDecode DecodeStable(const std::uint8_t*& input, std::size_t& inputLength,
+                                std::uint8_t*& output, std::size_t& outputLength)
+    {
+        if (output != m_next || output + outputLength != m_stableEnd)
+            return EContentDecode::Error;
+        m_begun = true;
+        for (;;) {
+            std::size_t need = ZSTD_nextSrcSizeToDecompress(m_context);
+            if (need == 0)
+                return EContentDecode::End;
+            ZSTD_nextInputType_e type = ZSTD_nextInputType(m_context);
+            // A skippable first frame holds no content; what follows the
+            // first frame is not read.
+            if (type == ZSTDnit_skippableFrame)
+                return EContentDecode::End;
+            // A block decodes whole, to up to 128 KiB: with less room the
+            // output is full, and the caller has what it wanted.
+            if ((type == ZSTDnit_block || type == ZSTDnit_lastBlock) &&
+                outputLength < ZSTD_BLOCKSIZE_MAX)
+                return EContentDecode::More;
+            const std::uint8_t* source = nullptr;
+            if (m_blockFilled == 0 && inputLength >= need) {
+                source = input;
+                input += need;
+                inputLength -= need;
+            } else {
+                if (need > m_blockCapacity) {
+                    // Blocks hold at most 128 KiB (RFC 8878, section
+                    // 3.1.1.2.4); the frame header and block headers less.
+                    if (need > ZSTD_BLOCKSIZE_MAX)
+                        return EContentDecode::Error;
+                    auto* block = static_cast<std::uint8_t*>(m_memory.Allocate(ZSTD_BLOCKSIZE_MAX));
+                    if (!block)
+                        return EContentDecode::Capped;
+                    if (m_blockFilled > 0)
+                        std::memcpy(block, m_block, m_blockFilled);
+                    m_memory.Free(m_block);
+                    m_block = block;
+                    m_blockCapacity = ZSTD_BLOCKSIZE_MAX;
+                }
+                std::size_t take = std::min(need - m_blockFilled, inputLength);
+                std::memcpy(m_block + m_blockFilled, input, take);
+                m_blockFilled += take;
+                input += take;
+                inputLength -= take;
+                if (m_blockFilled < need)
+                    return EContentDecode::More;
+                source = m_block;
+                m_blockFilled = 0;
+            }
+            if (type == ZSTDnit_frameHeader && !CheckHeader(source, need))
+                return EContentDecode::Error;
+            std::size_t produced =
+                ZSTD_decompressContinue(m_context, output, outputLength, source, need);
+            if (ZSTD_isError(produced)) {
+                return ZSTD_getErrorCode(produced) == ZSTD_error_memory_allocation
+                           ? EContentDecode::Capped
+                           : EContentDecode::Error;
+            }
+            output += produced;
+            outputLength -= produced;
+            m_next = output;
+            // The caller decides once it has its bytes; a block's room stays.
+            if (produced > 0)
+                return ZSTD_nextSrcSizeToDecompress(m_context) == 0 ? EContentDecode::End
+                                                                    : EContentDecode::More;
+        }
+    }
+
+    // The frame header arrives in two parts; once whole, its window must be
+    // one HTTP allows.
+    bool CheckHeader(const std::uint8_t* part, std::size_t length)
+    {
+        if (m_headerLength + length > sizeof m_header)
+            return false;
+        std::memcpy(m_header + m_headerLength, part, length);
+        m_headerLength += length;
+        ZSTD_frameHeader header{};
+        std::size_t result = ZSTD_getFrameHeader(&header, m_header, m_headerLength);
+        if (ZSTD_isError(result))
+            return false;
+        return result > 0 || header.windowSize <= (std::uint64_t(1) << kMaxZstdWindowLog);
+    }
+
     ZSTD_DCtx* m_context = nullptr;
+    std::uint8_t* m_stable = nullptr;
+    std::uint8_t* m_stableEnd = nullptr;
+    std::uint8_t* m_next = nullptr;
+    bool m_begun = false;
+    // One block gathered from pieces, in counted memory.
+    std::uint8_t* m_block = nullptr;
+    std::size_t m_blockCapacity = 0;
+    std::size_t m_blockFilled = 0;
+    std::uint8_t m_header[ZSTD_FRAMEHEADERSIZE_MAX] = {};
+    std::size_t m_headerLength = 0;
 };
 
 template <class D, class... A> std::unique_ptr<CContentDecoder> Started(A&&... args)

@@ -19,9 +19,10 @@ enum class EContentCoding
 
 enum class EContentDecode
 {
-    More,  // all input taken or the output is full: call again with more
-    End,   // the coding's stream is complete; later input is not read
-    Error, // corrupt data, or the stream asked for more memory than allowed
+    More,   // all input taken or the output is full: call again with more
+    End,    // the coding's stream is complete; later input is not read
+    Error,  // corrupt data, or a window larger than HTTP allows
+    Capped, // the stream asked for more memory than the limit allows
 };
 
 // One streaming decoder of one content coding. Every byte of memory it holds
@@ -58,6 +59,16 @@ public:
     // what was used. Decodes no more than the output has room for.
     virtual EContentDecode Decode(const std::uint8_t*& input, std::size_t& inputLength,
                                   std::uint8_t*& output, std::size_t& outputLength) = 0;
+
+    // Asks the decoder to decode straight into buffer, which the caller
+    // neither moves nor frees while the decoder lives: every Decode then
+    // writes where the last one stopped, up to the buffer's end. A decoder
+    // that can keep its window there needs no window of its own. Before the
+    // first Decode; false when the decoder does not work that way.
+    virtual bool UseStableOutput(std::uint8_t* /*buffer*/, std::size_t /*capacity*/)
+    {
+        return false;
+    }
 
 protected:
     explicit CContentDecoder(CMemory& memory) : m_memory(memory) {}

@@ -4,7 +4,9 @@
 #include <QByteArray>
 #include <QImage>
 #include <QImageReader>
+#include <QSize>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -18,6 +20,10 @@ bool IsWebFormat(const QByteArray& format)
     return format == "png" || format == "jpeg" || format == "jpg" || format == "gif" ||
            format == "bmp";
 }
+
+// The reader's own limit on what it allocates, in MiB, to match: the pixels
+// at four bytes each, and a little beside them.
+constexpr int kAllocationLimitMiB = static_cast<int>(kMaxImagePixels * 4 / (1024 * 1024)) + 1;
 
 } // namespace
 
@@ -41,11 +47,26 @@ CDecodeStatus DecodeImageArgb(const std::uint8_t* data, std::size_t length, int&
         reader.setDecideFormatFromContent(true);
         if (!IsWebFormat(reader.format()))
             return CDecodeStatus::NotAnImage;
-        QImage image;
-        if (!reader.read(&image) || image.isNull())
+        // The header's size decides before any pixel is decoded.
+        QSize size = reader.size();
+        if (!size.isValid())
             return CDecodeStatus::NotAnImage;
-        QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-        if (argb.isNull())
+        if (std::int64_t(size.width()) * size.height() > kMaxImagePixels)
+            return CDecodeStatus::TooLarge;
+        // The limit is the process's: every image read goes through here.
+        static const bool limited = [] {
+            QImageReader::setAllocationLimit(kAllocationLimitMiB);
+            return true;
+        }();
+        (void)limited;
+        QImage argb;
+        if (!reader.read(&argb) || argb.isNull())
+            return CDecodeStatus::NotAnImage;
+        // A header that lied about the size does not get past it either.
+        if (std::int64_t(argb.width()) * argb.height() > kMaxImagePixels)
+            return CDecodeStatus::TooLarge;
+        argb.convertTo(QImage::Format_ARGB32);
+        if (argb.isNull() || argb.format() != QImage::Format_ARGB32)
             return CDecodeStatus::OutOfMemory;
 
         int w = argb.width();

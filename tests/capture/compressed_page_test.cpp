@@ -5,6 +5,8 @@
 #include "support/content_encoder.h"
 #include "support/microblog_page.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
@@ -162,6 +164,147 @@ TEST_F(CompressedPage, AConnectionGoesOnAfterACompressedResponseThatIsNoPage)
     EXPECT_NE(Feed(CodedResponse(CTestCoding::Brotli, other, false), 1460), kNeverDone);
     Feed(CodedResponse(CTestCoding::Gzip, BuildMicroblogPage({}), true), 1460);
     ExpectOnePerson("page after another response");
+}
+
+// --- Pages of realistic size ----------------------------------------------------
+
+// The top of a microblog page, then some 200 KB of inline data (base64 of
+// pseudo-random bytes, as pages with embedded scripts and images carry),
+// which compresses to about three quarters: a zstd coder at the levels
+// servers use puts the top of the page in a first block of some 96 KiB.
+std::string RealisticPage(std::uint32_t seed)
+{
+    CMicroblogPage top;
+    top.size = 9000;
+    std::string page = BuildMicroblogPage(top);
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string data;
+    std::uint32_t x = seed * 2654435761u + 1;
+    while (data.size() < 200 * 1024) {
+        x = x * 1664525u + 1013904223u;
+        data += kDigits[x >> 26];
+    }
+    page.insert(page.rfind("</body>"), "<script>var d=\"" + data + "\";</script>\n");
+    return page;
+}
+
+struct CZstdVariant
+{
+    int level;
+    int windowLog;
+};
+
+TEST_F(CompressedPage, RealisticPagesAreFoundInEveryCodingWholeBytewiseAndInSegments)
+{
+    std::string page = RealisticPage(1);
+    std::vector<std::pair<std::string, std::string>> bodies; // name, coded body
+    for (CTestCoding coding : kCodings)
+        bodies.emplace_back(test::CodingName(coding), Encode(coding, page));
+    for (CZstdVariant zstd : {CZstdVariant{1, 17}, CZstdVariant{3, 20}, CZstdVariant{19, 23}}) {
+        std::string coded = test::EncodeZstdWithWindow(page, zstd.windowLog, zstd.level);
+        // More than the bound of a plain response before the first block
+        // is complete.
+        ASSERT_GT(coded.size(), 100u * 1024) << zstd.level;
+        bodies.emplace_back("zstd", coded);
+    }
+    for (const auto& [name, coded] : bodies) {
+        for (bool chunked : {false, true}) {
+            std::string response = Response(name, coded, chunked);
+            for (std::size_t step : {std::size_t(1), std::size_t(1460), response.size()}) {
+                std::string what = name + " of " + std::to_string(coded.size()) + " chunked " +
+                                   std::to_string(chunked) + " step " + std::to_string(step);
+                EXPECT_NE(Feed(response, step), kNeverDone) << what;
+                ExpectOnePerson(what);
+                EXPECT_EQ(Stats().m_responseBytes, 0u) << what;
+            }
+        }
+    }
+    EXPECT_EQ(Stats().m_codingsCorrupt + Stats().m_codingsCapped, 0u);
+}
+
+TEST_F(CompressedPage, TwelveInterleavedZstdPagesAreAllFound)
+{
+    std::vector<std::string> responses;
+    for (int level : {1, 3, 19})
+        for (int windowLog : {17, 20, 22, 23})
+            responses.push_back(Response(
+                "zstd",
+                test::EncodeZstdWithWindow(
+                    RealisticPage(static_cast<std::uint32_t>(responses.size())), windowLog, level),
+                responses.size() % 2 == 0));
+    // One connection each, a segment of each in turn.
+    std::size_t peak = 0;
+    for (std::size_t at = 0;; at += 1460) {
+        bool more = false;
+        for (std::size_t i = 0; i < responses.size(); ++i) {
+            if (at >= responses[i].size())
+                continue;
+            more = true;
+            CTcpIpStreamInfo stream = m_stream;
+            stream.m_key.m_destinationPort = static_cast<std::uint16_t>(40000 + i);
+            std::string piece = responses[i].substr(at, 1460);
+            m_sock.StreamDataIn(stream, reinterpret_cast<const std::uint8_t*>(piece.data()),
+                                piece.size());
+            peak = std::max<std::size_t>(peak, Stats().m_responseBytes);
+        }
+        if (!more)
+            break;
+    }
+    EXPECT_EQ(m_client.m_found.size(), responses.size());
+    EXPECT_EQ(Stats().m_codingsCapped + Stats().m_codingsCorrupt, 0u);
+    EXPECT_EQ(m_sock.GetResponseDrops(EResponseDrop::CacheFull), 0u);
+    // Each holds its coded bytes, the decoder's input block and tables, and
+    // the decoded bytes with a block's room: well under a megabyte, where a
+    // decoder with a window of its own would hold up to 8 MiB.
+    EXPECT_LT(peak, responses.size() * 1024 * 1024) << peak;
+    EXPECT_EQ(Stats().m_responseBytes, 0u);
+}
+
+TEST_F(CompressedPage, ACodedResponseLostToABoundIsCounted)
+{
+    // A zstd page sent in chunks of one byte: six bytes on the wire for
+    // each coded byte, so its first block would need more than the bound of
+    // coded bytes. It is given up undecided.
+    std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\nTransfer-Encoding: chunked\r\n\r\n" +
+        ChunkBody(test::EncodeZstdWithWindow(RealisticPage(7), 20, 3), 1);
+    std::size_t done = Feed(response, 1460);
+    EXPECT_LT(done, 200u * 1024);
+    EXPECT_EQ(m_sock.GetResponseDrops(EResponseDrop::TooLarge), 1u);
+    EXPECT_EQ(Stats().m_codingsCapped, 1u);
+    EXPECT_EQ(Stats().m_responseBytes, 0u);
+    EXPECT_TRUE(m_client.m_found.empty());
+}
+
+// --- Where a response begins --------------------------------------------------
+
+TEST_F(CompressedPage, PagesWhoseStatusLineIsSplitAreFoundAndSoIsThePageAfterEach)
+{
+    std::string page = BuildMicroblogPage({});
+    const std::string responses[] = {
+        Response("", page, true),
+        Response("", page, false),
+        CodedResponse(CTestCoding::Gzip, page, true),
+        CodedResponse(CTestCoding::Zlib, page, false),
+        CodedResponse(CTestCoding::Brotli, page, true),
+        CodedResponse(CTestCoding::Zstd, page, false),
+    };
+    const std::size_t cuts[] = {1, 4, 5, 8, 12, 16}; // "HTTP/1.1 200 OK\r\n"
+    for (std::size_t i = 0; i < std::size(responses); ++i) {
+        std::string what = "response " + std::to_string(i);
+        const std::string& response = responses[i];
+        Piece(response.substr(0, cuts[i]));
+        std::string rest = response.substr(cuts[i]);
+        for (std::size_t at = 0; at < rest.size(); at += 1460)
+            Piece(rest.substr(at, 1460));
+        ExpectOnePerson(what);
+        // The next page on the connection, its status line at a piece's start.
+        EXPECT_NE(Feed(CodedResponse(CTestCoding::Gzip, page, true), 1460), kNeverDone) << what;
+        ExpectOnePerson("the page after " + what);
+    }
+    m_sock.OnStreamRetired(m_stream.m_key);
+    EXPECT_EQ(Stats().m_responseBytes, 0u);
 }
 
 // --- Page rules on decoded bytes ---------------------------------------------

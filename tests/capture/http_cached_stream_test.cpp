@@ -78,8 +78,12 @@ TEST(HttpResponseStart, OnlyAPieceBeginningWithAStatusLineStartsAResponse)
         {{"HTTP/1.1 2000 OK\r\n\r\nx"}, true},
         {{"HTTP/1 200 OK\r\n\r\nx"}, false},
         {{"HTTP/1.1 20\r\n\r\nx"}, false},
-        {{"HTTP", "/1.1 200 OK\r\n\r\nx"}, false},
-        {{"HTTP/1.1 200 OK", "\r\n\r\nx"}, false},
+        {{"HTTP", "/1.1 200 OK\r\n\r\nx"}, true},
+        {{"HTTP/1.1 200 OK", "\r\n\r\nx"}, true},
+        {{"HTTP/1.1 200 OK\r", "\n\r\nx"}, true},
+        {{"H", "TTP/1.", "1 2", "00 OK\r\n\r\nx"}, true},
+        {{"HTTP/1.1 20", "x 200 OK\r\n\r\nx"}, false},
+        {{"HTTX", "HTTP/1.1 200 OK\r\n\r\nx"}, true},
         {{"HTTP/1.1 OK\r\nHTTP/1.1 200 OK\r\n\r\nx"}, false},
         {{"GET / HTTP/1.1\r\nHost: a\r\n\r\n", "HTTP/1.1 200 OK"}, false},
         {{" HTTP/1.1 200 OK\r\n\r\nx"}, false},
@@ -92,6 +96,77 @@ TEST(HttpResponseStart, OnlyAPieceBeginningWithAStatusLineStartsAResponse)
             Piece(sink, piece);
         EXPECT_EQ(sink.m_callCount, starts ? 1u : 0u);
     }
+}
+
+TEST(HttpResponseStart, AStatusLineSplitAnywhereIsFoundAndNothingStaysHeld)
+{
+    const std::string first = "HTTP/1.1 200 OK\r\nA: b\r\n\r\nfirst";
+    const std::string second = "HTTP/1.1 203 Non-Authoritative Information\r\nC: d\r\n\r\nxyz";
+    for (std::size_t cut = 1; cut < second.find("\r\n\r\n") + 4; ++cut) {
+        SCOPED_TRACE(cut);
+        CSink sink;
+        Piece(sink, first);
+        // The second response starts in the middle of the first one's
+        // connection, its status line cut in two.
+        Piece(sink, second.substr(0, cut));
+        Piece(sink, second.substr(cut));
+        ASSERT_EQ(sink.m_calls.size(), 2u);
+        EXPECT_EQ(sink.m_calls[0].second, "first");
+        EXPECT_EQ(sink.m_calls[1].first, "C=d|");
+        EXPECT_EQ(sink.m_calls[1].second, "xyz");
+        sink.OnStreamRetired(Stream(1000).m_key);
+        ExpectNothingHeld(sink);
+    }
+
+    // One byte per piece from the first byte on.
+    CSink sink;
+    for (char c : second)
+        Piece(sink, std::string(1, c));
+    ASSERT_FALSE(sink.m_calls.empty());
+    EXPECT_EQ(sink.m_calls.back().second, "xyz");
+    sink.OnStreamRetired(Stream(1000).m_key);
+    ExpectNothingHeld(sink);
+}
+
+TEST(HttpResponseStart, HeldBytesThatStartNoStatusLineGoToTheResponseInProgress)
+{
+    CSink sink;
+    Piece(sink, "HTTP/1.1 200 OK\r\n\r\nbody ");
+    // A piece of the body that looks like the start of a status line, then
+    // the rest of the body: nothing is lost or reordered.
+    Piece(sink, "HTTP/1.");
+    Piece(sink, "1 is a protocol");
+    EXPECT_EQ(sink.m_calls.back().second, "body HTTP/1.1 is a protocol");
+    // Held bytes followed by a piece that starts a response on its own.
+    Piece(sink, "HTTP");
+    Piece(sink, "HTTP/1.1 404 Not Found\r\nE: f\r\n\r\nnew");
+    ASSERT_GE(sink.m_calls.size(), 2u);
+    EXPECT_EQ(sink.m_calls[sink.m_calls.size() - 2].second, "body HTTP/1.1 is a protocolHTTP");
+    EXPECT_EQ(sink.m_calls.back().first, "E=f|");
+    EXPECT_EQ(sink.m_calls.back().second, "new");
+    sink.OnStreamRetired(Stream(1000).m_key);
+    ExpectNothingHeld(sink);
+}
+
+TEST(HttpResponseStart, HeldBytesAreBoundedAndGoWithTheirStream)
+{
+    CSink sink;
+    // Too long to be a status line still missing its CR LF: not held.
+    std::string longLine = "HTTP/1.1 200 " + std::string(CSink::kMaxHeldStatusBytes, 'x');
+    Piece(sink, longLine);
+    ExpectNothingHeld(sink);
+    Piece(sink, "\r\n\r\nbody");
+    EXPECT_EQ(sink.m_callCount, 0u);
+
+    // Held bytes count until their stream is retired or they are decided.
+    Piece(sink, "HTTP/1.1 2", 1001);
+    Piece(sink, "HTT", 1002);
+    EXPECT_EQ(sink.GetDecodeStats().m_responseBytes, 13u);
+    sink.OnStreamRetired(Stream(1001).m_key);
+    EXPECT_EQ(sink.GetDecodeStats().m_responseBytes, 3u);
+    Piece(sink, "not a response", 1002);
+    ExpectNothingHeld(sink);
+    EXPECT_EQ(sink.m_callCount, 0u);
 }
 
 TEST(HttpResponseCache, PresentsTheWholeBodyUntilTheHandlerIsDone)

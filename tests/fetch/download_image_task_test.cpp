@@ -13,6 +13,7 @@
 #include "test_images.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -54,10 +55,18 @@ public:
     }
     std::shared_ptr<CDownloadImageTask> WaitForOne(std::chrono::milliseconds timeout = 10s)
     {
+        std::vector<std::shared_ptr<CDownloadImageTask>> ended = WaitFor(1, timeout);
+        return ended.empty() ? nullptr : ended.front();
+    }
+    // The tasks ended, in their order, once there are count of them; empty
+    // when they did not end in time.
+    std::vector<std::shared_ptr<CDownloadImageTask>> WaitFor(std::size_t count,
+                                                             std::chrono::milliseconds timeout)
+    {
         std::unique_lock<std::mutex> guard(m_lock);
-        if (!m_changed.wait_for(guard, timeout, [&] { return !m_ended.empty(); }))
+        if (!m_changed.wait_for(guard, timeout, [&] { return m_ended.size() >= count; }))
             return {};
-        return m_ended.front();
+        return m_ended;
     }
 
 private:
@@ -327,6 +336,117 @@ TEST(DownloadImageTaskPort, ExplicitPortOfTheUrlIsIgnoredForPort80)
     EXPECT_EQ(requests[0].Header("Host"), "198.18.7.1");
     if (!task->m_downloadedFile.empty())
         DeleteFileIfExists(task->m_downloadedFile);
+}
+
+// An image host that answers two bytes a second, for as long as the
+// connection lasts; it counts what it sent before the client let go.
+class CTricklingHost
+{
+public:
+    bool Start(const char* address)
+    {
+        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(80);
+        inet_pton(AF_INET, address, &where.sin_addr);
+        if (bind(m_listen, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 ||
+            listen(m_listen, 4) != 0)
+            return false;
+        m_thread = std::thread([this] { Serve(); });
+        return true;
+    }
+    ~CTricklingHost()
+    {
+        m_stop = true;
+        shutdown(m_listen, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        close(m_listen);
+    }
+    std::size_t Sent() const { return m_sent.load(); }
+
+private:
+    void Serve()
+    {
+        int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        char request[4096];
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+        if (recv(fd, request, sizeof request, 0) > 0 &&
+            send(fd, head.data(), head.size(), MSG_NOSIGNAL) >= 0) {
+            while (!m_stop) {
+                // A closed connection shows as readable with nothing to read.
+                pollfd closed{fd, POLLIN, 0};
+                if (poll(&closed, 1, 500) == 1 && recv(fd, request, sizeof request, 0) <= 0)
+                    break;
+                if (send(fd, "\x89P", 2, MSG_NOSIGNAL) != 2)
+                    break;
+                m_sent += 2;
+                std::this_thread::sleep_for(500ms);
+            }
+        }
+        close(fd);
+    }
+
+    int m_listen = -1;
+    std::atomic<bool> m_stop{false};
+    std::atomic<std::size_t> m_sent{0};
+    std::thread m_thread;
+};
+
+// The one worker fetches every avatar in turn: a host that trickles is left
+// at the speed floor (15 s), and the next friend's avatar comes at once after.
+// The only fetch test that waits out a real limit.
+TEST(DownloadImageTaskSlowHost, TricklingHostDelaysTheNextAvatarByLessThanAMinute)
+{
+    ZK_REQUIRE_ROOT();
+    test::CNetns netns("trickle");
+    ASSERT_TRUE(netns.Ok()) << netns.Error();
+    ASSERT_TRUE(netns.Ip({"addr", "add", "198.18.7.1/32", "dev", "lo"})) << netns.Error();
+    ASSERT_TRUE(netns.Ip({"addr", "add", "198.18.7.2/32", "dev", "lo"})) << netns.Error();
+    test::CTempDir temp;
+    test::CScopedEnv tmpdir("TMPDIR", temp.Path().string());
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
+        unsetenv(name);
+
+    bool started = false;
+    std::vector<std::shared_ptr<CDownloadImageTask>> ended;
+    std::size_t trickled = 0;
+    ASSERT_TRUE(netns.Run([&] {
+        CTricklingHost slow;
+        test::CHttpTestServer fast(120s);
+        if (!slow.Start("198.18.7.1") || !fast.Start("198.18.7.2", 80))
+            return;
+        started = true;
+        fast.SetScript("/b.png", CHttpScript::Status("HTTP/1.1 200 OK", AsBytes(test::kGifGreen)));
+        CCollectingClient client;
+        CTaskThreadPool pool;
+        for (const wchar_t* url : {L"http://198.18.7.1/a.png", L"http://198.18.7.2/b.png"}) {
+            auto task = std::make_shared<CDownloadImageTask>();
+            task->SetUrl(url);
+            task->SetClient(&client);
+            pool.PushTask(task);
+        }
+        pool.StartAll();
+        // Ten times the floor's time, and then some, before giving up.
+        ended = client.WaitFor(2, 180s);
+        trickled = slow.Sent();
+        pool.SetShutdown(true);
+        pool.WaitAll(INFINITE);
+    }));
+    ASSERT_TRUE(started) << "no servers on port 80 in the namespace";
+    ASSERT_EQ(ended.size(), 2u);
+    EXPECT_EQ(ended[0]->GetErr().GetId(), 1u);
+    EXPECT_EQ(ended[1]->GetErr().GetId(), 0u) << WideToUtf8(ended[1]->GetErr().GetText());
+    // Two bytes a second: a minute of trickle is 120 bytes; the floor's
+    // 15 s is about 30.
+    EXPECT_LT(trickled, 120u);
+    if (!ended[1]->m_downloadedFile.empty())
+        DeleteFileIfExists(ended[1]->m_downloadedFile);
 }
 
 // A name lookup cannot be cancelled, and closing a download once waited for

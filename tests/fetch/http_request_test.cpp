@@ -304,7 +304,7 @@ TEST_F(HttpRequest, BodyThatStallsFailsAfterTheIdleLimit)
     stall.stallAfterBody = true;
     m_server.SetScript("/stall", stall);
     CHttpRequest request;
-    request.SetReadIdleLimit(1000);
+    request.SetSlowTransferLimit(CHttpRequest::kSlowTransferBytesPerSecond, 1000);
     ASSERT_EQ(request.SendRequest(Target(L"/stall"), nullptr), 0u);
     std::wstring path;
     auto start = std::chrono::steady_clock::now();
@@ -369,10 +369,11 @@ TEST_F(HttpRequest, WaitGivesUpAfterTheTimeLimitWithoutNotifications)
     silent.stallBeforeResponse = true;
     m_server.SetScript("/silent", silent);
     CHttpRequest request;
-    request.SetCallbackTimeLimit(1000);
+    request.SetSlowTransferLimit(CHttpRequest::kSlowTransferBytesPerSecond, 1000);
     auto start = std::chrono::steady_clock::now();
-    // A time-out, not the empty answer of the server giving up.
-    EXPECT_EQ(request.SendRequest(Target(L"/silent"), nullptr), 40192u);
+    // A time-out, not the empty answer of the server giving up: a server
+    // that answers nothing is slower than the floor.
+    EXPECT_EQ(request.SendRequest(Target(L"/silent"), nullptr), 40281u);
     EXPECT_EQ(request.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
     EXPECT_GE(SecondsSince(start), 1.0);
 }
@@ -445,7 +446,7 @@ TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
     waiting.SetDeadline(1500);
     SetHttpPortForTesting(headers.GetPort());
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(waiting.SendRequest(Target(L"/a.png"), nullptr), 40192u);
+    EXPECT_EQ(waiting.SendRequest(Target(L"/a.png"), nullptr), 40282u);
     EXPECT_EQ(waiting.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
     EXPECT_GE(SecondsSince(start), 1.4); // the deadline, give or take a timer tick
 
@@ -455,10 +456,74 @@ TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
     start = std::chrono::steady_clock::now();
     ASSERT_EQ(reading.SendRequest(Target(L"/a.png"), nullptr), 0u);
     std::wstring path;
-    EXPECT_EQ(reading.ReadBodyToFile(path), 40188u);
+    EXPECT_EQ(reading.ReadBodyToFile(path), 40282u);
     EXPECT_EQ(reading.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
     EXPECT_GE(SecondsSince(start), 1.4); // the deadline, give or take a timer tick
     EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(HttpRequest, TricklingServerBelowTheFloorIsAbandonedLongBeforeTheDeadline)
+{
+    // Ten bytes a second, in the header block and in the body.
+    CTrickleServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CTrickleServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
+    ASSERT_NE(headers.GetPort(), 0);
+    ASSERT_NE(body.GetPort(), 0);
+
+    CHttpRequest waiting;
+    waiting.SetSlowTransferLimit(CHttpRequest::kSlowTransferBytesPerSecond, 1000);
+    SetHttpPortForTesting(headers.GetPort());
+    std::uint32_t id = 0;
+    // The deadline (45 s) is not what ends it.
+    EXPECT_TRUE(test::ReturnsWithin(test::kHangLimit,
+                                    [&] { id = waiting.SendRequest(Target(L"/a.png"), nullptr); }));
+    EXPECT_EQ(id, 40281u);
+    EXPECT_EQ(waiting.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
+    EXPECT_EQ(waiting.GetErr().GetText(), L"サーバの応答が遅すぎるため中断しました - " +
+                                              GetSystemText(HresultFromCurl(kCurlTimedOut)));
+
+    CHttpRequest reading;
+    reading.SetSlowTransferLimit(CHttpRequest::kSlowTransferBytesPerSecond, 1000);
+    SetHttpPortForTesting(body.GetPort());
+    ASSERT_EQ(reading.SendRequest(Target(L"/a.png"), nullptr), 0u);
+    std::wstring path;
+    EXPECT_TRUE(test::ReturnsWithin(test::kHangLimit, [&] { id = reading.ReadBodyToFile(path); }));
+    EXPECT_EQ(id, 40188u);
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+// A listener whose queue is full drops further connection requests, so a
+// connection to it never completes.
+TEST_F(HttpRequest, ConnectionThatDoesNotComeFailsWithItsOwnMessage)
+{
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    // Connections that fill the queue; none is accepted.
+    std::vector<int> queued;
+    for (int i = 0; i < 2; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.push_back(fd);
+    }
+    std::this_thread::sleep_for(100ms); // the handshakes of the queue complete
+
+    CHttpRequest request;
+    request.SetConnectTimeLimit(1000);
+    SetHttpPortForTesting(ntohs(address.sin_port));
+    std::uint32_t id = 0;
+    EXPECT_TRUE(test::ReturnsWithin(test::kHangLimit,
+                                    [&] { id = request.SendRequest(Target(L"/a.png"), nullptr); }));
+    EXPECT_EQ(id, 40280u);
+    EXPECT_EQ(request.GetErr().GetResult(), HresultFromCurl(kCurlTimedOut));
+    for (int fd : queued)
+        close(fd);
+    close(listener);
 }
 
 TEST_F(HttpRequest, BodyBeyondTheSizeLimitFailsWithOrWithoutALength)

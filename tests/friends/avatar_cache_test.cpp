@@ -207,6 +207,17 @@ std::shared_ptr<CImage> MakeAvatar()
     return avatar;
 }
 
+// The same, with the face square at its place in a large image.
+std::shared_ptr<CImage> MakeLargeAvatar(int width, int height)
+{
+    auto avatar = std::make_shared<CImage>(width, height);
+    std::shared_ptr<CImage> face = MakeAvatar();
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            avatar->SetPixel(x, y, x < 130 && y < 120 ? face->GetPixel(x, y) : kOpaqueBlack);
+    return avatar;
+}
+
 double DistanceFromCentre(int x, int y)
 {
     return std::hypot(x + 0.5 - kThumbnailSize / 2.0, y + 0.5 - kThumbnailSize / 2.0);
@@ -319,6 +330,47 @@ TEST_F(AvatarCacheTest, ASmallAvatarLeavesWhiteWhereItHasNoPixels)
     ASSERT_TRUE(data->m_thumbnail);
     // The square starts at (17, 11): only its top-left corner has pixels.
     EXPECT_EQ(data->m_thumbnail->GetPixel(30, 30), 0xFFFFFFFFu);
+}
+
+} // namespace
+} // namespace zk
+
+namespace zk {
+namespace {
+
+TEST_F(AvatarCacheTest, ALargeAvatarIsKeptOnlyAtTheSizesThatAreDrawn)
+{
+    // Downloaded: the thumbnail is made at once from the image's own size,
+    // then only the popup's copy stays.
+    auto data = AddFriend(L"alice");
+    auto task = MakeTask(UrlFor(L"alice"));
+    task->m_image = MakeLargeAvatar(600, 500);
+    ASSERT_NE(AttachImage(m_list, *task), m_list.end());
+    task.reset();
+    ASSERT_TRUE(data->m_image);
+    EXPECT_EQ(data->m_image->GetWidth(), kPopupAvatarWidth);
+    EXPECT_EQ(data->m_image->GetHeight(), kPopupAvatarHeight);
+    ASSERT_TRUE(data->m_thumbnail);
+    EXPECT_EQ(data->m_thumbnail->GetPixel(19, 19), kBlue);
+    // Drawing the cell again changes neither.
+    auto thumbnail = data->m_thumbnail;
+    CSimpleErr err;
+    PrepareThumbnail(*data, err);
+    EXPECT_EQ(err.GetId(), 0u);
+    EXPECT_EQ(data->m_thumbnail, thumbnail);
+    EXPECT_EQ(data->m_image->GetWidth(), kPopupAvatarWidth);
+
+    // Read back from the cache file, the same.
+    auto bob = AddFriend(L"bob");
+    std::string png;
+    ASSERT_EQ(EncodePng(*MakeLargeAvatar(600, 500), png), CDrawStatus::Ok);
+    fs::create_directories(ImageFolder());
+    ASSERT_EQ(WriteWholeFile((ImageFolder() / "bob.png").wstring(), png), S_OK);
+    PrepareThumbnail(*bob, err);
+    EXPECT_EQ(err.GetId(), 0u);
+    ASSERT_TRUE(bob->m_image && bob->m_thumbnail);
+    EXPECT_EQ(bob->m_image->GetWidth(), kPopupAvatarWidth);
+    EXPECT_EQ(bob->m_thumbnail->GetPixel(19, 19), kBlue);
 }
 
 } // namespace

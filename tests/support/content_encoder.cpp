@@ -61,10 +61,11 @@ std::string Encode(CTestCoding coding, const std::string& data)
     return data;
 }
 
-std::string EncodeZstdWithWindow(const std::string& data, int windowLog)
+std::string EncodeZstdWithWindow(const std::string& data, int windowLog, int level)
 {
     // Without the content size in advance the frame names its window.
     ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, level);
     ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog);
     std::string out(ZSTD_compressBound(data.size()) + 1024, '\0');
     ZSTD_inBuffer in{data.data(), data.size(), 0};

@@ -17,8 +17,9 @@ enum class CTestCoding
 
 std::string Encode(CTestCoding coding, const std::string& data);
 
-// zstd data whose frame names a window of 2^windowLog bytes.
-std::string EncodeZstdWithWindow(const std::string& data, int windowLog);
+// zstd data whose frame names a window of 2^windowLog bytes, at a level
+// (3 is the library's default, what servers mostly use).
+std::string EncodeZstdWithWindow(const std::string& data, int windowLog, int level = 3);
 
 // brotli data in the large-window format, which HTTP does not allow.
 std::string EncodeBrotliLargeWindow(const std::string& data);

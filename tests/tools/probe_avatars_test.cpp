@@ -9,6 +9,7 @@
 #include "friends/zarumate_list_file.h"
 #include "platform/file_ops.h"
 #include "platform/text_convert.h"
+#include "support/black_png.h"
 #include "support/child_process.h"
 #include "support/http_test_server.h"
 #include "support/netns.h"
@@ -175,6 +176,27 @@ TEST_F(ProbeAvatars, FetchesNewAvatarsOnceAndSkipsThemWhenUnchanged)
         }
     }
     // No download left a temporary file behind.
+    EXPECT_TRUE(fs::is_empty(m_dir.Path() / "tmp"));
+}
+
+// An avatar of 5792 × 5790 pixels in a file of a few kilobytes would take
+// 128 MiB decoded; it is refused from its header, and the friend after it
+// gets its avatar as usual.
+TEST_F(ProbeAvatars, AnAvatarBeyondThePixelLimitIsRefusedAndTheNextOneFetched)
+{
+    ServeAvatar("huge", test::BlackPng(5792, 5790));
+    const std::string png = AvatarPng(0xFF3366CCu);
+    ServeAvatar("someid", png);
+    fs::path capture = m_dir.Path() / "pages.pcap";
+    ASSERT_TRUE(test::WritePageCapture(capture, {{"huge", "おおきい"}, {"someid", "ざるこ"}}));
+    CProcessResult result = SaveWithAvatars(capture);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    // 2002: the image could not be loaded; nothing of it is cached.
+    EXPECT_EQ(SortedLines(result.out), (std::vector<std::string>{"huge\t2002", "huge\tおおきい",
+                                                                 "someid\t0", "someid\tざるこ"}))
+        << result.out;
+    EXPECT_FALSE(fs::exists(Avatar("huge")));
+    EXPECT_EQ(Read(Avatar("someid")), png);
     EXPECT_TRUE(fs::is_empty(m_dir.Path() / "tmp"));
 }
 
