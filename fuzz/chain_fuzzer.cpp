@@ -39,6 +39,14 @@ template <> struct CDecodeLimits<CFuzzChain>
     static constexpr std::uint64_t kMaxCachedResponseBytes = 160 * 1024;
     static constexpr std::size_t kMaxCachedResponses = 4;
     static constexpr std::uint64_t kResponseIdleMs = 1000;
+    // Small HTTP/2 bounds: a long header block, a large table or a third
+    // connection reaches them.
+    static constexpr std::size_t kMaxHttp2FrameBytes = 16 * 1024;
+    static constexpr std::size_t kMaxHttp2HeaderBlockBytes = 2048;
+    static constexpr std::size_t kMaxHttp2HeaderListBytes = 2048;
+    static constexpr std::size_t kMaxHpackDecoderBytes = 32 * 1024;
+    static constexpr std::size_t kMaxHttp2Streams = 3;
+    static constexpr std::size_t kMaxHttp2StateBytes = 80 * 1024;
 };
 
 namespace {

@@ -18,6 +18,17 @@ struct CTcpIpStreamKey
     std::uint16_t m_sourcePort = 0;
     std::uint16_t m_destinationPort = 0;
 
+    // The key of the connection's other direction.
+    CTcpIpStreamKey Reversed() const
+    {
+        CTcpIpStreamKey other;
+        other.m_source = m_destination;
+        other.m_destination = m_source;
+        other.m_sourcePort = m_destinationPort;
+        other.m_destinationPort = m_sourcePort;
+        return other;
+    }
+
     // Every packet compares keys, so the addresses are compared as words.
     bool operator==(const CTcpIpStreamKey& other) const
     {

@@ -107,6 +107,11 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
         line += std::string(" ") + codingNames[i] + "=" + std::to_string(stats.m_codedResponses[i]);
     line += " codings_corrupt=" + std::to_string(stats.m_codingsCorrupt) +
             " codings_unknown=" + std::to_string(stats.m_codingsUnknown);
+    // HTTP/2: connections, response streams, connections whose header
+    // state was lost.
+    line += " http2_connections=" + std::to_string(stats.m_http2Connections) +
+            " http2_streams=" + std::to_string(stats.m_http2Streams) +
+            " http2_lost=" + std::to_string(stats.m_http2HeaderStateLost);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
     std::fprintf(stderr, "%s\n", line.c_str());
