@@ -77,7 +77,13 @@ void* Reallocate(void* address, std::size_t size, void* user)
 
 } // namespace
 
+struct CHpackDecoder::CAllocator
+{
+    nghttp2_mem m_functions;
+};
+
 CHpackDecoder::CHpackDecoder(std::size_t memoryLimit)
+    : m_allocator(new CAllocator{{&m_memory, Allocate, Free, AllocateZeroed, Reallocate}})
 {
     m_memory.m_limit = memoryLimit;
 }
@@ -90,10 +96,7 @@ CHpackDecoder::~CHpackDecoder()
 std::unique_ptr<CHpackDecoder> CHpackDecoder::Create(std::size_t memoryLimit)
 {
     std::unique_ptr<CHpackDecoder> decoder(new CHpackDecoder(memoryLimit));
-    // The library copies the allocator; its user pointer, the count, lives
-    // as long as the decoder.
-    nghttp2_mem memory{&decoder->m_memory, Allocate, Free, AllocateZeroed, Reallocate};
-    if (nghttp2_hd_inflate_new2(&decoder->m_inflater, &memory) != 0) {
+    if (nghttp2_hd_inflate_new2(&decoder->m_inflater, &decoder->m_allocator->m_functions) != 0) {
         decoder->m_inflater = nullptr;
         return nullptr;
     }

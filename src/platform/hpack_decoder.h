@@ -67,10 +67,15 @@ public:
     };
 
 private:
+    // The library's allocator: the library keeps a pointer to it, so it
+    // lives as long as the decoder.
+    struct CAllocator;
+
     explicit CHpackDecoder(std::size_t memoryLimit);
     void Break();
 
     CMemory m_memory;
+    std::unique_ptr<CAllocator> m_allocator;
     nghttp2_hd_inflater* m_inflater = nullptr;
 };
 
