@@ -91,15 +91,15 @@ public:
                 // The 101 head is not a response of its own; the frames
                 // after it are the server's preface and the response to
                 // the request that asked for the upgrade.
-                CHttp2Connection& connection = StartConnection(stream.m_key, *direction);
-                ReadServerBytes(connection, data + framesAt, length - framesAt);
+                StartConnection(stream.m_key, *direction);
+                ReadServerBytes(*direction, data + framesAt, length - framesAt);
                 return;
             }
             static_cast<T*>(this)->HttpDataIn(stream, data, length);
             return;
         }
         if (direction->m_role == EHttp2Role::Server)
-            ReadServerBytes(*direction->m_connection, data, length);
+            ReadServerBytes(*direction, data, length);
     }
 
     // The TCP layer has retired the stream: every response stream of its
@@ -209,7 +209,7 @@ private:
         return m_directions.Find(key);
     }
 
-    CHttp2Connection& StartConnection(const CTcpIpStreamKey& server, CDirection& direction)
+    void StartConnection(const CTcpIpStreamKey& server, CDirection& direction)
     {
         m_connections.emplace_front(server, kMaxHttp2FrameBytes, kMaxHttp2HeaderBlockBytes);
         CHttp2Connection& connection = m_connections.front();
@@ -218,11 +218,11 @@ private:
         direction.m_connection = m_connections.begin();
         ++this->m_stats.m_http2Connections;
         CountHeldBytes(connection);
-        return connection;
     }
 
-    void ReadServerBytes(CHttp2Connection& connection, const std::uint8_t* data, std::size_t length)
+    void ReadServerBytes(CDirection& direction, const std::uint8_t* data, std::size_t length)
     {
+        CHttp2Connection& connection = *direction.m_connection;
         if (!connection.m_decoder)
             return;
         CHttp2Event event;
@@ -241,11 +241,17 @@ private:
                     return;
                 }
                 break;
-            case EHttp2Event::Data:
-                if (IsOpen(connection, event.m_streamId))
-                    static_cast<T*>(this)->Http2DataIn(Key(connection, event.m_streamId),
-                                                       event.m_data, event.m_length);
+            case EHttp2Event::Data: {
+                // A stream whose response the HTTP layer no longer holds is
+                // forgotten, so that the rest of its DATA costs nothing.
+                auto open =
+                    std::find(connection.m_open.begin(), connection.m_open.end(), event.m_streamId);
+                if (open != connection.m_open.end() &&
+                    !static_cast<T*>(this)->Http2DataIn(Key(connection, event.m_streamId),
+                                                        event.m_data, event.m_length))
+                    connection.m_open.erase(open);
                 break;
+            }
             case EHttp2Event::StreamEnd:
             case EHttp2Event::Reset:
                 EndStream(connection, event.m_streamId);
@@ -259,8 +265,7 @@ private:
         }
         // The connection is the most recently active; room is made among
         // the others, the least recently active first.
-        if (CDirection* direction = m_directions.Find(connection.m_server))
-            m_connections.splice(m_connections.begin(), m_connections, direction->m_connection);
+        m_connections.splice(m_connections.begin(), m_connections, direction.m_connection);
         CountHeldBytes(connection);
         for (auto other = m_connections.rbegin();
              this->m_stats.m_http2Bytes > kMaxHttp2StateBytes && other != m_connections.rend();

@@ -172,12 +172,18 @@ public:
         m_http2Responses.emplace(key, std::prev(m_recent.end()));
     }
 
-    void Http2DataIn(const CHttp2StreamKey& key, const std::uint8_t* data, std::size_t length)
+    // Answers whether the stream's response is still held: once it is not
+    // (the page handler is done with it, or a bound dropped it), the layer
+    // below sends no more of the stream.
+    bool Http2DataIn(const CHttp2StreamKey& key, const std::uint8_t* data, std::size_t length)
     {
         RetireIdleResponses();
         auto found = m_http2Responses.find(key);
-        if (found != m_http2Responses.end() && length > 0)
+        if (found == m_http2Responses.end())
+            return false;
+        if (length > 0)
             ContinueResponse(found->second, data, length);
+        return m_http2Responses.count(key) != 0;
     }
 
     void OnHttp2StreamEnded(const CHttp2StreamKey& key)
