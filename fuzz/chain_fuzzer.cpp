@@ -1,7 +1,7 @@
 // zk-fuzz-chain: feeds arbitrary datagram sequences through the whole
-// decoding chain (IP layer, TCP streams, HTTP responses, page handler) with
-// small bounds, so that every bound and every drop path is reached within a
-// few packets. An input is a sequence of records:
+// decoding chain (IP layer, TCP streams, HTTP/2 frames and header blocks,
+// HTTP responses, page handler) with small bounds, so that every bound and
+// every drop path is reached within a few packets. An input is a sequence of records:
 //
 //   1 byte   how far the chain's clock moves before the datagram, in steps
 //            of kClockStepMs
@@ -106,6 +106,13 @@ public:
             stats.m_responseBytes > CLimits::kMaxCachedResponseBytes ||
             GetCachedResponseCount() > CLimits::kMaxCachedResponses ||
             stats.m_fragmentBytes > CIpFragmentTable::kMaxBytes)
+            Fail();
+        // The HTTP/2 layer's header state: beyond its bound only by what the
+        // connection just read holds (its decoder and a block buffer grown
+        // to twice its bound at most).
+        if (stats.m_http2Bytes > CLimits::kMaxHttp2StateBytes + CLimits::kMaxHpackDecoderBytes +
+                                     2 * CLimits::kMaxHttp2HeaderBlockBytes ||
+            GetHttp2ConnectionCount() > CLimits::kMaxStreams)
             Fail();
     }
 
