@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::string_view kClientPreface = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n";
 constexpr std::string_view kSwitching = "HTTP/1.1 101";
+constexpr std::string_view kHttp1 = "HTTP/1.";
 constexpr std::string_view kHeadEnd = "\r\n\r\n";
 
 char LowerAscii(char c)
@@ -73,6 +74,11 @@ bool IsHttp2ServerPreface(const std::uint8_t* data, std::size_t length, std::siz
     return data[3] == CHttp2FrameReader::kSettings && data[4] == 0 && streamZero &&
            frameLength % 6 == 0 && frameLength <= maxFrameBytes &&
            frameLength <= length - CHttp2FrameReader::kFrameHeaderBytes;
+}
+
+bool IsHttp1Response(const std::uint8_t* data, std::size_t length)
+{
+    return length >= kHttp1.size() && std::memcmp(data, kHttp1.data(), kHttp1.size()) == 0;
 }
 
 bool IsH2cUpgrade(const std::uint8_t* data, std::size_t length, std::size_t& framesAt)

@@ -22,6 +22,10 @@ bool IsHttp2ClientPreface(const std::uint8_t* data, std::size_t length);
 // acknowledgement, of at most maxFrameBytes: the server's preface.
 bool IsHttp2ServerPreface(const std::uint8_t* data, std::size_t length, std::size_t maxFrameBytes);
 
+// A piece that starts like an HTTP/1.x response, "HTTP/1.", which no
+// HTTP/2 frame header does: it would be longer than any frame read.
+bool IsHttp1Response(const std::uint8_t* data, std::size_t length);
+
 // A piece that starts with a whole "101 Switching Protocols" head naming h2c
 // in its Upgrade header; framesAt is then where the server's frames begin.
 bool IsH2cUpgrade(const std::uint8_t* data, std::size_t length, std::size_t& framesAt);

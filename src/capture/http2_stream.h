@@ -73,6 +73,9 @@ public:
     static constexpr std::size_t kMaxHpackDecoderBytes = CDecodeLimits<T>::kMaxHpackDecoderBytes;
     static constexpr std::size_t kMaxHttp2Streams = CDecodeLimits<T>::kMaxHttp2Streams;
     static constexpr std::size_t kMaxHttp2StateBytes = CDecodeLimits<T>::kMaxHttp2StateBytes;
+    // A server's "HTTP/1." read as a frame header is a frame of 0x485454
+    // bytes, which must be refused for the layer to tell one apart.
+    static_assert(kMaxHttp2FrameBytes < 0x485454);
 
     // Every direction the TCP layer follows may have an entry here.
     CHttp2Stream() : m_directions(CDecodeLimits<T>::kMaxStreams) {}
@@ -83,8 +86,20 @@ public:
     void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         CDirection* direction = m_directions.Find(stream.m_key);
-        if (!direction)
+        if (!direction) {
             direction = FirstPiece(stream.m_key, data, length);
+        } else if (IsHttp2ClientPreface(data, length)) {
+            // A SYN that opens the stream again is no retirement, so a new
+            // connection on the same ports finds the old one's entries: its
+            // preface starts it afresh.
+            direction = ClientPreface(stream.m_key, true);
+        } else if (direction->m_role == EHttp2Role::Server &&
+                   direction->m_connection->m_reader.IsIdle() && IsHttp1Response(data, length)) {
+            // No frame starts with these bytes: a new connection on the
+            // same ports speaks HTTP/1.x.
+            EndConnection(direction->m_connection);
+            direction->m_role = EHttp2Role::Plain;
+        }
         if (!direction || direction->m_role == EHttp2Role::Plain) {
             std::size_t framesAt = 0;
             if (direction && IsH2cUpgrade(data, length, framesAt)) {
@@ -196,16 +211,29 @@ private:
         }
         if (!IsHttp2ClientPreface(data, length))
             return direction;
-        direction->m_role = EHttp2Role::Client;
-        // The server's direction is read from its first byte, if the TCP
-        // layer follows it and it has not begun already.
+        return ClientPreface(key, false);
+    }
+
+    // The client's preface on the direction of key, which has its entry.
+    // The server's direction is read from its first byte, if the TCP layer
+    // follows it; unless the connection starts again, one that has begun
+    // already is left as it is (its preface may have come first).
+    CDirection* ClientPreface(const CTcpIpStreamKey& key, bool again)
+    {
+        CDirection* client = m_directions.Find(key);
+        if (client->m_role == EHttp2Role::Server)
+            EndConnection(client->m_connection);
+        client->m_role = EHttp2Role::Client;
         CTcpIpStreamKey server = key.Reversed();
-        if (!this->FindStream(server) || m_directions.Find(server))
-            return direction;
-        if (!m_directions.Insert(server, CDirection{}))
-            return direction;
-        StartConnection(server, *m_directions.Find(server));
-        // The table may have moved its entries on the insert.
+        CDirection* direction = m_directions.Find(server);
+        if (direction && again) {
+            if (direction->m_role == EHttp2Role::Server)
+                EndConnection(direction->m_connection);
+            StartConnection(server, *direction);
+        } else if (!direction && this->FindStream(server) &&
+                   m_directions.Insert(server, CDirection{})) {
+            StartConnection(server, *m_directions.Find(server));
+        }
         return m_directions.Find(key);
     }
 

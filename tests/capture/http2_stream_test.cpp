@@ -260,6 +260,32 @@ TEST(Http2Stream, Http1BytesThatLookLikeFramesLaterOnAreNotTakenForHttp2)
     EXPECT_EQ(sink.GetDecodeStats().m_http2Connections, 0u);
 }
 
+TEST(Http2Stream, ANewConnectionOnTheSamePortsIsReadAfreshWhateverItSpeaks)
+{
+    CHttp2Sink sink;
+    auto http2 = [&](const std::string& id) {
+        CConnection connection(sink, 40070);
+        connection.Client(test::Http2ClientPreface());
+        CHttp2ServerFrames frames;
+        connection.Server(Join({CHttp2ServerFrames::Preface(), frames.Headers(1, Response(id)),
+                                CHttp2ServerFrames::Data(1, id + " body", false)}));
+    };
+    http2("first");
+    // The same ports, HTTP/1.1 this time, the last stream left unfinished.
+    CConnection plain(sink, 40070);
+    plain.Client(test::ToBytes("GET / HTTP/1.1\r\nHost: h\r\n\r\n"));
+    plain.Server(test::ToBytes("HTTP/1.1 200 OK\r\nX-Id: plain\r\nContent-Length: 5\r\n\r\nplain"));
+    http2("second");
+    std::map<std::string, std::string> expected{
+        {"first", "first body"}, {"plain", "plain"}, {"second", "second body"}};
+    EXPECT_EQ(sink.m_bodies, expected);
+    EXPECT_EQ(sink.GetDecodeStats().m_http2Connections, 2u);
+    EXPECT_EQ(sink.GetDecodeStats().m_http2HeaderStateLost, 0u);
+    EXPECT_EQ(sink.GetHttp2ConnectionCount(), 1u);
+    plain.Retire();
+    EXPECT_EQ(sink.GetDecodeStats().BufferedBytes(), 0u);
+}
+
 TEST(Http2Stream, AMissedHeaderBlockLosesTheConnectionButNoOther)
 {
     CHttp2Sink sink;
