@@ -96,11 +96,14 @@ public:
         }
     }
 
+    // The key of the server's direction, its IPv4 addresses in the first
+    // bytes of the key's address fields.
     CTcpIpStreamKey ServerKey() const
     {
         CTcpIpStreamKey key;
-        key.m_source = test::kServerAddress;
-        key.m_destination = test::kClientAddress;
+        std::copy(test::kServerAddress.begin(), test::kServerAddress.end(), key.m_source.begin());
+        std::copy(test::kClientAddress.begin(), test::kClientAddress.end(),
+                  key.m_destination.begin());
         key.m_sourcePort = 80;
         key.m_destinationPort = m_port;
         return key;
