@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -90,9 +91,18 @@ std::vector<std::string> ExpectedLines()
     return lines;
 }
 
-TEST(ProbeHttp2, FindsEveryPersonOfPagesFromNghttpdInTheClearLiveAndInACaptureFile)
+// The pages a real server sends over cleartext HTTP/2, fetched by real
+// clients while the probe watches and tcpdump records: four multiplexed on
+// one connection (curl 7.88's multiplexing over cleartext HTTP/2 fails, and
+// so does its reuse of a connection, so clients of the same library as the
+// servers do those), two in sequence on another, and one fetched by curl
+// with prior knowledge. Every person is found live and in the file. With
+// gzip the clients ask for compressed pages.
+void ExpectEveryPersonFound(
+    const std::function<std::vector<std::string>(
+        const std::filesystem::path& dir, const std::filesystem::path& pages)>& serverCommand,
+    bool gzip)
 {
-    ZK_REQUIRE_ROOT();
     test::CVethPair net;
     ASSERT_TRUE(net.Ok()) << net.Error();
     test::CTempDir dir;
@@ -102,11 +112,11 @@ TEST(ProbeHttp2, FindsEveryPersonOfPagesFromNghttpdInTheClearLiveAndInACaptureFi
     std::filesystem::path captureFile = dir.Path() / "http2.pcap";
 
     CChildProcess server;
-    ASSERT_TRUE(
-        server.Start(net.Peer().ExecArgs({"nghttpd", "--no-tls", "-d", pages.string(), "80"})));
+    ASSERT_TRUE(server.Start(net.Peer().ExecArgs(serverCommand(dir.Path(), pages))));
     CChildProcess dump;
-    ASSERT_TRUE(dump.Start(net.Watched().ExecArgs(
-        {"tcpdump", "-i", "zkcap0", "-U", "-n", "-w", captureFile.string(), "tcp port 80"})));
+    ASSERT_TRUE(
+        dump.Start(net.Watched().ExecArgs({"tcpdump", "-i", "zkcap0", "--immediate-mode", "-U",
+                                           "-n", "-w", captureFile.string(), "tcp port 80"})));
     ASSERT_TRUE(WaitForErrorOutput(dump, "listening on")) << dump.ErrorOutput();
     CChildProcess probe;
     ASSERT_TRUE(
@@ -123,12 +133,8 @@ TEST(ProbeHttp2, FindsEveryPersonOfPagesFromNghttpdInTheClearLiveAndInACaptureFi
         for (std::size_t i = first; i < first + count; ++i)
             EXPECT_TRUE(probe.WaitForOutput(Line(kPersons[i]), kPatience)) << kPersons[i].id;
     };
-    // Four pages multiplexed on one connection (curl 7.88's multiplexing
-    // over cleartext HTTP/2 fails against nghttpd, and so does its reuse of
-    // a connection, so other clients of the same library do those), two in
-    // sequence on another, and one fetched by curl with prior knowledge.
-    // nghttpd may not be listening yet when the first client connects: a
-    // request for a page it does not have waits for it.
+    // The server may not be listening yet when the first client connects:
+    // a request for a page it does not have waits for it.
     ASSERT_TRUE(
         test::RunProcess(
             net.Watched().ExecArgs({"curl", "--silent", "--noproxy", "*", "--http2-prior-knowledge",
@@ -136,30 +142,63 @@ TEST(ProbeHttp2, FindsEveryPersonOfPagesFromNghttpdInTheClearLiveAndInACaptureFi
                                     "--output", "/dev/null", base + "missing"}),
             {}, 2 * kPatience)
             .exitCode == 0);
-    fetch({"nghttp", "--null-out", "--timeout=60"}, 0, 4);
-    fetch({"h2load", "--requests=2", "--clients=1", "--max-concurrent-streams=1"}, 4, 2);
+    std::string askGzip = gzip ? "--header=accept-encoding: gzip" : "--header=x-plain: 1";
+    fetch({"nghttp", "--null-out", "--timeout=60", askGzip}, 0, 4);
+    fetch({"h2load", "--requests=2", "--clients=1", "--max-concurrent-streams=1", askGzip}, 4, 2);
     fetch({"curl", "--silent", "--show-error", "--noproxy", "*", "--http2-prior-knowledge",
-           "--max-time", "60", "--output", "/dev/null"},
+           "--max-time", "60", "--output", "/dev/null", gzip ? "--compressed" : "--no-buffer"},
           6, 1);
 
+    std::string figures = std::string(" gzip=") + (gzip ? "7" : "0") +
+                          " deflate=0 br=0 zstd=0 codings_corrupt=0 codings_unknown=0 "
+                          "http2_connections=4 http2_streams=8 http2_lost=0";
     probe.Signal(SIGTERM);
     CProcessResult live = probe.Finish(10s);
     EXPECT_EQ(live.exitCode, 0) << live.err;
     std::string out = live.out.substr(live.out.find('\n') + 1);
     EXPECT_EQ(Lines(out), ExpectedLines());
-    EXPECT_NE(live.err.find(" http2_connections=4 http2_streams=8 http2_lost=0"), std::string::npos)
-        << live.err;
+    EXPECT_NE(live.err.find(figures), std::string::npos) << live.err;
 
     // The same traffic from the capture file.
     dump.Signal(SIGTERM);
-    EXPECT_EQ(dump.Finish(10s).exitCode, 0);
+    CProcessResult dumped = dump.Finish(10s);
+    EXPECT_EQ(dumped.exitCode, 0) << dumped.err;
     server.Signal(SIGTERM);
     server.Finish(10s);
     CProcessResult file = test::RunProcess({kProbe, "--stats", captureFile.string()}, kEnglish);
     EXPECT_EQ(file.exitCode, 0) << file.err;
-    EXPECT_EQ(Lines(file.out), ExpectedLines());
-    EXPECT_NE(file.err.find(" http2_connections=4 http2_streams=8 http2_lost=0"), std::string::npos)
-        << file.err;
+    EXPECT_EQ(Lines(file.out), ExpectedLines()) << dumped.err;
+    EXPECT_NE(file.err.find(figures), std::string::npos) << file.err;
+}
+
+TEST(ProbeHttp2, FindsEveryPersonOfPagesFromNghttpdInTheClearLiveAndInACaptureFile)
+{
+    ZK_REQUIRE_ROOT();
+    ExpectEveryPersonFound(
+        [](const std::filesystem::path&, const std::filesystem::path& pages) {
+            return std::vector<std::string>{"nghttpd", "--no-tls", "-d", pages.string(), "80"};
+        },
+        false);
+}
+
+// nginx sends its pages gzip-coded, its header table carried across the
+// streams of a connection.
+TEST(ProbeHttp2, FindsEveryPersonOfGzipPagesFromNginxInTheClearLiveAndInACaptureFile)
+{
+    ZK_REQUIRE_ROOT();
+    ExpectEveryPersonFound(
+        [](const std::filesystem::path& dir, const std::filesystem::path& pages) {
+            std::string d = dir.string();
+            std::ofstream(dir / "nginx.conf")
+                << "user root;\nworker_processes 1;\ndaemon off;\npid " << d
+                << "/nginx.pid;\nerror_log " << d << "/error.log;\nevents {}\nhttp {\n"
+                << "  access_log off;\n  client_body_temp_path " << d << "/body;\n"
+                << "  types { text/html html; }\n  gzip on;\n  gzip_min_length 0;\n"
+                << "  server { listen 80 http2; root " << pages.string() << "; }\n}\n";
+            return std::vector<std::string>{"nginx", "-e", d + "/error.log", "-p",
+                                            d,       "-c", d + "/nginx.conf"};
+        },
+        true);
 }
 
 } // namespace
