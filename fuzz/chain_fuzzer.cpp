@@ -1,7 +1,7 @@
 // zk-fuzz-chain: feeds arbitrary datagram sequences through the whole
-// decoding chain (IP layer, TCP streams, HTTP responses, page handler) with
-// small bounds, so that every bound and every drop path is reached within a
-// few packets. An input is a sequence of records:
+// decoding chain (IP layer, TCP streams, HTTP/2 frames and header blocks,
+// HTTP responses, page handler) with small bounds, so that every bound and
+// every drop path is reached within a few packets. An input is a sequence of records:
 //
 //   1 byte   how far the chain's clock moves before the datagram, in steps
 //            of kClockStepMs
@@ -40,6 +40,14 @@ template <> struct CDecodeLimits<CFuzzChain>
     static constexpr std::uint64_t kMaxCachedResponseBytes = 160 * 1024;
     static constexpr std::size_t kMaxCachedResponses = 4;
     static constexpr std::uint64_t kResponseIdleMs = 1000;
+    // Small HTTP/2 bounds: a long header block, a large table or a third
+    // connection reaches them.
+    static constexpr std::size_t kMaxHttp2FrameBytes = 16 * 1024;
+    static constexpr std::size_t kMaxHttp2HeaderBlockBytes = 2048;
+    static constexpr std::size_t kMaxHttp2HeaderListBytes = 2048;
+    static constexpr std::size_t kMaxHpackDecoderBytes = 32 * 1024;
+    static constexpr std::size_t kMaxHttp2Streams = 3;
+    static constexpr std::size_t kMaxHttp2StateBytes = 80 * 1024;
 };
 
 namespace {
@@ -100,6 +108,13 @@ public:
             stats.m_responseBytes > CLimits::kMaxCachedResponseBytes ||
             GetCachedResponseCount() > CLimits::kMaxCachedResponses ||
             stats.m_fragmentBytes > CIpFragmentTable::kMaxBytes)
+            Fail();
+        // The HTTP/2 layer's header state: beyond its bound only by what the
+        // connection just read holds (its decoder and a block buffer grown
+        // to twice its bound at most).
+        if (stats.m_http2Bytes > CLimits::kMaxHttp2StateBytes + CLimits::kMaxHpackDecoderBytes +
+                                     2 * CLimits::kMaxHttp2HeaderBlockBytes ||
+            GetHttp2ConnectionCount() > CLimits::kMaxStreams)
             Fail();
     }
 

@@ -5,8 +5,11 @@ Each seed is a sequence of records: one byte of clock steps, the datagram's
 length in two bytes (big-endian), the datagram. The seeds hold microblog page
 exchanges (chunked and with a Content-Length, in order, reversed, IP
 fragmented, kept alive, over IPv6 behind extension headers and in
-fragments, one of them overlapping; plain and in every content coding, stacked, a bomb,
-corrupt and truncated), and small captures of the project's capture
+fragments, one of them overlapping; plain and in every content coding,
+stacked, a bomb, corrupt and truncated), the same pages over HTTP/2
+(interleaved streams, padding, CONTINUATION, a header block referring to the
+table, told by the client's preface, the server's and an upgrade to h2c), and
+small captures of the project's capture
 generator (bench/gen_http_pcap.py) with their anomalies and compressed
 bodies. A generator that fails stops the script: no seed is left out
 silently.
@@ -90,11 +93,60 @@ def response(body, chunked, codings=()):
     return out + b'0\r\n\r\n'
 
 
+def hpack_int(value, prefix_bits, first=0):
+    """An HPACK integer (RFC 7541, section 5.1) after the first byte's flags."""
+    limit = (1 << prefix_bits) - 1
+    if value < limit:
+        return bytes((first | value,))
+    out, value = [first | limit], value - limit
+    while value >= 128:
+        out.append(value % 128 + 128)
+        value //= 128
+    return bytes(out + [value])
+
+
+def hpack_literal(name, value):
+    """A field with a new name, added to the table, without Huffman coding."""
+    return (b'\x40' + hpack_int(len(name), 7) + name + hpack_int(len(value), 7) + value)
+
+
+def h2_frame(kind, flags, stream, payload):
+    return struct.pack('!I', len(payload))[1:] + bytes((kind, flags)) + \
+        struct.pack('!I', stream) + payload
+
+
+def h2_replies(body, codings=()):
+    """A server's HTTP/2 frames: the page on stream 1 and another response on
+    stream 3 whose header block refers to the table, their DATA interleaved
+    and padded, a block in CONTINUATION frames, a reset and a GOAWAY."""
+    fields = b'\x88' + hpack_literal(b'content-type', b'text/html; charset=UTF-8')
+    if codings:
+        names = ', '.join('deflate' if c == 'deflate-raw' else c for c in codings)
+        fields += hpack_literal(b'content-encoding', names.encode())
+    out = h2_frame(4, 0, 0, struct.pack('!HI', 3, 100))
+    out += h2_frame(1, 0x4 | 0x8 | 0x20, 1, b'\x02' + b'\x00\x00\x00\x00\x10' + fields + b'\0\0')
+    again = b'\x88' + hpack_int(62 + (1 if codings else 0), 7, 0x80)  # the content type
+    out += h2_frame(1, 0, 3, again[:1]) + h2_frame(9, 0x4, 3, again[1:])
+    other = b'<html>' + b'x' * 3000 + b'</html>'
+    for at in range(0, max(len(body), len(other)), 700):
+        if at < len(body):
+            end = at + 700 >= len(body)
+            out += h2_frame(0, 0x8 | (0x1 if end else 0), 1, b'\x03' + body[at:at + 700] + b'\0' * 3)
+        if at < len(other):
+            out += h2_frame(0, 0, 3, other[at:at + 700])
+    out += h2_frame(3, 0, 3, b'\0\0\0\x08') + h2_frame(8, 0, 0, b'\0\0\x10\0')
+    return out + h2_frame(7, 0, 0, struct.pack('!II', 3, 0))
+
+
+H2_PREFACE = b'PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n' + h2_frame(4, 0, 0, b'')
+
+
 def exchange(replies, order=None, fragment=False, port=40000, ipv6=False, headers=(),
-             overlap=False):
-    """Handshake, one request and the replies on one connection; over IPv6
-    behind the extension headers given, and with an overlapping fragment in
-    front of a segment's clean fragments when overlap is set."""
+             overlap=False, request=None):
+    """Handshake, one request (a page's GET unless given) and the replies on
+    one connection; over IPv6 behind the extension headers given, and with an
+    overlapping fragment in front of a segment's clean fragments when overlap
+    is set."""
     client_seq, server_seq = 1000, 0xFFFFF000  # the server's numbers wrap
     if ipv6:
         def ip(src, dst, payload, ident=1, offset=0, more=False):
@@ -106,7 +158,8 @@ def exchange(replies, order=None, fragment=False, port=40000, ipv6=False, header
         ip = globals()['ip']
     packets = [ip(CLIENT, SERVER, tcp(port, 80, client_seq - 1, SYN)),
                ip(SERVER, CLIENT, tcp(80, port, server_seq - 1, SYN | ACK))]
-    request = b'GET /someid/ HTTP/1.1\r\nHost: %s\r\n\r\n' % HOST.encode()
+    if request is None:
+        request = b'GET /someid/ HTTP/1.1\r\nHost: %s\r\n\r\n' % HOST.encode()
     packets.append(ip(CLIENT, SERVER, tcp(port, 80, client_seq, ACK | PSH, request)))
     data = b''.join(replies)
     segments = [tcp(80, port, (server_seq + at) & 0xFFFFFFFF, ACK, data[at:at + 1400])
@@ -210,6 +263,16 @@ def main():
     truncated = coded(small, ('gzip',))
     seeds['coded-truncated'] = records(exchange(
         [response(truncated[:len(truncated) // 2], True, ('gzip',))]))
+    seeds['http2-page'] = records(exchange([h2_replies(small)], request=H2_PREFACE))
+    seeds['http2-gzip-page'] = records(exchange([h2_replies(coded(small, ('gzip',)), ('gzip',))],
+                                                request=H2_PREFACE))
+    seeds['http2-reversed'] = records(exchange([h2_replies(small)], order='reversed',
+                                               request=H2_PREFACE))
+    # The server's preface alone tells HTTP/2, and so does an upgrade to h2c.
+    seeds['http2-server-preface'] = records(exchange([h2_replies(small)], request=b'x'))
+    seeds['http2-upgrade'] = records(exchange(
+        [b'HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: h2c\r\n\r\n' +
+         h2_replies(small)]))
     seeds.update(generated())
     for name, data in seeds.items():
         with open(os.path.join(folder, name), 'wb') as f:

@@ -59,6 +59,37 @@ template <class T> struct CDecodeLimits
     // response with no body yet (a 304, a reply to HEAD) would otherwise wait
     // for the next response on its connection.
     static constexpr std::uint64_t kResponseIdleMs = 120 * 1000;
+
+    // HTTP/2 connections. A frame may be as long as the client allowed in
+    // its SETTINGS_MAX_FRAME_SIZE, which goes the way that is usually not
+    // read: 16384 unless raised, and browsers do not raise it. 1 MiB leaves
+    // room for clients that do; a longer frame says the framing is lost.
+    // DATA goes through as it comes, so a long frame holds nothing.
+    static constexpr std::size_t kMaxHttp2FrameBytes = 1024 * 1024;
+    // A header block as sent, its CONTINUATION frames joined: servers send
+    // a few hundred bytes, and a block this long is held whole before it is
+    // decoded. A longer one cannot be skipped, since it may change the
+    // header table: the connection's header state is then lost.
+    static constexpr std::size_t kMaxHttp2HeaderBlockBytes = 64 * 1024;
+    // The headers of one response as decoded, counted as
+    // SETTINGS_MAX_HEADER_LIST_SIZE counts them (each field's name, value
+    // and 32 bytes): as much as an HTTP/1.x response may hold. A response
+    // with more is not followed, though its block is still decoded.
+    static constexpr std::size_t kMaxHttp2HeaderListBytes = kMaxResponseBytes;
+    // One connection's HPACK decoder: a table of 65536 bytes of entries
+    // costs the library less than twice that, with its bookkeeping.
+    static constexpr std::size_t kMaxHpackDecoderBytes = 256 * 1024;
+    // Response streams followed at once on one connection: servers let a
+    // client open 100 or 128. Beyond that the oldest is given up. Each
+    // stream's response is held by the HTTP layer within kMaxResponseBytes
+    // (its body alone, the headers being decoded apart) and counts among
+    // the kMaxCachedResponses.
+    static constexpr std::size_t kMaxHttp2Streams = 256;
+    // The header state of all HTTP/2 connections together (decoders and the
+    // header blocks held): 64 connections at their limit, far more than a
+    // browser keeps with tables of the usual few KiB. Beyond it the least
+    // recently active connection loses its header state.
+    static constexpr std::size_t kMaxHttp2StateBytes = 16 * 1024 * 1024;
 };
 
 } // namespace zk

@@ -50,9 +50,18 @@ struct CDecodeStats
     // size limit or was dropped to make room in the response cache.
     std::uint64_t m_codingsCapped = 0;
 
+    // Connections read as HTTP/2, the response streams found on them, and
+    // the connections whose header state was lost (a gap, a header block
+    // that failed to decode, a bound), after which they are not read. What
+    // their header state holds counts among the buffered bytes.
+    std::uint64_t m_http2Connections = 0;
+    std::uint64_t m_http2Streams = 0;
+    std::uint64_t m_http2HeaderStateLost = 0;
+    std::uint64_t m_http2Bytes = 0;
+
     std::uint64_t BufferedBytes() const
     {
-        return m_fragmentBytes + m_segmentBytes + m_responseBytes;
+        return m_fragmentBytes + m_segmentBytes + m_responseBytes + m_http2Bytes;
     }
 };
 

@@ -3,7 +3,8 @@
 #include "capture/chunked_body_reader.h"
 #include "capture/content_coded_body.h"
 #include "capture/decode_limits.h"
-#include "capture/tcp_ip_stream.h"
+#include "capture/http2_stream.h"
+#include "capture/http2_stream_key.h"
 #include "capture/tcp_ip_stream_info.h"
 #include "capture/tcp_ip_stream_map.h"
 
@@ -15,6 +16,8 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace zk {
@@ -44,7 +47,12 @@ struct CTcpIpCache
     explicit CTcpIpCache(std::size_t decoderMemoryLimit) : m_contentBody(decoderMemoryLimit) {}
 
     CTcpIpStreamKey m_key;
-    std::vector<std::uint8_t> m_bytes; // from the first byte of the status line
+    // The response's stream on an HTTP/2 connection m_key is the server's
+    // direction of; 0 for HTTP/1.x.
+    std::uint32_t m_http2StreamId = 0;
+    // From the first byte of the status line; an HTTP/2 response's body
+    // alone, its headers having come decoded.
+    std::vector<std::uint8_t> m_bytes;
     // A complete header block does not change when body bytes are added, so
     // it is parsed until it is complete and then kept.
     bool m_headerComplete = false;
@@ -104,8 +112,9 @@ EHttpHeaderBlock ContinueHttpHeaderBlock(CHttpHeaderScan& scan, const std::uint8
 // started to T::OnHttpResponse, which answers true while it wants more. A
 // response has no end of its own here: it is held until the handler is done
 // with it, a new response starts on its stream, its stream is retired, or one
-// of the bounds below drops it.
-template <class T> class CHttpCachedStream : public CTcpIpStream<T>
+// of the bounds below drops it. An HTTP/2 response comes from the layer
+// below as its headers and the DATA of its stream, and ends with the stream.
+template <class T> class CHttpCachedStream : public CHttp2Stream<T>
 {
 public:
     // The bounds of the response cache; CDecodeLimits gives the reasons. The
@@ -125,12 +134,14 @@ public:
     CHttpCachedStream()
         : m_statusLine(kHttpStatusLinePattern), m_responses(kMaxCachedResponses),
           m_heldStarts(CDecodeLimits<T>::kMaxStreams)
-    {}
+    {
+        m_http2Responses.reserve(kMaxCachedResponses);
+    }
     CHttpCachedStream(const CHttpCachedStream&) = delete;
     CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
 
     // New in-order bytes of a stream (length >= 1).
-    void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
+    void HttpDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         RetireIdleResponses();
         if (!JoinHeldStart(stream.m_key, data, length))
@@ -138,10 +149,56 @@ public:
     }
 
     // The TCP layer has retired the stream: its response gets no more bytes.
-    void OnStreamRetired(const CTcpIpStreamKey& key)
+    void OnHttpStreamRetired(const CTcpIpStreamKey& key)
     {
         DropResponse(key);
         DropHeldStart(key);
+    }
+
+    // Bytes of the stream are missing: its response lacks them, and the
+    // next one is looked for in what follows.
+    void OnHttpStreamGap(const CTcpIpStreamKey& key)
+    {
+        static_cast<T*>(this)->OnHttpStreamRetired(key);
+    }
+
+    // An HTTP/2 response stream whose headers (without pseudo-headers) have
+    // come; its body follows in Http2DataIn until OnHttp2StreamEnded. One
+    // that is there already on the stream is abandoned.
+    void Http2ResponseIn(const CHttp2StreamKey& key, CSimpleHttpHeaderList headers)
+    {
+        RetireIdleResponses();
+        OnHttp2StreamEnded(key);
+        auto response = std::make_shared<CTcpIpCache>(CDecodeLimits<T>::kMaxDecoderBytes);
+        response->m_key = key.m_connection;
+        response->m_http2StreamId = key.m_streamId;
+        response->m_headerComplete = true;
+        response->m_headers = std::move(headers);
+        response->m_lastActiveMs = this->Now();
+        m_recent.push_back(response);
+        EnforceCacheLimits();
+        m_http2Responses.emplace(key, std::prev(m_recent.end()));
+    }
+
+    // Answers whether the stream's response is still held: once it is not
+    // (the page handler is done with it, or a bound dropped it), the layer
+    // below sends no more of the stream.
+    bool Http2DataIn(const CHttp2StreamKey& key, const std::uint8_t* data, std::size_t length)
+    {
+        RetireIdleResponses();
+        auto found = m_http2Responses.find(key);
+        if (found == m_http2Responses.end())
+            return false;
+        if (length > 0)
+            ContinueResponse(found->second, data, length);
+        return m_http2Responses.count(key) != 0;
+    }
+
+    void OnHttp2StreamEnded(const CHttp2StreamKey& key)
+    {
+        auto found = m_http2Responses.find(key);
+        if (found != m_http2Responses.end())
+            Erase(found->second);
     }
 
     std::size_t GetCachedResponseCount() const { return m_recent.size(); }
@@ -383,7 +440,10 @@ private:
     void Erase(typename CRecentList::iterator at)
     {
         this->m_stats.m_responseBytes -= (*at)->m_heldBytes;
-        m_responses.Erase((*at)->m_key);
+        if ((*at)->m_http2StreamId)
+            m_http2Responses.erase(CHttp2StreamKey{(*at)->m_key, (*at)->m_http2StreamId});
+        else
+            m_responses.Erase((*at)->m_key);
         m_recent.erase(at);
     }
 
@@ -392,6 +452,8 @@ private:
     CTcpIpStreamMap<typename CRecentList::iterator> m_responses;
     // What may begin a status line, per stream, until its next piece.
     CTcpIpStreamMap<std::string> m_heldStarts;
+    std::unordered_map<CHttp2StreamKey, typename CRecentList::iterator, CHttp2StreamKeyHash>
+        m_http2Responses;
     std::array<std::uint64_t, static_cast<std::size_t>(EResponseDrop::Count)> m_drops{};
 };
 

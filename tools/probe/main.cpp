@@ -110,6 +110,11 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
     line += " codings_capped=" + std::to_string(stats.m_codingsCapped);
     line += " ipv6=" + std::to_string(stats.m_ipv6Packets) +
             " fragments_overlapping=" + std::to_string(stats.m_fragmentsOverlapping);
+    // HTTP/2: connections, response streams, connections whose header
+    // state was lost.
+    line += " http2_connections=" + std::to_string(stats.m_http2Connections) +
+            " http2_streams=" + std::to_string(stats.m_http2Streams) +
+            " http2_lost=" + std::to_string(stats.m_http2HeaderStateLost);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
     std::fprintf(stderr, "%s\n", line.c_str());
