@@ -3,9 +3,9 @@
 #include "capture/chunked_body_reader.h"
 #include "capture/content_coded_body.h"
 #include "capture/decode_limits.h"
-#include "capture/tcp_ip_stream.h"
 #include "capture/tcp_ip_stream_info.h"
 #include "capture/tcp_ip_stream_map.h"
+#include "capture/tls_stream.h"
 
 #include <algorithm>
 #include <array>
@@ -100,7 +100,7 @@ EHttpHeaderBlock ContinueHttpHeaderBlock(CHttpHeaderScan& scan, const std::uint8
 // response has no end of its own here: it is held until the handler is done
 // with it, a new response starts on its stream, its stream is retired, or one
 // of the bounds below drops it.
-template <class T> class CHttpCachedStream : public CTcpIpStream<T>
+template <class T> class CHttpCachedStream : public CTlsStream<T>
 {
 public:
     // The bounds of the response cache; CDecodeLimits gives the reasons. The
@@ -116,8 +116,9 @@ public:
     CHttpCachedStream(const CHttpCachedStream&) = delete;
     CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
 
-    // New in-order bytes of a stream (length >= 1).
-    void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
+    // New in-order bytes of a stream (length >= 1), or the plaintext of one
+    // record of a TLS stream.
+    void HttpDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         RetireIdleResponses();
         if (IsHttpResponseStart(m_statusLine, data, length)) {
@@ -132,8 +133,11 @@ public:
             ContinueResponse(*found, data, length);
     }
 
-    // The TCP layer has retired the stream: its response gets no more bytes.
-    void OnStreamRetired(const CTcpIpStreamKey& key) { DropResponse(key); }
+    // The stream has been retired: its response gets no more bytes.
+    void OnHttpStreamRetired(const CTcpIpStreamKey& key) { DropResponse(key); }
+    // The stream lost bytes: the response in progress lacks them, so it is
+    // forgotten and the next one is looked for in what follows.
+    void OnHttpStreamGap(const CTcpIpStreamKey& key) { DropResponse(key); }
 
     std::size_t GetCachedResponseCount() const { return m_recent.size(); }
     std::uint64_t GetResponseDrops(EResponseDrop reason) const

@@ -120,6 +120,7 @@ private:
             CStream& stream = **found;
             ClearCache(stream);
             stream.m_nextSequence = next;
+            stream.m_firstSequence = next;
             Touch(*found);
             return;
         }
@@ -129,6 +130,7 @@ private:
         CStream& stream = m_streams.front();
         stream.m_key = key;
         stream.m_nextSequence = next;
+        stream.m_firstSequence = next;
         stream.m_lastActiveMs = this->Now();
         m_index.Insert(key, m_streams.begin());
         this->m_stats.m_streams = m_streams.size();

@@ -27,6 +27,17 @@ struct CTcpIpStreamKey
                    std::bit_cast<std::uint32_t>(other.m_destination) &&
                m_sourcePort == other.m_sourcePort && m_destinationPort == other.m_destinationPort;
     }
+
+    // The key of the connection's other direction.
+    CTcpIpStreamKey Reversed() const
+    {
+        CTcpIpStreamKey reversed;
+        reversed.m_source = m_destination;
+        reversed.m_destination = m_source;
+        reversed.m_sourcePort = m_destinationPort;
+        reversed.m_destinationPort = m_sourcePort;
+        return reversed;
+    }
 };
 
 // Mixes all twelve bytes into every bit of the result, so that the low bits
@@ -59,7 +70,8 @@ struct CTcpIpCachedSegment
 struct CTcpIpStreamInfo
 {
     CTcpIpStreamKey m_key;
-    std::uint32_t m_nextSequence = 0; // of the next byte to deliver
+    std::uint32_t m_nextSequence = 0;  // of the next byte to deliver
+    std::uint32_t m_firstSequence = 0; // of the first byte after the SYN
 
     // Segments ahead of m_nextSequence, in arrival order.
     std::list<CTcpIpCachedSegment> m_cache;

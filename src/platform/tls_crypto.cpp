@@ -295,6 +295,13 @@ bool CTlsCipher::SetKey(ETlsCipher cipher, const CSecretBytes& key)
     return true;
 }
 
+void CTlsCipher::Clear()
+{
+    EVP_CIPHER_CTX_free(m_context->m_cipher);
+    m_context->m_cipher = nullptr;
+    m_hasKey = false;
+}
+
 bool CTlsCipher::OpenAead(const std::uint8_t* nonce, std::size_t nonceLength,
                           const std::uint8_t* aad, std::size_t aadLength, const std::uint8_t* in,
                           std::size_t length, std::uint8_t* out)

@@ -104,6 +104,8 @@ public:
 
     bool SetKey(ETlsCipher cipher, const CSecretBytes& key);
     bool HasKey() const { return m_hasKey; }
+    // Lets the key go; the library wipes its schedule with the context.
+    void Clear();
 
     // AEAD: in holds the ciphertext followed by the 16-byte tag; out gets
     // length - 16 bytes. False when the record does not authenticate.
