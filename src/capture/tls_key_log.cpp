@@ -143,6 +143,7 @@ const CSecretBytes* CTlsKeyLog::Find(const CTlsRandom& random, ETlsSecret kind, 
         const CSecretBytes& secret = at->second.m_secrets[static_cast<std::size_t>(kind)];
         return secret.empty() ? nullptr : &secret;
     };
+    DropOldUnclaimed(nowMs);
     if (const CSecretBytes* found = look())
         return found;
     Poll(nowMs);

@@ -87,6 +87,11 @@ public:
     // the last read: true when a wanted secret came.
     bool Poll(std::uint64_t nowMs);
 
+    // Drops the lines of other connections once they have waited
+    // kUnclaimedKeepMs; the capture loop's idle turn calls it too, so that
+    // they do not stay when no lookup comes.
+    void DropOldUnclaimed(std::uint64_t nowMs);
+
     std::size_t WantedCount() const { return m_wantedCount; }
     std::size_t HeldCount() const { return m_entries.size(); }
 
@@ -105,7 +110,6 @@ private:
     bool ReadAppended(std::uint64_t nowMs);
     bool ReadRange(off_t from, off_t to, std::uint64_t nowMs);
     bool TakeLine(std::string_view line, std::uint64_t nowMs);
-    void DropOldUnclaimed(std::uint64_t nowMs);
     void Close();
 
     std::string m_path;

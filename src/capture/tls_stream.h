@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace zk {
 
@@ -47,11 +48,17 @@ public:
 
     void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
+        if (!m_sniffing.empty() && SniffIn(stream, data, length))
+            return;
         bool first = stream.m_nextSequence == stream.m_firstSequence;
         auto found = m_directions.find(stream.m_key);
         if (found == m_directions.end()) {
-            if (first && IsClientHelloStart(data, length))
+            EClientHelloStart start =
+                first ? ClientHelloStart(data, length) : EClientHelloStart::No;
+            if (start == EClientHelloStart::Yes)
                 OpenConnection(stream.m_key, data, length);
+            else if (start == EClientHelloStart::Maybe)
+                m_sniffing[stream.m_key].assign(data, data + length);
             else
                 PassUp(stream, data, length);
             return;
@@ -73,6 +80,7 @@ public:
 
     void OnStreamRetired(const CTcpIpStreamKey& key)
     {
+        m_sniffing.erase(key);
         auto found = m_directions.find(key);
         if (found != m_directions.end()) {
             std::shared_ptr<CBox> box = found->second;
@@ -88,6 +96,7 @@ public:
 
     void OnStreamGap(const CTcpIpStreamKey& key)
     {
+        m_sniffing.erase(key);
         auto found = m_directions.find(key);
         if (found != m_directions.end()) {
             CBox& box = *found->second;
@@ -106,6 +115,8 @@ public:
     void TlsIdleTurn()
     {
         std::uint64_t now = this->Now();
+        if (m_keyLog.HeldCount() > m_keyLog.WantedCount())
+            m_keyLog.DropOldUnclaimed(now);
         if (m_waiting.empty() ||
             (m_retriedOnce && now >= m_lastRetryMs && now - m_lastRetryMs < kRetryIntervalMs))
             return;
@@ -155,15 +166,58 @@ private:
     };
     using CBoxPtr = std::shared_ptr<CBox>;
 
-    // A ClientHello record: handshake type, TLS major version 3, and the
-    // first message a ClientHello when the piece reaches it (RFC 8446,
-    // section 5.1).
-    static bool IsClientHelloStart(const std::uint8_t* data, std::size_t length)
+    // A ClientHello record: handshake type, TLS major version 3, and a
+    // ClientHello as its first message (RFC 8446, section 5.1). A first
+    // piece too short to tell is held until the stream's next piece.
+    enum class EClientHelloStart
     {
-        if (length < 3 || data[0] != CTlsRecordReader::kHandshake || data[1] != 3 || data[2] > 4)
+        No,
+        Maybe,
+        Yes
+    };
+    static constexpr std::size_t kClientHelloSniffBytes = kTlsRecordHeaderLength + 1;
+
+    static EClientHelloStart ClientHelloStart(const std::uint8_t* data, std::size_t length)
+    {
+        const std::uint8_t expected[] = {CTlsRecordReader::kHandshake, 3};
+        for (std::size_t i = 0; i < kClientHelloSniffBytes && i < length; ++i) {
+            bool fits = i < 2    ? data[i] == expected[i]
+                        : i == 2 ? data[i] <= 4
+                        : i < 5  ? true
+                                 : data[i] == CTlsHandshakeReader::kClientHello;
+            if (!fits)
+                return EClientHelloStart::No;
+        }
+        return length >= kClientHelloSniffBytes ? EClientHelloStart::Yes : EClientHelloStart::Maybe;
+    }
+
+    // The next piece of a stream whose first piece was too short to tell:
+    // false when the stream is not one of those.
+    bool SniffIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
+    {
+        auto found = m_sniffing.find(stream.m_key);
+        if (found == m_sniffing.end())
             return false;
-        return length <= kTlsRecordHeaderLength ||
-               data[kTlsRecordHeaderLength] == CTlsHandshakeReader::kClientHello;
+        if (stream.m_nextSequence == stream.m_firstSequence) {
+            // A new connection on the same ports: the held bytes were not.
+            m_sniffing.erase(found);
+            return false;
+        }
+        std::vector<std::uint8_t> bytes = std::move(found->second);
+        m_sniffing.erase(found);
+        bytes.insert(bytes.end(), data, data + length);
+        switch (ClientHelloStart(bytes.data(), bytes.size())) {
+        case EClientHelloStart::Yes:
+            OpenConnection(stream.m_key, bytes.data(), bytes.size());
+            break;
+        case EClientHelloStart::Maybe:
+            m_sniffing[stream.m_key] = std::move(bytes);
+            break;
+        case EClientHelloStart::No:
+            PassUp(stream, bytes.data(), bytes.size());
+            break;
+        }
+        return true;
     }
 
     void OpenConnection(const CTcpIpStreamKey& clientKey, const std::uint8_t* data,
@@ -262,6 +316,9 @@ private:
     CTlsKeyLog m_keyLog;
     // Both directions of every TLS connection of the stream table.
     std::unordered_map<CTcpIpStreamKey, CBoxPtr, CTcpIpStreamKeyHash> m_directions;
+    // First pieces of fewer than kClientHelloSniffBytes that may begin a
+    // ClientHello.
+    std::unordered_map<CTcpIpStreamKey, std::vector<std::uint8_t>, CTcpIpStreamKeyHash> m_sniffing;
     // Connections with records waiting for keys, retired ones included.
     std::list<CBoxPtr> m_waiting;
     bool m_retriedOnce = false;
