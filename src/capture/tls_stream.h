@@ -199,8 +199,11 @@ private:
         if (found == m_sniffing.end())
             return false;
         if (stream.m_nextSequence == stream.m_firstSequence) {
-            // A new connection on the same ports: the held bytes were not.
+            // The stream started again: the held bytes were its own, not a
+            // ClientHello's, and go up before the new ones are looked at.
+            std::vector<std::uint8_t> held = std::move(found->second);
             m_sniffing.erase(found);
+            PassUp(stream, held.data(), held.size());
             return false;
         }
         std::vector<std::uint8_t> bytes = std::move(found->second);
