@@ -8,17 +8,19 @@
 #include "fetch/download_image_task.h"
 #include "fetch/download_image_task_client.h"
 #include "fetch/task_thread_pool.h"
-#include "platform/tick_count.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
 #include "platform/menu.h"
 #include "platform/message_loop.h"
+#include "platform/text_convert.h"
+#include "platform/tick_count.h"
 #include "platform/ui_services.h"
 #include "res/resource_ids.h"
 #include "res/string_table.h"
 #include "system/about_dlg.h"
 #include "system/browser_launcher.h"
 #include "system/setting_dlg.h"
+#include "system/tls_key_log_file.h"
 #include "ui/simple_msg_impl.h"
 #include "ui/single_timer_impl.h"
 #include "ui/skin_image.h"
@@ -347,7 +349,11 @@ protected:
         case kCmdSettings:
             // Only the browser comes back from the dialog: the list on screen
             // and the adapter went on changing while it was open.
-            EditSettings(this, m_setting);
+            if (EditSettings(this, m_setting))
+                UseTlsKeyLog();
+            return;
+        case kCmdStartTlsBrowser:
+            OpenUrl(m_setting.m_browserPath, std::wstring(L"https://") + kMicroblogHost + L"/");
             return;
         case kCmdAbout:
             CAboutDlg().DoModal(this);
@@ -438,6 +444,15 @@ private:
             m_layout.DeleteRecord(index);
     }
 
+    // The key log the browsers the program starts write. The capture
+    // thread reads it too; it takes a changed one when it starts again.
+    std::wstring UseTlsKeyLog()
+    {
+        std::wstring keyLog = FindTlsKeyLogFile(m_setting.m_tlsKeyLogPath);
+        SetBrowserTlsKeyLogFile(keyLog);
+        return keyLog;
+    }
+
     CMenu& MonitorMenu()
     {
         return *m_titleMenu->GetSubMenu(0)->GetSubMenu(kMonitorSubMenuPosition);
@@ -448,6 +463,9 @@ private:
         m_monitorState = MonitorStarting;
         m_capture.SetClient(this);
         m_capture.SetAdapterName(m_setting.m_adapterName);
+        std::wstring keyLog = UseTlsKeyLog();
+        if constexpr (requires { m_capture.SetTlsKeyLogFile(std::string()); })
+            m_capture.SetTlsKeyLogFile(WideToUtf8(keyLog));
         if (!m_capture.Start()) {
             m_monitorState = MonitorIdle;
             this->MsgBox(kMsgMonitorStartFailed, MB_ICONERROR);

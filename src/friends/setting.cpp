@@ -15,6 +15,7 @@ constexpr std::uint32_t kKeyAccess = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VAL
 constexpr const wchar_t* kSettingKey = L"Setting";
 constexpr const wchar_t* kWindowKey = L"Window";
 constexpr const wchar_t* kBrowserPathValue = L"BrowserPath";
+constexpr const wchar_t* kTlsKeyLogValue = L"TlsKeyLogFile";
 constexpr const wchar_t* kNicNameValue = L"NicName";
 constexpr const wchar_t* kFullscreenValue = L"Fullscreen";
 constexpr const wchar_t* kLeftValue = L"Left";
@@ -100,6 +101,9 @@ bool CSetting::LoadSettings()
         return false;
     bool result = ReadString(setting, kBrowserPathValue, m_browserPath);
     result = ReadString(setting, kNicNameValue, m_adapterName) && result;
+    // Stores written before the key log existed lack the value; that is not
+    // a failure.
+    ReadString(setting, kTlsKeyLogValue, m_tlsKeyLogPath);
 
     CRegKey window;
     if (Failed(window.Open(setting, kWindowKey, KEY_READ)))
@@ -128,6 +132,8 @@ bool CSetting::SaveSettings()
         return false;
     bool result = Succeeded(setting.SetValue(kBrowserPathValue, MakeStringValue(m_browserPath)));
     result = Succeeded(setting.SetValue(kNicNameValue, MakeStringValue(m_adapterName))) && result;
+    result =
+        Succeeded(setting.SetValue(kTlsKeyLogValue, MakeStringValue(m_tlsKeyLogPath))) && result;
 
     CRegKey window;
     if (Failed(window.Create(setting, kWindowKey, kKeyAccess)))

@@ -43,6 +43,9 @@ public:
     CZarumateDataList m_list;
     std::wstring m_adapterName;
     std::wstring m_browserPath;
+    // The TLS key log the browser writes, when the user named one (empty:
+    // SSLKEYLOGFILE or the program's own file is taken).
+    std::wstring m_tlsKeyLogPath;
 };
 
 } // namespace zk

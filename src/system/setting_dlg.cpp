@@ -26,15 +26,21 @@ const CDialogTemplate& CSettingDlg::GetTemplate()
     static const CDialogTemplate dialog{
         L"設定",
         371,
-        92,
+        152,
         {
             {IDC_STATIC, K::GroupBox, L"ウェブブラウザ", 7, 7, 357, 54},
             {kBrowserComboId, K::ComboBox, L"", 15, 21, 342, 30},
             {IDC_STATIC, K::Static, L"※ 空にするとディフォルトのウェブブラウザで開かれます", 17, 40,
              179, 8},
             {kBrowseButtonId, K::PushButton, L"参照", 307, 38, 50, 15},
-            {IDOK, K::DefPushButton, L"OK", 222, 69, 69, 16},
-            {IDCANCEL, K::PushButton, L"キャンセル", 295, 69, 69, 16},
+            {IDC_STATIC, K::GroupBox, L"HTTPS のページを読む鍵ログファイル (SSLKEYLOGFILE)", 7, 66,
+             357, 54},
+            {kKeyLogComboId, K::ComboBox, L"", 15, 80, 342, 30},
+            {IDC_STATIC, K::Static,
+             L"※ 空にすると環境変数 SSLKEYLOGFILE か専用のファイルを使います", 17, 99, 250, 8},
+            {kKeyLogBrowseButtonId, K::PushButton, L"参照", 307, 97, 50, 15},
+            {IDOK, K::DefPushButton, L"OK", 222, 129, 69, 16},
+            {IDCANCEL, K::PushButton, L"キャンセル", 295, 129, 69, 16},
         }};
     return dialog;
 }
@@ -45,6 +51,7 @@ void CSettingDlg::SetSetting(const CSetting& setting)
     m_windowRect = setting.m_windowRect;
     m_adapterName = setting.m_adapterName;
     m_browserPath = setting.m_browserPath;
+    m_tlsKeyLogPath = setting.m_tlsKeyLogPath;
 }
 
 int CSettingDlg::DoModal(CWindow* owner, const Runner& runner)
@@ -55,6 +62,7 @@ int CSettingDlg::DoModal(CWindow* owner, const Runner& runner)
 void CSettingDlg::OnInitDialog(IDialogView& view)
 {
     FillBrowserCombo(view);
+    FillKeyLogCombo(view);
 }
 
 void CSettingDlg::OnCommand(IDialogView& view, int id)
@@ -63,10 +71,15 @@ void CSettingDlg::OnCommand(IDialogView& view, int id)
     case kBrowseButtonId:
         OnBrowse(view);
         break;
+    case kKeyLogBrowseButtonId:
+        OnBrowseKeyLog(view);
+        break;
     case IDOK: {
         std::wstring text;
         if (GetComboText(view, text))
             m_browserPath = text;
+        if (GetComboText(view, text, kKeyLogComboId))
+            m_tlsKeyLogPath = text;
         view.EndDialog(IDOK);
         break;
     }
@@ -90,13 +103,22 @@ void CSettingDlg::FillBrowserCombo(IDialogView& view) const
         view.SetItemText(kBrowserComboId, m_browserPath);
 }
 
-bool CSettingDlg::GetComboText(const IDialogView& view, std::wstring& text) const
+void CSettingDlg::FillKeyLogCombo(IDialogView& view) const
 {
-    int selected = view.GetCurSel(kBrowserComboId);
-    if (selected >= 0 && view.GetLBText(kBrowserComboId, selected, text))
+    view.ResetContent(kKeyLogComboId);
+    view.AddString(kKeyLogComboId, L"");
+    if (!m_tlsKeyLogPath.empty())
+        view.AddString(kKeyLogComboId, m_tlsKeyLogPath);
+    view.SetItemText(kKeyLogComboId, m_tlsKeyLogPath);
+}
+
+bool CSettingDlg::GetComboText(const IDialogView& view, std::wstring& text, int id) const
+{
+    int selected = view.GetCurSel(id);
+    if (selected >= 0 && view.GetLBText(id, selected, text))
         return true;
     std::wstring typed;
-    if (!view.GetItemText(kBrowserComboId, typed))
+    if (!view.GetItemText(id, typed))
         return false;
     text = Trim(typed);
     return true;
@@ -114,6 +136,18 @@ void CSettingDlg::OnBrowse(IDialogView& view)
     FillBrowserCombo(view);
 }
 
+void CSettingDlg::OnBrowseKeyLog(IDialogView& view)
+{
+    std::wstring initial;
+    if (GetComboText(view, initial, kKeyLogComboId) && initial.size() >= kFileNameChars)
+        initial.resize(kFileNameChars - 1);
+    std::wstring chosen;
+    if (!view.ChooseAnyFile(initial, chosen))
+        return;
+    m_tlsKeyLogPath = chosen;
+    FillKeyLogCombo(view);
+}
+
 bool EditSettings(CWindow* owner, CSetting& setting, const CSettingDlg::Runner& runner)
 {
     CSettingDlg dialog;
@@ -121,6 +155,7 @@ bool EditSettings(CWindow* owner, CSetting& setting, const CSettingDlg::Runner& 
     if (dialog.DoModal(owner, runner) != IDOK)
         return false;
     setting.m_browserPath = dialog.m_browserPath;
+    setting.m_tlsKeyLogPath = dialog.m_tlsKeyLogPath;
     return true;
 }
 
