@@ -246,5 +246,91 @@ TEST_F(ProbeTlsTest, CountsAConnectionWithoutKeysAndOneToAnotherSite)
         << probe.err;
 }
 
+// The server closes each connection after its response, so curl opens a
+// second one for the second page and resumes its session there.
+TEST_F(ProbeTlsTest, ReadsAResumedTls13Session)
+{
+    // A ticket of the first connection (a PSK handshake, no certificate).
+    std::filesystem::path keyLog = File("keys.log");
+    ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
+    CProcessResult curl =
+        Curl({"--tlsv1.3", "--header", "Connection: close"}, CTlsPageServer::kPort, keyLog);
+    ASSERT_EQ(curl.exitCode, 0) << curl.err;
+    CProcessResult probe = FinishProbe();
+    EXPECT_EQ(probe.out, "monitoring zkcap0\n" + Expected());
+    EXPECT_NE(probe.err.find(" tls_connections=2 tls_decrypted=2 tls_without_keys=0 "
+                             "tls_failed=0 tls_skipped=0"),
+              std::string::npos)
+        << probe.err;
+}
+
+TEST_F(ProbeTlsTest, ReadsAResumedTls12Session)
+{
+    // An abbreviated handshake: ServerHello, ChangeCipherSpec, Finished.
+    std::filesystem::path keyLog = File("keys.log");
+    ASSERT_NO_FATAL_FAILURE(StartRecording());
+    ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
+    CProcessResult curl = Curl({"--tls-max", "1.2", "--ciphers", "ECDHE-RSA-AES128-GCM-SHA256",
+                                "--header", "Connection: close"},
+                               CTlsPageServer::kPort, keyLog);
+    ASSERT_EQ(curl.exitCode, 0) << curl.err;
+    CProcessResult probe = FinishProbe();
+    EXPECT_EQ(probe.out, "monitoring zkcap0\n" + Expected());
+    EXPECT_NE(probe.err.find(" tls_connections=2 tls_decrypted=2 tls_without_keys=0 "
+                             "tls_failed=0 tls_skipped=0"),
+              std::string::npos)
+        << probe.err;
+    ASSERT_NO_FATAL_FAILURE(StopRecording());
+    CProcessResult file = test::RunProcess(
+        {kProbe, "--keylog", keyLog.string(), File("capture.pcap").string()}, kEnglish);
+    EXPECT_EQ(file.out, Expected()) << file.err;
+}
+
+TEST_F(ProbeTlsTest, FollowsTheServersKeyUpdate)
+{
+    // openssl s_server sends what its standard input gives it and updates
+    // its keys on a line "k": the page's first part under the first
+    // application keys, the part with the person's id after the update.
+    test::CMicroblogPage page;
+    page.id = kFirstId;
+    page.name = kName;
+    page.fillerBeforeProfile = 3500;
+    std::string body = test::BuildMicroblogPage(page);
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n";
+    std::ofstream(File("part1")) << head << body.substr(0, 3000);
+    std::ofstream(File("part2")) << body.substr(3000);
+    std::filesystem::path keyLog = File("keys.log");
+    std::string server = "until grep -q SERVER_TRAFFIC_SECRET_0 '" + keyLog.string() +
+                         "' 2>/dev/null; do sleep 0.05; done; cat '" + File("part1").string() +
+                         "'; sleep 0.5; echo k; sleep 0.5; cat '" + File("part2").string() +
+                         "'; sleep 1";
+    std::string address = test::AddressText(CVethPair::kPeerAddress);
+    CChildProcess openssl;
+    ASSERT_TRUE(openssl.Start(m_net->Peer().ExecArgs(
+        {"sh", "-c",
+         "(" + server + ") | openssl s_server -naccept 1 -tls1_3 -accept " + address +
+             ":4433 -cert '" + m_server->CertificateFile().string() + "' -key '" +
+             m_server->KeyFile().string() + "'"})));
+    ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
+    ASSERT_TRUE(openssl.WaitForOutput("ACCEPT", kPatience)) << openssl.ErrorOutput();
+    CChildProcess client;
+    ASSERT_TRUE(client.Start(m_net->Watched().ExecArgs(
+        {"openssl", "s_client", "-ign_eof", "-connect", address + ":4433", "-servername",
+         test::MicroblogHost(), "-keylogfile", keyLog.string()})));
+    m_probe.WaitForOutput(kFirstId + "\t", kPatience);
+    m_probe.Signal(SIGTERM);
+    CProcessResult probe = m_probe.Finish(kEndLimit);
+    client.Signal(SIGTERM);
+    client.Finish(kEndLimit);
+    openssl.Signal(SIGTERM);
+    CProcessResult served = openssl.Finish(kEndLimit);
+    // s_server reports the handshake it runs for the update.
+    EXPECT_NE(served.out.find("SSL_do_handshake -> 1"), std::string::npos) << served.out;
+    EXPECT_EQ(probe.out, "monitoring zkcap0\n" + kFirstId + "\t" + kName + "\n");
+    EXPECT_NE(probe.err.find(" tls_decrypted=1 tls_without_keys=0 tls_failed=0 "),
+              std::string::npos)
+        << probe.err;
+}
+
 } // namespace
 } // namespace zk
