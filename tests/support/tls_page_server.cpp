@@ -112,6 +112,11 @@ bool CTlsPageServer::Start(const CNetns& ns, const std::string& address, const C
                          address + ":" + std::to_string(kMacThenEncryptPort) + " ssl;\n" + server +
                          "    ssl_conf_command Options -EncryptThenMac;\n"
                          "  }\n"
+                         "  server {\n"
+                         "    listen " +
+                         address + ":" + std::to_string(kHelloRetryPort) + " ssl;\n" + server +
+                         "    ssl_ecdh_curve secp384r1;\n"
+                         "  }\n"
                          "}\n";
     if (!WriteFile(m_dir.Path() / "nginx.conf", config)) {
         m_error = "cannot write nginx.conf";

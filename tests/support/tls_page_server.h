@@ -13,12 +13,16 @@ namespace zk::test {
 // nginx serving pages over TLS in a namespace of the test's own, with a
 // certificate for the portal's hosts the test makes with openssl. Port 443
 // answers with OpenSSL's defaults (encrypt-then-MAC for CBC suites when the
-// client asks), port 8443 refuses encrypt-then-MAC.
+// client asks), port 8443 refuses encrypt-then-MAC, port 8444 takes one
+// curve only.
 class CTlsPageServer
 {
 public:
     static constexpr int kPort = 443;
     static constexpr int kMacThenEncryptPort = 8443;
+    // Only secp384r1 for key exchange: a client that sends an X25519 key
+    // share first is answered with a HelloRetryRequest.
+    static constexpr int kHelloRetryPort = 8444;
 
     CTlsPageServer();
     ~CTlsPageServer();
