@@ -46,6 +46,9 @@ bool CTlsConnection::ClientDataIn(const std::uint8_t* data, std::size_t length)
                     complete = true;
                     return false;
                 });
+            // A message too long to be a ClientHello ends the reading too.
+            if (!ok && !complete)
+                malformed = true;
             return ok && !complete;
         });
     if (complete) {
