@@ -20,4 +20,7 @@ bool RejectActiveModal();
 // when no file chooser is shown.
 bool AcceptActiveFileDialog(const std::string& path);
 
+// Saves a picture of the dialog in front as a PNG file.
+bool SaveActiveModal(const std::string& pngPath);
+
 } // namespace zk::test
