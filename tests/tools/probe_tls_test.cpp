@@ -303,15 +303,17 @@ TEST_F(ProbeTlsTest, FollowsTheServersKeyUpdate)
     std::ofstream(File("part1")) << head << body.substr(0, 3000);
     std::ofstream(File("part2")) << body.substr(3000);
     std::filesystem::path keyLog = File("keys.log");
-    std::string server = "until grep -q SERVER_TRAFFIC_SECRET_0 '" + keyLog.string() +
-                         "' 2>/dev/null; do sleep 0.05; done; cat '" + File("part1").string() +
-                         "'; sleep 0.5; echo k; sleep 0.5; cat '" + File("part2").string() +
-                         "'; sleep 1";
+    // Everything it starts ends by itself, within a minute or two at most,
+    // even when the test fails halfway.
+    std::string server = "for i in $(seq 1200); do grep -q SERVER_TRAFFIC_SECRET_0 '" +
+                         keyLog.string() + "' 2>/dev/null && break; sleep 0.05; done; cat '" +
+                         File("part1").string() + "'; sleep 0.5; echo k; sleep 0.5; cat '" +
+                         File("part2").string() + "'; sleep 1";
     std::string address = test::AddressText(CVethPair::kPeerAddress);
     CChildProcess openssl;
     ASSERT_TRUE(openssl.Start(m_net->Peer().ExecArgs(
         {"sh", "-c",
-         "(" + server + ") | openssl s_server -naccept 1 -tls1_3 -accept " + address +
+         "(" + server + ") | timeout 120 openssl s_server -naccept 1 -tls1_3 -accept " + address +
              ":4433 -cert '" + m_server->CertificateFile().string() + "' -key '" +
              m_server->KeyFile().string() + "'"})));
     ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
