@@ -24,6 +24,7 @@
 #include "system/about_dlg.h"
 #include "system/browser_launcher.h"
 #include "system/setting_dlg.h"
+#include "system/tls_key_log_file.h"
 #include "ui/simple_msg_impl.h"
 #include "ui/single_timer_impl.h"
 #include "ui/skin_image.h"
@@ -393,12 +394,16 @@ protected:
             }
             return;
         case kCmdSettings: {
-            // Only the browser comes back from the dialog: the adapter went
-            // on changing while it was open.
+            // Only the browser and the key log come back from the dialog: the
+            // adapter went on changing while it was open.
             auto held = HoldSightings();
-            EditSettings(this, m_setting);
+            if (EditSettings(this, m_setting))
+                UseTlsKeyLog();
             return;
         }
+        case kCmdStartTlsBrowser:
+            OpenUrl(m_setting.m_browserPath, std::wstring(L"https://") + kMicroblogHost + L"/");
+            return;
         case kCmdAbout: {
             auto held = HoldSightings();
             CAboutDlg().DoModal(this);
@@ -517,6 +522,15 @@ private:
         m_layout.DeleteRecords(named);
     }
 
+    // The key log the browsers the program starts write. The capture
+    // thread reads it too; it takes a changed one when it starts again.
+    std::wstring UseTlsKeyLog()
+    {
+        std::wstring keyLog = FindTlsKeyLogFile(m_setting.m_tlsKeyLogPath);
+        SetBrowserTlsKeyLogFile(keyLog);
+        return keyLog;
+    }
+
     CMenu& MonitorMenu()
     {
         return *m_titleMenu->GetSubMenu(0)->GetSubMenu(kMonitorSubMenuPosition);
@@ -527,6 +541,9 @@ private:
         m_monitorState = MonitorStarting;
         m_capture.SetClient(this);
         m_capture.SetAdapterName(m_setting.m_adapterName);
+        std::wstring keyLog = UseTlsKeyLog();
+        if constexpr (requires { m_capture.SetTlsKeyLogFile(std::string()); })
+            m_capture.SetTlsKeyLogFile(WideToUtf8(keyLog));
         if (!m_capture.Start()) {
             m_monitorState = MonitorIdle;
             this->MsgBox(kMsgMonitorStartFailed, MB_ICONERROR);

@@ -20,6 +20,11 @@ std::shared_ptr<CMenu> TitleMenu()
     auto popup = std::make_shared<CMenu>();
     popup->InsertItem(-1, CMenu::Popup(L"監視状態", monitoring));
     popup->InsertItem(-1, CMenu::Separator());
+    // A browser that is already running does not learn of the key log.
+    popup->InsertItem(
+        -1,
+        CMenu::Command(kCmdStartTlsBrowser,
+                       L"HTTPS のページを読むブラウザを起動(&H) (起動中のブラウザは閉じてから)"));
     popup->InsertItem(-1, CMenu::Command(kCmdSettings, L"設定(&S)..."));
     popup->InsertItem(-1, CMenu::Separator());
     popup->InsertItem(-1, CMenu::Command(kCmdAbout, L"バージョン情報(&A)..."));

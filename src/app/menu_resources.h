@@ -12,6 +12,7 @@ constexpr int kCellMenuId = 210;
 
 // Command ids the menus carry.
 constexpr int kCmdSettings = 9203;
+constexpr int kCmdStartTlsBrowser = 9206; // the browser, told of the key log
 constexpr int kCmdAbout = 57664;
 constexpr int kCmdRefreshImage = 9102;
 constexpr int kCmdCopyId = 9105;

@@ -59,9 +59,25 @@ struct CDecodeStats
     std::uint64_t m_http2HeaderStateLost = 0;
     std::uint64_t m_http2Bytes = 0;
 
+    // TLS connections: every one whose client began with a ClientHello, those
+    // whose server records opened with the key log's secrets, those given up
+    // because their keys did not come in time, those given up because a
+    // record did not authenticate (or was not TLS), and those not read:
+    // other sites', and those whose ClientHello offered Encrypted Client
+    // Hello under another name (counted in both).
+    std::uint64_t m_tlsConnections = 0;
+    std::uint64_t m_tlsDecrypted = 0;
+    std::uint64_t m_tlsWithoutKeys = 0;
+    std::uint64_t m_tlsFailed = 0;
+    std::uint64_t m_tlsSkipped = 0;
+    std::uint64_t m_tlsEch = 0;
+    std::uint64_t m_tlsBytes = 0;        // unfinished records and handshake messages
+    std::uint64_t m_tlsWaitingBytes = 0; // records waiting for their keys
+
     std::uint64_t BufferedBytes() const
     {
-        return m_fragmentBytes + m_segmentBytes + m_responseBytes + m_http2Bytes;
+        return m_fragmentBytes + m_segmentBytes + m_responseBytes + m_http2Bytes + m_tlsBytes +
+               m_tlsWaitingBytes;
     }
 };
 

@@ -8,6 +8,7 @@
 #include "capture/tcp_ip_stream.h"
 #include "capture/tcp_ip_stream_info.h"
 #include "capture/tcp_ip_stream_map.h"
+#include "capture/tls_stream.h"
 #include "platform/hpack_decoder.h"
 
 #include <algorithm>
@@ -47,7 +48,7 @@ struct CHttp2Connection
     std::size_t m_heldBytes = 0; // what it counts in the decode statistics
 };
 
-// The layer between the TCP stream and the HTTP layer that turns HTTP/2
+// The layer between the TLS layer and the HTTP layer that turns HTTP/2
 // connections into responses: each response stream goes up through
 // T::Http2ResponseIn (its headers), T::Http2DataIn (its DATA bytes) and
 // T::OnHttp2StreamEnded, keyed by connection and stream. Every stream that
@@ -61,7 +62,7 @@ struct CHttp2Connection
 // decoder, which carries its table from block to block: a block that is
 // missed or fails breaks every later one, so then the connection's header
 // state is lost and the connection is no longer read.
-template <class T> class CHttp2Stream : public CTcpIpStream<T>
+template <class T> class CHttp2Stream : public CTlsStream<T>
 {
 public:
     // The bounds of the HTTP/2 layer; CDecodeLimits gives the reasons.
@@ -82,8 +83,9 @@ public:
     CHttp2Stream(const CHttp2Stream&) = delete;
     CHttp2Stream& operator=(const CHttp2Stream&) = delete;
 
-    // New in-order bytes of a stream (length >= 1).
-    void StreamDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
+    // New in-order bytes of a stream (length >= 1), or the plaintext of one
+    // record of a TLS stream.
+    void TlsDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         CDirection* direction = m_directions.Find(stream.m_key);
         if (!direction) {
@@ -119,7 +121,7 @@ public:
 
     // The TCP layer has retired the stream: every response stream of its
     // connection ends with it.
-    void OnStreamRetired(const CTcpIpStreamKey& key)
+    void OnTlsStreamRetired(const CTcpIpStreamKey& key)
     {
         if (CDirection* direction = m_directions.Find(key)) {
             if (direction->m_role == EHttp2Role::Server)
@@ -131,7 +133,7 @@ public:
 
     // Bytes of the stream are missing: a connection that was read as HTTP/2
     // has lost a frame, and with it perhaps a header block.
-    void OnStreamGap(const CTcpIpStreamKey& key)
+    void OnTlsStreamGap(const CTcpIpStreamKey& key)
     {
         CDirection* direction = m_directions.Find(key);
         if (direction && direction->m_role == EHttp2Role::Server)

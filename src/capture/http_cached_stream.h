@@ -140,7 +140,8 @@ public:
     CHttpCachedStream(const CHttpCachedStream&) = delete;
     CHttpCachedStream& operator=(const CHttpCachedStream&) = delete;
 
-    // New in-order bytes of a stream (length >= 1).
+    // New in-order bytes of a stream (length >= 1), or the plaintext of one
+    // record of a TLS stream.
     void HttpDataIn(const CTcpIpStreamInfo& stream, const std::uint8_t* data, std::size_t length)
     {
         RetireIdleResponses();

@@ -123,6 +123,7 @@ private:
             CStream& stream = **found;
             ClearCache(stream);
             stream.m_nextSequence = next;
+            stream.m_firstSequence = next;
             Touch(*found);
             return;
         }
@@ -132,6 +133,7 @@ private:
         CStream& stream = m_streams.front();
         stream.m_key = key;
         stream.m_nextSequence = next;
+        stream.m_firstSequence = next;
         stream.m_lastActiveMs = this->Now();
         m_index.Insert(key, m_streams.begin());
         this->m_stats.m_streams = m_streams.size();

@@ -86,7 +86,8 @@ struct CTcpIpCachedSegment
 struct CTcpIpStreamInfo
 {
     CTcpIpStreamKey m_key;
-    std::uint32_t m_nextSequence = 0; // of the next byte to deliver
+    std::uint32_t m_nextSequence = 0;  // of the next byte to deliver
+    std::uint32_t m_firstSequence = 0; // of the first byte after the SYN
 
     // Segments ahead of m_nextSequence, in arrival order.
     std::list<CTcpIpCachedSegment> m_cache;

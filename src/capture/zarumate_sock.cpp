@@ -156,6 +156,10 @@ void CZarumateSock::CaptureRun()
             // The chain keeps no pointer into the block, so it can go back.
             socket.ReleaseBlock();
         }
+        // Records waiting for their keys are retried even when no packet
+        // comes: the browser writes the keys after the last of them.
+        SetClock(MonotonicMs());
+        TlsIdleTurn();
         if (socket.ReadKernelDrops(drops) == 0)
             m_kernelDrops.store(drops);
     }

@@ -16,6 +16,7 @@ constexpr const wchar_t* kSettingKey = L"Setting";
 constexpr const wchar_t* kWindowKey = L"Window";
 constexpr const wchar_t* kBrowserPathValue = L"BrowserPath";
 constexpr const wchar_t* kSavedListFileValue = L"SavedListFile";
+constexpr const wchar_t* kTlsKeyLogValue = L"TlsKeyLogFile";
 constexpr const wchar_t* kNicNameValue = L"NicName";
 constexpr const wchar_t* kFullscreenValue = L"Fullscreen";
 constexpr const wchar_t* kLeftValue = L"Left";
@@ -103,6 +104,9 @@ bool CSetting::LoadSettings()
     result = ReadString(setting, kNicNameValue, m_adapterName) && result;
     // Written only by runs that had to keep the list elsewhere.
     ReadString(setting, kSavedListFileValue, m_savedListFile);
+    // Stores written before the key log existed lack the value; that is not
+    // a failure.
+    ReadString(setting, kTlsKeyLogValue, m_tlsKeyLogPath);
 
     CRegKey window;
     if (Failed(window.Open(setting, kWindowKey, KEY_READ)))
@@ -133,6 +137,8 @@ bool CSetting::SaveSettings()
     result = Succeeded(setting.SetValue(kNicNameValue, MakeStringValue(m_adapterName))) && result;
     result = Succeeded(setting.SetValue(kSavedListFileValue, MakeStringValue(m_savedListFile))) &&
              result;
+    result =
+        Succeeded(setting.SetValue(kTlsKeyLogValue, MakeStringValue(m_tlsKeyLogPath))) && result;
 
     CRegKey window;
     if (Failed(window.Create(setting, kWindowKey, kKeyAccess)))

@@ -46,6 +46,9 @@ public:
     // Where the last run had to put the friend list instead of its usual
     // file, so that this run can tell the user; empty when it did not.
     std::wstring m_savedListFile;
+    // The TLS key log the browser writes, when the user named one (empty:
+    // SSLKEYLOGFILE or the program's own file is taken).
+    std::wstring m_tlsKeyLogPath;
 };
 
 } // namespace zk

@@ -103,10 +103,11 @@ void PrepareChild()
     ::_exit(kExecFailedExit);
 }
 
-[[noreturn]] void ExecChild(const std::string& path, CArgv& argv, int reportFd)
+[[noreturn]] void ExecChild(const std::string& path, CArgv& argv, int reportFd,
+                            char** envp = environ)
 {
     PrepareChild();
-    ::execve(path.c_str(), argv.pointers.data(), environ);
+    ::execve(path.c_str(), argv.pointers.data(), envp);
     ReportAndExit(reportFd, errno);
 }
 
@@ -167,8 +168,42 @@ int ForkReporting(int report[2], pid_t& child)
 
 } // namespace
 
+// This process's environment with the given NAME=value entries in place of
+// their names' own, made before the fork: the child may not allocate.
+struct CEnvironment
+{
+    explicit CEnvironment(const std::vector<std::string>& overrides) : strings(overrides)
+    {
+        for (char** entry = environ; *entry; ++entry) {
+            std::string_view text(*entry);
+            bool replaced = false;
+            for (const std::string& o : overrides) {
+                std::size_t equals = o.find('=');
+                if (equals != std::string::npos && text.size() > equals &&
+                    text.substr(0, equals + 1) == std::string_view(o).substr(0, equals + 1))
+                    replaced = true;
+            }
+            if (!replaced)
+                strings.emplace_back(text);
+        }
+        for (std::string& text : strings)
+            pointers.push_back(text.data());
+        pointers.push_back(nullptr);
+    }
+
+    std::vector<std::string> strings;
+    std::vector<char*> pointers;
+};
+
 HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std::wstring>& args)
 {
+    return StartDetachedProcess(program, args, {});
+}
+
+HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std::wstring>& args,
+                             const std::vector<std::string>& environment)
+{
+    CEnvironment env(environment);
     std::string path = FindProgramUtf8(WideToUtf8(program));
     if (path.empty())
         return HresultFromErrno(ENOENT);
@@ -188,7 +223,7 @@ HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std:
             // A session of its own: closing the program's terminal or its
             // process group does not take the browser along.
             ::setsid();
-            ExecChild(path, argv, report[1]);
+            ExecChild(path, argv, report[1], env.pointers.data());
         }
         ::_exit(0);
     }

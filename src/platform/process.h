@@ -25,6 +25,10 @@ std::wstring FindProgram(const std::wstring& name);
 // errno result of what failed (a program that is missing or cannot be
 // executed included).
 HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std::wstring>& args);
+// The same with "NAME=value" entries added to (or replacing those of) this
+// process's environment for the program.
+HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std::wstring>& args,
+                             const std::vector<std::string>& environment);
 
 // Starts the program with the arguments as a child of this process, which
 // must collect it with PollProcess until that answers true.

@@ -240,6 +240,26 @@ public:
         return true;
     }
 
+    bool ChooseAnyFile(const std::wstring& initialFile, std::wstring& path) override
+    {
+        QFileDialog chooser(this);
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        chooser.setOption(QFileDialog::DontResolveSymlinks);
+        chooser.setOption(QFileDialog::DontConfirmOverwrite);
+        chooser.setFileMode(QFileDialog::AnyFile);
+        chooser.setAcceptMode(QFileDialog::AcceptSave);
+        if (!initialFile.empty()) {
+            QFileInfo initial(ToQString(initialFile));
+            if (initial.isAbsolute())
+                chooser.setDirectory(initial.absolutePath());
+            chooser.selectFile(initial.fileName());
+        }
+        if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+            return false;
+        path = chooser.selectedFiles().first().toStdWString();
+        return true;
+    }
+
     void Start() { m_handler.OnInitDialog(*this); }
 
 private:

@@ -77,6 +77,14 @@ public:
     // the file must exist; symbolic links come back as themselves. True,
     // with the chosen file's full path, when the user confirms.
     virtual bool ChooseProgramFile(const std::wstring& initialFile, std::wstring& path) = 0;
+
+    // The file chooser for a file to read that may not exist yet (a key
+    // log the browser will write): any name in an existing folder. False
+    // when the user cancels; a view without one answers false.
+    virtual bool ChooseAnyFile(const std::wstring& /*initialFile*/, std::wstring& /*path*/)
+    {
+        return false;
+    }
 };
 
 class IDialogHandler

@@ -15,4 +15,9 @@ bool OpenUrl(const std::wstring& browserPath, const std::wstring& url);
 // about box's link).
 bool OpenUrlWithSystemHandler(const std::wstring& url);
 
+// The TLS key log every browser started by OpenUrl is told of in
+// SSLKEYLOGFILE, so that the pages it opens can be read; empty for none. A
+// browser that is already running keeps the file it started with.
+void SetBrowserTlsKeyLogFile(const std::wstring& path);
+
 } // namespace zk

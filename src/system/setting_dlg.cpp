@@ -25,17 +25,23 @@ const CDialogTemplate& CSettingDlg::GetTemplate()
     using K = CDialogItemKind;
     static const CDialogTemplate dialog{
         L"設定",
-        268,
-        92,
+        340,
+        152,
         {
-            // As wide as the note and the browse button beside it need.
-            {IDC_STATIC, K::GroupBox, L"ウェブブラウザ", 7, 7, 254, 54},
-            {kBrowserComboId, K::ComboBox, L"", 15, 21, 238, 30},
+            // As wide as the key log's note and the browse button beside it need.
+            {IDC_STATIC, K::GroupBox, L"ウェブブラウザ", 7, 7, 326, 54},
+            {kBrowserComboId, K::ComboBox, L"", 15, 21, 310, 30},
             {IDC_STATIC, K::Static, L"※ 空にするとディフォルトのウェブブラウザで開かれます", 17, 40,
              179, 8},
-            {kBrowseButtonId, K::PushButton, L"参照", 203, 38, 50, 15},
-            {IDOK, K::DefPushButton, L"OK", 119, 69, 69, 16},
-            {IDCANCEL, K::PushButton, L"キャンセル", 192, 69, 69, 16},
+            {kBrowseButtonId, K::PushButton, L"参照", 275, 38, 50, 15},
+            {IDC_STATIC, K::GroupBox, L"HTTPS のページを読む鍵ログファイル (SSLKEYLOGFILE)", 7, 66,
+             326, 54},
+            {kKeyLogComboId, K::ComboBox, L"", 15, 80, 310, 30},
+            {IDC_STATIC, K::Static,
+             L"※ 空にすると環境変数 SSLKEYLOGFILE か専用のファイルを使います", 17, 99, 250, 8},
+            {kKeyLogBrowseButtonId, K::PushButton, L"参照", 275, 97, 50, 15},
+            {IDOK, K::DefPushButton, L"OK", 191, 129, 69, 16},
+            {IDCANCEL, K::PushButton, L"キャンセル", 264, 129, 69, 16},
         }};
     return dialog;
 }
@@ -46,6 +52,7 @@ void CSettingDlg::SetSetting(const CSetting& setting)
     m_windowRect = setting.m_windowRect;
     m_adapterName = setting.m_adapterName;
     m_browserPath = setting.m_browserPath;
+    m_tlsKeyLogPath = setting.m_tlsKeyLogPath;
 }
 
 int CSettingDlg::DoModal(CWindow* owner, const Runner& runner)
@@ -56,6 +63,7 @@ int CSettingDlg::DoModal(CWindow* owner, const Runner& runner)
 void CSettingDlg::OnInitDialog(IDialogView& view)
 {
     FillBrowserCombo(view);
+    FillKeyLogCombo(view);
 }
 
 void CSettingDlg::OnCommand(IDialogView& view, int id)
@@ -64,10 +72,15 @@ void CSettingDlg::OnCommand(IDialogView& view, int id)
     case kBrowseButtonId:
         OnBrowse(view);
         break;
+    case kKeyLogBrowseButtonId:
+        OnBrowseKeyLog(view);
+        break;
     case IDOK: {
         std::wstring text;
         if (GetComboText(view, text))
             m_browserPath = text;
+        if (GetComboText(view, text, kKeyLogComboId))
+            m_tlsKeyLogPath = text;
         view.EndDialog(IDOK);
         break;
     }
@@ -91,13 +104,22 @@ void CSettingDlg::FillBrowserCombo(IDialogView& view) const
         view.SetItemText(kBrowserComboId, m_browserPath);
 }
 
-bool CSettingDlg::GetComboText(const IDialogView& view, std::wstring& text) const
+void CSettingDlg::FillKeyLogCombo(IDialogView& view) const
 {
-    int selected = view.GetCurSel(kBrowserComboId);
-    if (selected >= 0 && view.GetLBText(kBrowserComboId, selected, text))
+    view.ResetContent(kKeyLogComboId);
+    view.AddString(kKeyLogComboId, L"");
+    if (!m_tlsKeyLogPath.empty())
+        view.AddString(kKeyLogComboId, m_tlsKeyLogPath);
+    view.SetItemText(kKeyLogComboId, m_tlsKeyLogPath);
+}
+
+bool CSettingDlg::GetComboText(const IDialogView& view, std::wstring& text, int id) const
+{
+    int selected = view.GetCurSel(id);
+    if (selected >= 0 && view.GetLBText(id, selected, text))
         return true;
     std::wstring typed;
-    if (!view.GetItemText(kBrowserComboId, typed))
+    if (!view.GetItemText(id, typed))
         return false;
     text = Trim(typed);
     return true;
@@ -115,6 +137,18 @@ void CSettingDlg::OnBrowse(IDialogView& view)
     FillBrowserCombo(view);
 }
 
+void CSettingDlg::OnBrowseKeyLog(IDialogView& view)
+{
+    std::wstring initial;
+    if (GetComboText(view, initial, kKeyLogComboId) && initial.size() >= kFileNameChars)
+        initial.resize(kFileNameChars - 1);
+    std::wstring chosen;
+    if (!view.ChooseAnyFile(initial, chosen))
+        return;
+    m_tlsKeyLogPath = chosen;
+    FillKeyLogCombo(view);
+}
+
 bool EditSettings(CWindow* owner, CSetting& setting, const CSettingDlg::Runner& runner)
 {
     CSettingDlg dialog;
@@ -122,6 +156,7 @@ bool EditSettings(CWindow* owner, CSetting& setting, const CSettingDlg::Runner& 
     if (dialog.DoModal(owner, runner) != IDOK)
         return false;
     setting.m_browserPath = dialog.m_browserPath;
+    setting.m_tlsKeyLogPath = dialog.m_tlsKeyLogPath;
     return true;
 }
 

@@ -21,6 +21,7 @@
 #include "support/netns.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
+#include "support/tls_page_server.h"
 #include "support/xvfb_session.h"
 
 #include <csignal>
@@ -393,6 +394,57 @@ TEST_F(ProgramTest, FriendSeenOnAdapterIsShownKeptAndShownAgainWhereWindowWasLef
     CProcessResult last = Terminate(again);
     EXPECT_FALSE(last.timedOut);
     EXPECT_EQ(last.exitCode, 0) << last.err;
+}
+
+TEST_F(ProgramTest, FindsThePersonOfAnHttpsPageChromiumLoads)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the browser runs in release builds only";
+#endif
+    // The session exports SSLKEYLOGFILE; the program and Chromium both
+    // take it from their environment.
+    CTlsPageServer tls;
+    ASSERT_TRUE(tls.MakeCertificate()) << tls.Error();
+    CMicroblogPage content;
+    content.id = kFriendId;
+    ASSERT_TRUE(tls.AddPage("page.html", BuildMicroblogPage(content)));
+    std::string address = AddressText(CVethPair::kPeerAddress);
+    ASSERT_TRUE(tls.Start(m_net.Peer(), address, m_net.Watched())) << tls.Error();
+    std::string keyLog = "SSLKEYLOGFILE=" + Folder("runtime") + "/session-keys.log";
+
+    CChildProcess program;
+    std::vector<std::string> env = Environment();
+    env.push_back(keyLog);
+    ASSERT_TRUE(program.Start(m_net.Watched().ExecArgs({ZK_PROGRAM_PATH}), env));
+    ASSERT_FALSE(WaitForWindow(program).empty());
+    ASSERT_TRUE(WaitForMonitoring(program)) << "no capture socket\n" << Output(program);
+
+    std::string host = MicroblogHost();
+    CProcessResult chromium = RunProcess(
+        m_net.Watched().ExecArgs(
+            {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", "--user-data-dir=" + Folder("tmp") + "/chromium",
+             "--host-resolver-rules=MAP " + host + " " + address + ", MAP * ~NOTFOUND",
+             "--ignore-certificate-errors", "--dump-dom", "https://" + host + "/page.html"}),
+        {keyLog, "HOME=" + Folder("tmp")}, 2 * kPatience);
+    ASSERT_EQ(chromium.exitCode, 0) << chromium.err;
+
+    // The friend is kept in the list the program saves at its end.
+    CScopedEnv data("XDG_DATA_HOME", Folder("data"));
+    CScopedEnv config("XDG_CONFIG_HOME", Folder("config"));
+    CZarumateDataList list;
+    CSimpleErr err;
+    ASSERT_TRUE(WaitForTopCell(
+        Geometry(m_session.FindWindows(kWindowTitle).at(0)),
+        [](const CTopCell& cell) { return cell.darkNamePixels > 10; }, "program_https_name"))
+        << "no name in the top cell\n"
+        << Output(program);
+    CProcessResult end = Terminate(program);
+    ASSERT_EQ(end.exitCode, 0) << end.err;
+    ASSERT_TRUE(LoadList(kDefaultListName, list, err)) << WideToUtf8(err.GetText());
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(WideToUtf8((*list.begin())->m_id), kFriendId);
 }
 
 TEST_F(ProgramTest, SecondStartBringsFirstForwardAndEnds)

@@ -34,6 +34,12 @@ bool RejectActiveModal()
     return true;
 }
 
+bool SaveActiveModal(const std::string& pngPath)
+{
+    QWidget* dialog = QApplication::activeModalWidget();
+    return dialog && dialog->grab().save(QString::fromStdString(pngPath), "PNG");
+}
+
 bool AcceptActiveFileDialog(const std::string& path)
 {
     auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());

@@ -34,4 +34,7 @@ std::vector<std::string> ActiveModalTexts();
 // controls; false when none is shown.
 bool ActiveModalExtent(int& width, int& height, int& contentRight);
 
+// Saves a picture of the dialog in front as a PNG file.
+bool SaveActiveModal(const std::string& pngPath);
+
 } // namespace zk::test

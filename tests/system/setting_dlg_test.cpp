@@ -12,19 +12,32 @@
 namespace zk {
 namespace {
 
-// The dialog's controls in memory, as the user leaves them.
+// The dialog's controls in memory, as the user leaves them: the browser's
+// combo box, and the key log's apart.
 class CFakeDialogView : public IDialogView
 {
 public:
-    void ResetContent(int) override
+    void ResetContent(int id) override
     {
+        if (id == CSettingDlg::kKeyLogComboId) {
+            keyLogItems.clear();
+            return;
+        }
         items.clear();
         selected = -1;
     }
-    void AddString(int, const std::wstring& text) override { items.push_back(text); }
-    int GetCurSel(int) const override { return selected; }
-    bool GetLBText(int, int index, std::wstring& text) const override
+    void AddString(int id, const std::wstring& text) override
     {
+        (id == CSettingDlg::kKeyLogComboId ? keyLogItems : items).push_back(text);
+    }
+    int GetCurSel(int id) const override
+    {
+        return id == CSettingDlg::kKeyLogComboId ? -1 : selected;
+    }
+    bool GetLBText(int id, int index, std::wstring& text) const override
+    {
+        if (id == CSettingDlg::kKeyLogComboId)
+            return false;
         if (!itemsReadable || index < 0 || index >= int(items.size()))
             return false;
         text = items[index];
@@ -36,13 +49,21 @@ public:
             text = L"http://www.brindlewerk.example/";
             return true;
         }
+        if (id == CSettingDlg::kKeyLogComboId) {
+            text = keyLogEdit;
+            return true;
+        }
         if (!editReadable)
             return false;
         text = edit;
         return true;
     }
-    void SetItemText(int, const std::wstring& text) override
+    void SetItemText(int id, const std::wstring& text) override
     {
+        if (id == CSettingDlg::kKeyLogComboId) {
+            keyLogEdit = text;
+            return;
+        }
         edit = text;
         ++textSets;
     }
@@ -50,6 +71,14 @@ public:
     bool ChooseProgramFile(const std::wstring& initial, std::wstring& path) override
     {
         chooserInitial.push_back(initial);
+        if (!chooserAnswer)
+            return false;
+        path = *chooserAnswer;
+        return true;
+    }
+    bool ChooseAnyFile(const std::wstring& initial, std::wstring& path) override
+    {
+        anyFileInitial.push_back(initial);
         if (!chooserAnswer)
             return false;
         path = *chooserAnswer;
@@ -76,6 +105,9 @@ public:
     int result = 0;
     std::optional<std::wstring> chooserAnswer;
     std::vector<std::wstring> chooserInitial;
+    std::vector<std::wstring> keyLogItems;
+    std::wstring keyLogEdit;
+    std::vector<std::wstring> anyFileInitial;
 };
 
 // Runs a dialog on the fake view: initialisation, then what the user does.
@@ -104,6 +136,31 @@ TEST(SettingDlgTest, ComboHoldsTheEmptyChoiceAndTheCurrentPath)
     dialog.OnInitDialog(view);
     EXPECT_EQ(view.items, (std::vector<std::wstring>{L"", L"/usr/bin/x-www-browser"}));
     EXPECT_EQ(view.edit, L"/usr/bin/x-www-browser");
+}
+
+TEST(SettingDlgTest, TheKeyLogFieldShowsTypesAndBrowsesForItsFile)
+{
+    CSetting setting;
+    setting.m_browserPath = L"/usr/bin/x-www-browser";
+    setting.m_tlsKeyLogPath = L"/run/user/1000/keys.log";
+    CFakeDialogView view;
+    view.chooserAnswer = L"/home/someone/.ssl-keys.log";
+    ASSERT_TRUE(EditSettings(nullptr, setting, Drive(view, [&view](IDialogHandler& handler) {
+                                 EXPECT_EQ(view.keyLogEdit, L"/run/user/1000/keys.log");
+                                 handler.OnCommand(view, CSettingDlg::kKeyLogBrowseButtonId);
+                                 handler.OnCommand(view, IDOK);
+                             })));
+    EXPECT_EQ(view.anyFileInitial, std::vector<std::wstring>{L"/run/user/1000/keys.log"});
+    EXPECT_EQ(setting.m_tlsKeyLogPath, L"/home/someone/.ssl-keys.log");
+    EXPECT_EQ(setting.m_browserPath, L"/usr/bin/x-www-browser");
+
+    // Typed empty: back to SSLKEYLOGFILE or the program's own file.
+    CFakeDialogView cleared;
+    ASSERT_TRUE(EditSettings(nullptr, setting, Drive(cleared, [&cleared](IDialogHandler& handler) {
+                                 cleared.keyLogEdit = L"  ";
+                                 handler.OnCommand(cleared, IDOK);
+                             })));
+    EXPECT_EQ(setting.m_tlsKeyLogPath, L"");
 }
 
 TEST(SettingDlgTest, OkTakesTheSelectedItemOrTheTrimmedTypedText)

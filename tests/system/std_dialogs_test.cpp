@@ -65,6 +65,32 @@ TEST_F(StdDialogsTest, SettingsDialogRunsOnWidgetsAndTakesTheTypedPath)
     EXPECT_EQ(dialog.m_browserPath, L"/opt/typed");
 }
 
+TEST_F(StdDialogsTest, TheKeyLogFieldIsItsOwnOnTheWidgets)
+{
+    class CKeyLog : public CSettingDlg
+    {
+    public:
+        void OnInitDialog(IDialogView& view) override
+        {
+            CSettingDlg::OnInitDialog(view);
+            test::RunSoon([this, &view] {
+                view.GetItemText(kKeyLogComboId, shown);
+                if (const char* folder = std::getenv("ZK_GUI_SCREENSHOTS"))
+                    test::SaveActiveModal(std::string(folder) + "/setting_dlg.png");
+                view.SetItemText(kKeyLogComboId, L" /run/user/1000/keys.log ");
+                OnCommand(view, IDOK);
+            });
+        }
+        std::wstring shown;
+    } dialog;
+    dialog.m_browserPath = L"/usr/bin/x-www-browser";
+    dialog.m_tlsKeyLogPath = L"/home/someone/keys.log";
+    EXPECT_EQ(dialog.DoModal(nullptr), IDOK);
+    EXPECT_EQ(dialog.shown, L"/home/someone/keys.log");
+    EXPECT_EQ(dialog.m_tlsKeyLogPath, L"/run/user/1000/keys.log");
+    EXPECT_EQ(dialog.m_browserPath, L"/usr/bin/x-www-browser");
+}
+
 TEST_F(StdDialogsTest, BrowsingTakesTheChosenLinkAsItsOwnPath)
 {
     test::CTempDir dir;

@@ -117,6 +117,14 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
             " http2_lost=" + std::to_string(stats.m_http2HeaderStateLost);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
+    // TLS connections: seen, read, given up for want of keys or for a record
+    // that did not open, and not read (other sites; hidden names).
+    line += " tls_connections=" + std::to_string(stats.m_tlsConnections) +
+            " tls_decrypted=" + std::to_string(stats.m_tlsDecrypted) +
+            " tls_without_keys=" + std::to_string(stats.m_tlsWithoutKeys) +
+            " tls_failed=" + std::to_string(stats.m_tlsFailed) +
+            " tls_skipped=" + std::to_string(stats.m_tlsSkipped) +
+            " tls_ech=" + std::to_string(stats.m_tlsEch);
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
@@ -166,6 +174,7 @@ public:
         : m_options(options), m_reporter(m_sock, options.m_save ? &m_session : nullptr)
     {
         m_sock.SetClient(&m_reporter);
+        m_sock.SetTlsKeyLogFile(options.m_keyLog);
     }
 
     bool Begin()
@@ -221,6 +230,8 @@ int RunLive(const CProbeOptions& options)
     WaitForEndOfRun(sock, signals, options.m_seconds);
     sock.SetTerminate(true);
     sock.Wait();
+    // The thread has ended; records still waiting for keys get a last look.
+    sock.EndTls();
 
     bool succeeded = !sock.GetErr().HasErr();
     if (!succeeded)
@@ -243,8 +254,10 @@ int RunFile(const CProbeOptions& options)
         [&sock](const std::uint8_t* ip, std::size_t length, std::uint64_t timeMs) {
             sock.SetClock(timeMs);
             sock.IpDatagramIn(ip, length);
+            sock.TlsIdleTurn();
         },
         error);
+    sock.EndTls();
     if (!succeeded)
         PrintError(error);
     return run.End(succeeded, nullptr);

@@ -39,6 +39,16 @@ bool ParseWatchOptions(const std::vector<std::string>& args, CProbeOptions& opti
                 return false;
             }
             *flag = true;
+        } else if (arg == "--keylog") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = "--keylog needs a file";
+                return false;
+            }
+            if (!options.m_keyLog.empty()) {
+                error = "--keylog is given twice";
+                return false;
+            }
+            options.m_keyLog = args[++i];
         } else if (arg == "--adapter" || arg == "--seconds") {
             if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
@@ -126,14 +136,16 @@ bool ParseProbeOptions(const std::vector<std::string>& args, CProbeOptions& opti
 const char* GetProbeUsage()
 {
     return "usage: zarumatekit-probe --adapters\n"
-           "       zarumatekit-probe [--stats] [--save [--avatars]] (FILE | --adapter NAME "
-           "[--seconds N])\n"
+           "       zarumatekit-probe [--stats] [--save [--avatars]] [--keylog FILE]\n"
+           "                         (FILE | --adapter NAME [--seconds N])\n"
            "       zarumatekit-probe --thumbnails DIR\n"
            "\n"
            "  --adapters         list the usable network adapters, one name a line\n"
            "  --adapter NAME     watch the adapter NAME (the first usable one when no adapter\n"
            "                     has that name) until SIGINT or SIGTERM, or for N seconds\n"
            "  FILE               run a pcap or pcapng capture file through the decoder\n"
+           "  --keylog FILE      read HTTPS pages with the TLS secrets a browser writes to FILE\n"
+           "                     (SSLKEYLOGFILE); FILE may appear later and grow while it runs\n"
            "  --stats            print the decoder's figures on stderr at the end\n"
            "  --save             keep the people found in the friend list\n"
            "  --avatars          with --save, also fetch their avatars\n"

@@ -24,12 +24,13 @@ struct CProbeOptions
     std::string m_adapter;  // may be empty: the first usable adapter is taken
     std::optional<unsigned> m_seconds;
     std::string m_file;
+    std::string m_keyLog; // --keylog FILE: the TLS key log to read HTTPS pages with
     std::string m_directory;
 };
 
 // Reads the arguments (without the program name) by the probe's grammar:
 //   --adapters
-//   [--stats] [--save [--avatars]] (FILE | --adapter NAME [--seconds N])
+//   [--stats] [--save [--avatars]] [--keylog FILE] (FILE | --adapter NAME [--seconds N])
 //   --thumbnails DIR
 // The options of the second form come in any order, each at most once.
 // False, with the reason in error, for anything else.
