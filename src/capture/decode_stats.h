@@ -41,6 +41,8 @@ struct CDecodeStats
     std::array<std::uint64_t, static_cast<std::size_t>(EContentCoding::Count)> m_codedResponses{};
     std::uint64_t m_codingsCorrupt = 0;
     std::uint64_t m_codingsUnknown = 0;
+    // Pages whose scraped id held a control character: nobody reported.
+    std::uint64_t m_idsRefused = 0;
 
     std::uint64_t BufferedBytes() const
     {

@@ -63,7 +63,11 @@ public:
     bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
                         std::size_t length);
 
-    // Scrapes id and nickname from a page's text and reports the person.
+    // Scrapes id and nickname from a page's text and reports the person:
+    // true when the page is decided, with the person reported or with an id
+    // refused for a control character in it (counted in the statistics).
+    // The nickname's character references are decoded, and control
+    // characters in it replaced.
     bool Scan(const std::wstring& text);
 
 private:

@@ -68,8 +68,8 @@ public:
             return;
         {
             std::lock_guard<std::mutex> guard(m_output);
-            std::printf("%s\t%s\n", WideToUtf8(data->m_id).c_str(),
-                        WideToUtf8(data->m_name).c_str());
+            std::printf("%s\t%s\n", PrintableText(data->m_id).c_str(),
+                        PrintableText(data->m_name).c_str());
             std::fflush(stdout);
         }
         if (m_session)
@@ -107,6 +107,7 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
         line += std::string(" ") + codingNames[i] + "=" + std::to_string(stats.m_codedResponses[i]);
     line += " codings_corrupt=" + std::to_string(stats.m_codingsCorrupt) +
             " codings_unknown=" + std::to_string(stats.m_codingsUnknown);
+    line += " ids_refused=" + std::to_string(stats.m_idsRefused);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
     std::fprintf(stderr, "%s\n", line.c_str());
