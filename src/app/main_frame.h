@@ -8,11 +8,11 @@
 #include "fetch/download_image_task.h"
 #include "fetch/download_image_task_client.h"
 #include "fetch/task_thread_pool.h"
-#include "platform/tick_count.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
 #include "platform/menu.h"
 #include "platform/message_loop.h"
+#include "platform/tick_count.h"
 #include "platform/ui_services.h"
 #include "res/resource_ids.h"
 #include "res/string_table.h"
@@ -57,6 +57,27 @@ constexpr std::uint32_t kMsgCopyFailed = 2012;
 constexpr std::uint32_t kMsgListNotLoaded = 142;
 constexpr std::uint32_t kMsgSaveSettingsFailed = 1002;
 constexpr std::uint32_t kMsgMonitorFailed = 1003;
+// The same failure with the advice that fits another cause: a missing
+// adapter, no adapter at all, or none.
+constexpr std::uint32_t kMsgMonitorAdapterMissing = 1031;
+constexpr std::uint32_t kMsgMonitorNoAdapter = 1032;
+constexpr std::uint32_t kMsgMonitorFailedOther = 1033;
+
+inline std::uint32_t MonitorFailedMessage(EMonitorFailure cause)
+{
+    switch (cause) {
+    case EMonitorFailure::Permission:
+        return kMsgMonitorFailed;
+    case EMonitorFailure::AdapterMissing:
+        return kMsgMonitorAdapterMissing;
+    case EMonitorFailure::NoAdapter:
+        return kMsgMonitorNoAdapter;
+    case EMonitorFailure::None:
+    case EMonitorFailure::Other:
+        break;
+    }
+    return kMsgMonitorFailedOther;
+}
 constexpr std::uint32_t kMsgMonitorBusy = 1004;
 constexpr std::uint32_t kMsgMonitorStartFailed = 1005;
 
@@ -473,7 +494,8 @@ private:
         }
         m_monitorState = MonitorIdle;
         CSimpleErr message;
-        message.SetErr(kMsgMonitorFailed, m_capture.GetErr().GetText());
+        message.SetErr(MonitorFailedMessage(m_capture.GetFailureCause()),
+                       m_capture.GetErr().GetText());
         this->MsgBox(message.GetText(), MB_OK);
     }
 
