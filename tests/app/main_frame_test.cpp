@@ -201,12 +201,13 @@ TEST_F(MainFrameTest, MonitorFailureGivesTheAdviceOfItsCause)
         const std::wstring& text = m_system.m_messageBoxes[0].text;
         EXPECT_EQ(text.rfind(L"以下の理由で、ネットワークの監視に失敗しました", 0), 0u);
         EXPECT_NE(text.find(c.detail), std::wstring::npos);
-        if (c.advice)
+        if (c.advice) {
             EXPECT_NE(text.find(c.advice), std::wstring::npos) << WideToUtf8(text);
-        else
+        } else {
             EXPECT_TRUE(text.ends_with(c.detail)) << WideToUtf8(text);
-        if (c.cause != EMonitorFailure::Permission)
-            EXPECT_EQ(text.find(L"cap_net_raw"), std::wstring::npos);
+        }
+        EXPECT_EQ(text.find(L"cap_net_raw") != std::wstring::npos,
+                  c.cause == EMonitorFailure::Permission);
         m_frame->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(kCmdFirstAdapter));
     }
 }
