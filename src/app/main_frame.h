@@ -66,6 +66,27 @@ constexpr std::uint32_t kMsgCopyFailed = 2012;
 constexpr std::uint32_t kMsgListNotLoaded = 142;
 constexpr std::uint32_t kMsgSaveSettingsFailed = 1002;
 constexpr std::uint32_t kMsgMonitorFailed = 1003;
+// The same failure with the advice that fits another cause: a missing
+// adapter, no adapter at all, or none.
+constexpr std::uint32_t kMsgMonitorAdapterMissing = 1034;
+constexpr std::uint32_t kMsgMonitorNoAdapter = 1035;
+constexpr std::uint32_t kMsgMonitorFailedOther = 1036;
+
+inline std::uint32_t MonitorFailedMessage(EMonitorFailure cause)
+{
+    switch (cause) {
+    case EMonitorFailure::Permission:
+        return kMsgMonitorFailed;
+    case EMonitorFailure::AdapterMissing:
+        return kMsgMonitorAdapterMissing;
+    case EMonitorFailure::NoAdapter:
+        return kMsgMonitorNoAdapter;
+    case EMonitorFailure::None:
+    case EMonitorFailure::Other:
+        break;
+    }
+    return kMsgMonitorFailedOther;
+}
 constexpr std::uint32_t kMsgMonitorBusy = 1004;
 constexpr std::uint32_t kMsgMonitorStartFailed = 1005;
 constexpr std::uint32_t kMsgListKeptBeside = 1030;
@@ -569,7 +590,8 @@ private:
         }
         m_monitorState = MonitorIdle;
         CSimpleErr message;
-        message.SetErr(kMsgMonitorFailed, m_capture.GetErr().GetText());
+        message.SetErr(MonitorFailedMessage(m_capture.GetFailureCause()),
+                       m_capture.GetErr().GetText());
         this->MsgBox(message.GetText(), MB_OK);
     }
 

@@ -3,6 +3,7 @@
 #include "app/main_frame.h"
 #include "base/simple_err.h"
 #include "friends/setting.h"
+#include "friends/zarumate_list_file.h"
 #include "platform/message_loop.h"
 #include "platform/qt_window_system.h"
 #include "platform/registry_store.h"
@@ -31,12 +32,15 @@ void SayOnStderr(const std::string& text)
 }
 
 // True when another copy runs: it was brought forward if it has a window
-// yet, and this one ends quietly.
-bool AnotherCopyRuns(CInstanceLock& lock)
+// yet, and this one ends quietly. `alone` tells whether this copy holds the
+// lock.
+bool AnotherCopyRuns(CInstanceLock& lock, bool& alone)
 {
     std::string why;
+    alone = false;
     switch (lock.Acquire(kInstanceLockName, why)) {
     case CInstanceLock::Result::First:
+        alone = true;
         return false;
     case CInstanceLock::Result::Running:
         BringWindowForward(LoadString(kMsgProductTitle));
@@ -57,8 +61,15 @@ int RunZarumatekit(int argc, char** argv)
     std::setlocale(LC_ALL, "");
 
     CInstanceLock lock;
-    if (AnotherCopyRuns(lock))
+    bool alone = false;
+    if (AnotherCopyRuns(lock, alone))
         return 0;
+    // Temporary files of a save that was killed are removed, but only when
+    // no other copy can be saving.
+    if (alone) {
+        RemoveStaleRegistryFiles();
+        RemoveStaleListFiles();
+    }
 
     std::string error;
     std::unique_ptr<CQtWindowSystem> system = CQtWindowSystem::Start(argc, argv, error);

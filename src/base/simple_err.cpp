@@ -44,6 +44,16 @@ void CSimpleErr::SetErr(std::uint32_t id, HRESULT result, std::wstring_view extr
     m_text = Format(id, {std::wstring_view(system), extra});
 }
 
+void CSimpleErr::SetErrWithCause(std::uint32_t id, std::wstring_view detail, HRESULT cause)
+{
+    std::wstring text(detail);
+    if (cause != S_OK)
+        text += L"\n\n" + GetSystemText(cause);
+    m_id = id;
+    m_result = cause;
+    m_text = Format(id, {std::wstring_view(text)});
+}
+
 void CSimpleErr::SetErrNumber(std::uint32_t id, long long number)
 {
     m_id = id;

@@ -25,6 +25,9 @@ public:
     // By id, code and a further text: the system text fills the first "%s",
     // the further text the second.
     void SetErr(std::uint32_t id, HRESULT result, std::wstring_view extra);
+    // By id, detail text and the code of the cause: the detail and, after an
+    // empty line, the code's system text fill the message's "%s".
+    void SetErrWithCause(std::uint32_t id, std::wstring_view detail, HRESULT cause);
     // By id and number, for messages with a "%d".
     void SetErrNumber(std::uint32_t id, long long number);
 

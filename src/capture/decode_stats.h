@@ -74,6 +74,9 @@ struct CDecodeStats
     std::uint64_t m_tlsBytes = 0;        // unfinished records and handshake messages
     std::uint64_t m_tlsWaitingBytes = 0; // records waiting for their keys
 
+    // Pages whose scraped id held a control character: nobody reported.
+    std::uint64_t m_idsRefused = 0;
+
     std::uint64_t BufferedBytes() const
     {
         return m_fragmentBytes + m_segmentBytes + m_responseBytes + m_http2Bytes + m_tlsBytes +

@@ -1,6 +1,7 @@
 #include "capture/scan_budget.h"
 #include "capture/zarumate_sock.h"
 #include "platform/text_convert.h"
+#include "platform/text_html.h"
 #include "res/string_table.h"
 
 #include <algorithm>
@@ -192,17 +193,27 @@ bool CZarumateSock::OnDecodedBody(std::string_view decoded, std::size_t newBytes
 bool CZarumateSock::Scan(const std::wstring& text)
 {
     // The first match of each pattern, independently of where the other
-    // matched; both are taken exactly as they stand.
+    // matched.
     std::wstring id;
     if (!SearchGroup(text, m_idPattern, id))
         return false;
     std::wstring name;
     if (!SearchGroup(text, m_namePattern, name))
         return false;
+    // An id names a person in the list, in files and in links, and a page
+    // holding a NUL or another control character in it is not taken at its
+    // word: "bob" NUL "evil" is neither "bob" nor anyone else. The page is
+    // done with, so that it is counted once.
+    if (!IsStorableId(id)) {
+        ++m_stats.m_idsRefused;
+        return true;
+    }
 
+    // The title is HTML text: the page escapes the nickname as HTML does,
+    // and the person's name is what the references stand for.
     auto person = std::make_shared<CZarumateData>();
     person->m_id = std::move(id);
-    person->m_name = std::move(name);
+    person->m_name = MakeStorableName(DecodeHtmlReferences(name));
     if (m_client)
         m_client->OnZarumateFound(person);
     return true;

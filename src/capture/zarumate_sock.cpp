@@ -81,15 +81,45 @@ std::wstring CZarumateSock::GetSocketErrorText(int err)
                              format.size() + CSimpleErr::kFormatSlack);
 }
 
+EMonitorFailure CZarumateSock::ClassifyFailure(std::uint32_t messageId, int err)
+{
+    if (messageId == kMsgNoAdapter)
+        return EMonitorFailure::NoAdapter;
+    switch (err) {
+    case EPERM:
+    case EACCES:
+        return EMonitorFailure::Permission;
+    // The adapter was removed, or is of a kind that cannot be bound.
+    case ENODEV:
+    case ENXIO:
+    case ENETDOWN:
+    case EADDRNOTAVAIL:
+        return messageId == kMsgSocketCreateFailed ? EMonitorFailure::Other
+                                                   : EMonitorFailure::AdapterMissing;
+    default:
+        return EMonitorFailure::Other;
+    }
+}
+
+void CZarumateSock::Fail(std::uint32_t messageId, int err)
+{
+    if (messageId == kMsgNoAdapter)
+        m_err.SetErr(messageId);
+    else
+        m_err.SetErr(messageId, GetSocketErrorText(err));
+    m_failureCause = ClassifyFailure(messageId, err);
+}
+
 void CZarumateSock::CaptureRun()
 {
     m_adapterIndex = 0;
     m_err.Clear();
+    m_failureCause = EMonitorFailure::None;
     m_kernelDrops.store(0);
 
     CCaptureSocket socket;
     if (int err = socket.Open()) {
-        m_err.SetErr(kMsgSocketCreateFailed, GetSocketErrorText(err));
+        Fail(kMsgSocketCreateFailed, err);
         return;
     }
 
@@ -101,7 +131,7 @@ void CZarumateSock::CaptureRun()
         m_adapterList.push_back(Utf8ToWide(adapter.m_name));
     m_adapterCount = static_cast<int>(m_adapterList.size());
     if (m_adapterCount == 0) {
-        m_err.SetErr(kMsgNoAdapter);
+        Fail(kMsgNoAdapter, 0);
         return;
     }
 
@@ -114,19 +144,19 @@ void CZarumateSock::CaptureRun()
     // The filter and the ring come before the bind, so that nothing is
     // queued outside the ring before they are in place.
     if (int err = socket.SetTcpFilter()) {
-        m_err.SetErr(kMsgFilterFailed, GetSocketErrorText(err));
+        Fail(kMsgFilterFailed, err);
         return;
     }
     if (int err = socket.SetUpRing()) {
-        m_err.SetErr(kMsgFilterFailed, GetSocketErrorText(err));
+        Fail(kMsgFilterFailed, err);
         return;
     }
     if (int err = socket.Bind(adapters[m_adapterIndex].m_interfaceIndex)) {
-        m_err.SetErr(kMsgBindFailed, GetSocketErrorText(err));
+        Fail(kMsgBindFailed, err);
         return;
     }
     if (int err = socket.SetNonBlocking()) {
-        m_err.SetErr(kMsgNonBlockingFailed, GetSocketErrorText(err));
+        Fail(kMsgNonBlockingFailed, err);
         return;
     }
 
@@ -139,7 +169,7 @@ void CZarumateSock::CaptureRun()
         // stop request goes unseen.
         bool ready = false;
         if (int err = socket.WaitForBlock(kIdleWaitMs, ready)) {
-            m_err.SetErr(kMsgReceiveFailed, GetSocketErrorText(err));
+            Fail(kMsgReceiveFailed, err);
             break;
         }
         if (ready) {

@@ -18,6 +18,16 @@ namespace zk {
 
 class CCaptureSocket;
 
+// Why a capture run ended with an error, for the advice the user is given.
+enum class EMonitorFailure
+{
+    None,
+    Permission,     // no right to capture (the capability is missing)
+    AdapterMissing, // the chosen adapter is gone or cannot be used
+    NoAdapter,      // the machine has no adapter to watch
+    Other,
+};
+
 // The capture thread: watches one adapter, runs every IPv4 and IPv6 TCP
 // datagram through the decoding chain and reports each person found on a
 // microblog page.
@@ -55,6 +65,12 @@ public:
     // The detail text of a socket error in the capture's messages.
     static std::wstring GetSocketErrorText(int err);
 
+    // Why the current or last run ended with an error; None without one.
+    EMonitorFailure GetFailureCause() const { return m_failureCause; }
+    // The cause of a socket error in a step of the run (a message id of
+    // the capture's messages).
+    static EMonitorFailure ClassifyFailure(std::uint32_t messageId, int err);
+
     // The page handler, called by the HTTP layer for every response whose
     // body has started: true while it wants more bytes. A body sent with a
     // content coding is decoded into coded, which the HTTP layer keeps with
@@ -64,7 +80,11 @@ public:
     bool OnHttpResponse(const CSimpleHttpHeaderList& headers, const std::uint8_t* body,
                         std::size_t length);
 
-    // Scrapes id and nickname from a page's text and reports the person.
+    // Scrapes id and nickname from a page's text and reports the person:
+    // true when the page is decided, with the person reported or with an id
+    // refused for a control character in it (counted in the statistics).
+    // The nickname's character references are decoded, and control
+    // characters in it replaced.
     bool Scan(const std::wstring& text);
 
 private:
@@ -77,11 +97,13 @@ private:
     bool OnDecodedBody(std::string_view decoded, std::size_t newBytes, bool ended);
     bool IsPageTop(std::string_view top) const;
     void CaptureRun();
+    void Fail(std::uint32_t messageId, int err);
 
     CZarumateSockClient* m_client = nullptr;
     std::wstring m_adapterName;
     int m_adapterIndex = 0;
     int m_adapterCount = -1;
+    EMonitorFailure m_failureCause = EMonitorFailure::None;
     std::vector<std::wstring> m_adapterList;
 
     CDatagramTap m_datagramTap;

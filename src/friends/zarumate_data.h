@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace zk {
 
@@ -43,6 +44,20 @@ public:
 };
 
 using CZarumateDataPtr = std::shared_ptr<CZarumateData>;
+
+// Scraped text as a record holds it. A control character (U+0000 to U+001F,
+// U+007F to U+009F) is never part of a person's id or name: a page that
+// sends one in an id is not taken at its word, and the list file, XML 1.0,
+// could not hold most of them anyway.
+bool IsControlChar(wchar_t c);
+// An id names a person and a file: not empty, no control character, and
+// only characters the list file holds as they are.
+bool IsStorableId(std::wstring_view id);
+// The nickname with every control character and every character the list
+// file cannot hold replaced: white space (tab, line ends) by a space, the
+// rest by U+FFFD, so that nothing of it reaches a terminal or the file as
+// it came.
+std::wstring MakeStorableName(std::wstring_view name);
 
 // The name of the avatar cache folder inside the data folder.
 constexpr const wchar_t* kImageFolderName = L"Image";

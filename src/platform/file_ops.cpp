@@ -3,16 +3,21 @@
 #include "platform/text_convert.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace zk {
 namespace {
 
 constexpr int kOpCount = 3;
 constexpr std::size_t kCopyBufferSize = 64 * 1024;
+// mkostemp's six letters and digits after the name and a dot.
+constexpr std::size_t kTempSuffixLength = 6;
+constexpr std::uint32_t kPermissionBits = 07777;
 
 std::mutex g_faultLock;
 HRESULT g_faults[kOpCount] = {};
@@ -41,6 +46,12 @@ public:
 
     int Get() const { return m_fd; }
     bool IsValid() const { return m_fd >= 0; }
+    int Release() { return std::exchange(m_fd, -1); }
+    void Reset(int fd)
+    {
+        Close();
+        m_fd = fd;
+    }
     // Closing reports errors of delayed writes, so its result counts.
     bool Close()
     {
@@ -54,6 +65,64 @@ public:
 private:
     int m_fd;
 };
+
+HRESULT NotRegular(const struct stat& info)
+{
+    return S_ISDIR(info.st_mode) ? HresultFromErrno(EISDIR) : E_NOT_REGULAR_FILE;
+}
+
+// Opens a regular file only. A FIFO would wait in open() for its other end
+// (for ever, if nobody comes), and opening a device may act on it, so the
+// path is looked at first, opened without waiting, and looked at once more
+// through the descriptor, as something else may have been put there.
+HRESULT OpenRegular(const std::string& path, int flags, CFd& fd, struct stat* opened = nullptr,
+                    mode_t mode = 0)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode))
+            return NotRegular(info);
+    } else if (errno != ENOENT || !(flags & O_CREAT)) {
+        return LastError();
+    }
+    int got;
+    do {
+        got = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return errno == ENXIO ? E_NOT_REGULAR_FILE : LastError();
+    CFd candidate(got);
+    if (::fstat(candidate.Get(), &info) != 0)
+        return LastError();
+    if (!S_ISREG(info.st_mode))
+        return NotRegular(info);
+    // Reads and writes of a regular file never wait anyway; the flag is
+    // cleared so that nothing later depends on it.
+    int status = ::fcntl(candidate.Get(), F_GETFL);
+    if (status >= 0)
+        ::fcntl(candidate.Get(), F_SETFL, status & ~O_NONBLOCK);
+    if (opened)
+        *opened = info;
+    fd.Reset(candidate.Release());
+    return S_OK;
+}
+
+std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& name)
+{
+    if (folder.empty() || folder.back() == L'/')
+        return folder + name;
+    return folder + L"/" + name;
+}
+
+bool IsTempSuffix(std::string_view suffix)
+{
+    if (suffix.size() != kTempSuffixLength)
+        return false;
+    for (char c : suffix)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
 
 bool WriteAll(int fd, const char* data, std::size_t size)
 {
@@ -156,27 +225,51 @@ HRESULT CreateFolderTree(const std::wstring& path)
     return S_OK;
 }
 
+HRESULT CheckRegularFile(const std::wstring& path)
+{
+    struct stat info;
+    if (::stat(WideToUtf8(path).c_str(), &info) != 0)
+        return LastError();
+    return S_ISREG(info.st_mode) ? S_OK : NotRegular(info);
+}
+
 HRESULT QueryFileSize(const std::wstring& path, std::uint64_t& size)
 {
     if (HRESULT fault = TakeFault(CFileOp::Size))
         return fault;
-    CFd fd(::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.IsValid())
-        return LastError();
+    CFd fd;
     struct stat info;
-    if (::fstat(fd.Get(), &info) != 0)
-        return LastError();
-    if (S_ISDIR(info.st_mode))
-        return HresultFromErrno(EISDIR);
+    if (HRESULT result = OpenRegular(WideToUtf8(path), O_RDONLY, fd, &info); Failed(result))
+        return result;
     size = static_cast<std::uint64_t>(info.st_size);
+    return S_OK;
+}
+
+HRESULT QueryFileMode(const std::wstring& path, std::uint32_t& mode)
+{
+    CFd fd;
+    struct stat info;
+    if (HRESULT result = OpenRegular(WideToUtf8(path), O_RDONLY, fd, &info); Failed(result))
+        return result;
+    mode = static_cast<std::uint32_t>(info.st_mode) & kPermissionBits;
+    return S_OK;
+}
+
+HRESULT SetFileMode(const std::wstring& path, std::uint32_t mode)
+{
+    CFd fd;
+    if (HRESULT result = OpenRegular(WideToUtf8(path), O_RDONLY | O_NOFOLLOW, fd); Failed(result))
+        return result;
+    if (::fchmod(fd.Get(), static_cast<mode_t>(mode & kPermissionBits)) != 0)
+        return LastError();
     return S_OK;
 }
 
 HRESULT ReadWholeFile(const std::wstring& path, std::string& data)
 {
-    CFd fd(::open(WideToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.IsValid())
-        return LastError();
+    CFd fd;
+    if (HRESULT result = OpenRegular(WideToUtf8(path), O_RDONLY, fd); Failed(result))
+        return result;
     std::string content;
     char buffer[kCopyBufferSize];
     for (;;) {
@@ -196,9 +289,11 @@ HRESULT ReadWholeFile(const std::wstring& path, std::string& data)
 
 HRESULT WriteWholeFile(const std::wstring& path, std::string_view data)
 {
-    CFd fd(::open(WideToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.IsValid())
-        return LastError();
+    CFd fd;
+    if (HRESULT result =
+            OpenRegular(WideToUtf8(path), O_WRONLY | O_CREAT | O_TRUNC, fd, nullptr, 0666);
+        Failed(result))
+        return result;
     if (!WriteAll(fd.Get(), data.data(), data.size()) || ::fsync(fd.Get()) != 0)
         return LastError();
     if (!fd.Close())
@@ -217,14 +312,10 @@ HRESULT CopyFileReplacing(const std::wstring& source, const std::wstring& target
 {
     if (HRESULT fault = TakeFault(CFileOp::Copy))
         return fault;
-    CFd in(::open(WideToUtf8(source).c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.IsValid())
-        return LastError();
+    CFd in;
     struct stat info;
-    if (::fstat(in.Get(), &info) != 0)
-        return LastError();
-    if (S_ISDIR(info.st_mode))
-        return HresultFromErrno(EISDIR);
+    if (HRESULT result = OpenRegular(WideToUtf8(source), O_RDONLY, in, &info); Failed(result))
+        return result;
     return ReplaceBeside(WideToUtf8(target), [&](int out) {
         // The copy keeps the source's permissions, as a copied file does.
         if (::fchmod(out, info.st_mode & 0777) != 0)
@@ -268,6 +359,48 @@ HRESULT DeleteFileIfExists(const std::wstring& path)
     if (::unlink(WideToUtf8(path).c_str()) != 0 && errno != ENOENT)
         return LastError();
     return S_OK;
+}
+
+HRESULT ListRegularFiles(const std::wstring& folder, std::vector<std::wstring>& names)
+{
+    std::string path = WideToUtf8(folder);
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return LastError();
+    std::vector<std::wstring> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info;
+        if (::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode))
+            found.push_back(Utf8ToWide(name));
+    }
+    ::closedir(dir);
+    names = std::move(found);
+    return S_OK;
+}
+
+std::size_t RemoveStaleTempFiles(const std::wstring& target)
+{
+    std::size_t slash = target.rfind(L'/');
+    std::wstring folder = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
+    std::string prefix =
+        WideToUtf8(slash == std::wstring::npos ? target : target.substr(slash + 1)) + ".";
+    std::vector<std::wstring> names;
+    if (Failed(ListRegularFiles(folder, names)))
+        return 0;
+    std::size_t removed = 0;
+    for (const std::wstring& name : names) {
+        std::string utf8 = WideToUtf8(name);
+        if (utf8.size() <= prefix.size() || utf8.compare(0, prefix.size(), prefix) != 0 ||
+            !IsTempSuffix(std::string_view(utf8).substr(prefix.size())))
+            continue;
+        if (Succeeded(DeleteFileIfExists(JoinFolderAndName(folder, name))))
+            ++removed;
+    }
+    return removed;
 }
 
 void InjectFileFailure(CFileOp op, HRESULT code)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zk {
 
@@ -15,8 +16,20 @@ bool PathExists(const std::wstring& path);
 // there counts as success; a file in its place does not.
 HRESULT CreateFolderTree(const std::wstring& path);
 
+// Every operation here that opens a file opens only a regular file (a link
+// to one is followed), and never waits in the opening: a folder, FIFO,
+// device or socket in its place fails with E_NOT_REGULAR_FILE (a folder
+// read or copied from with EISDIR), however late it was put there.
+
+// S_OK when a regular file is at the path; ENOENT when nothing is there.
+HRESULT CheckRegularFile(const std::wstring& path);
+
 // The 64-bit size of a regular file; a folder is no file.
 HRESULT QueryFileSize(const std::wstring& path, std::uint64_t& size);
+
+// The permission bits of a regular file, and setting them.
+HRESULT QueryFileMode(const std::wstring& path, std::uint32_t& mode);
+HRESULT SetFileMode(const std::wstring& path, std::uint32_t mode);
 
 // Reads a whole file.
 HRESULT ReadWholeFile(const std::wstring& path, std::string& data);
@@ -39,6 +52,15 @@ HRESULT MoveFileReplacing(const std::wstring& source, const std::wstring& target
 
 // Deletes a file; a missing file counts as success.
 HRESULT DeleteFileIfExists(const std::wstring& path);
+
+// Removes what a write killed half-way left beside the target: the regular
+// files named like the new files the replacing writes above make (the
+// target's name, ".", six letters or digits). Call it only when no write of
+// this target can be under way. Answers how many were removed.
+std::size_t RemoveStaleTempFiles(const std::wstring& target);
+
+// The names of the regular files directly in a folder (links not followed).
+HRESULT ListRegularFiles(const std::wstring& folder, std::vector<std::wstring>& names);
 
 // Test seam: the next call of the operation fails with the code without
 // touching any file.

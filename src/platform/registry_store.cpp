@@ -521,6 +521,14 @@ std::wstring GetRegistryFilePath()
     return config + L"/" + kStoreFolder + L"/" + kStoreFileName;
 }
 
+void RemoveStaleRegistryFiles()
+{
+    std::lock_guard lock(g_storeLock);
+    std::wstring path = GetRegistryFilePath();
+    if (!path.empty())
+        RemoveStaleTempFiles(path);
+}
+
 std::wstring TakeDamagedRegistryFile()
 {
     std::lock_guard lock(g_storeLock);

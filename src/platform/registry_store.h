@@ -99,6 +99,10 @@ private:
 // The store file: $XDG_CONFIG_HOME/Brindlewerk/Zarumatekit32/registry.xml.
 std::wstring GetRegistryFilePath();
 
+// Removes the temporary files a change killed half-way left beside the
+// store file. Call it at start, while no other copy of the program runs.
+void RemoveStaleRegistryFiles();
+
 // Where a damaged store file was moved since the last call; empty if none.
 std::wstring TakeDamagedRegistryFile();
 

@@ -39,6 +39,8 @@ const wchar_t* OwnText(HRESULT hr)
         return L"Not enough memory resources are available to complete this operation.";
     case E_INVALIDARG:
         return L"The parameter is incorrect.";
+    case E_NOT_REGULAR_FILE:
+        return L"Not a regular file (a folder, FIFO or device is in its place)";
     default:
         return nullptr;
     }

@@ -19,6 +19,9 @@ constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_NOT_ENOUGH_MEMORY = static_cast<HRESULT>(0x80070008u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+// Our own: a folder, FIFO, device or socket stands where a file of ours
+// should be. No errno says so, and such a thing is never opened as a file.
+constexpr HRESULT E_NOT_REGULAR_FILE = static_cast<HRESULT>(0xA0000001u);
 
 constexpr std::uint32_t kErrnoBase = 0xA0010000u;
 constexpr std::uint32_t kCurlBase = 0xA0020000u;

@@ -44,8 +44,10 @@ public:
     void SetAdapterName(const std::wstring& name) { m_name = name; }
     int GetAdapterIndex() const { return m_index; }
     const std::vector<std::wstring>& GetAdapterList() const { return m_adapters; }
+    EMonitorFailure GetFailureCause() const { return m_cause; }
 
     int m_starts = 0;
+    EMonitorFailure m_cause = EMonitorFailure::None;
     bool m_startWorks = true;
     bool m_stop = false;
     bool m_terminate = false;
@@ -216,13 +218,16 @@ TEST_F(MainFrameTest, MonitorStatesFollowReportsAndChoices)
     // choosing an adapter then starts at once.
     Capture().m_client->OnSockStarted();
     Capture().GetErr().SetErr(4008, L"No such device");
+    Capture().m_cause = EMonitorFailure::AdapterMissing;
     Capture().m_client->OnSockStopped();
     EXPECT_EQ(m_frame->GetMonitorState(), MonitorFailed);
     Tick();
     EXPECT_EQ(m_frame->GetMonitorState(), MonitorIdle);
     ASSERT_EQ(m_system.m_messageBoxes.size(), 2u);
     EXPECT_NE(m_system.m_messageBoxes[1].text.find(L"No such device"), std::wstring::npos);
-    EXPECT_NE(m_system.m_messageBoxes[1].text.find(L"cap_net_raw"), std::wstring::npos);
+    // The advice fits the cause: another adapter, not the capability.
+    EXPECT_NE(m_system.m_messageBoxes[1].text.find(L"「監視状態」"), std::wstring::npos);
+    EXPECT_EQ(m_system.m_messageBoxes[1].text.find(L"cap_net_raw"), std::wstring::npos);
     EXPECT_EQ(m_system.m_messageBoxes[1].title, L"確認");
     menu = m_frame->GetTitleMenu();
     EXPECT_FALSE(menu.FindCommand(kCmdFirstAdapter)->checked);
@@ -245,6 +250,44 @@ TEST_F(MainFrameTest, EmptyListSaysHowTheWatchingStandsOnEachTick)
     Capture().m_client->OnSockStopped();
     Tick();
     EXPECT_EQ(list.GetHintText(), LoadString(CZarumateLayout::kHintStoppedId));
+}
+
+TEST_F(MainFrameTest, MonitorFailureGivesTheAdviceOfItsCause)
+{
+    Create();
+    struct CCase
+    {
+        EMonitorFailure cause;
+        const wchar_t* detail;
+        const wchar_t* advice; // a part of the advice, or none
+    };
+    const CCase cases[] = {
+        {EMonitorFailure::Permission, L"Operation not permitted", L"cap_net_raw"},
+        {EMonitorFailure::AdapterMissing, L"No such device", L"別のアダプターを選んで"},
+        {EMonitorFailure::NoAdapter, L"ネットワークアドレスが1つもありません",
+         L"監視できるネットワークアダプターがありません"},
+        {EMonitorFailure::Other, L"メモリーが足りません", nullptr},
+    };
+    for (const CCase& c : cases) {
+        m_system.m_messageBoxes.clear();
+        Capture().m_client->OnSockStarted();
+        Capture().GetErr().SetErr(4008, c.detail);
+        Capture().m_cause = c.cause;
+        Capture().m_client->OnSockStopped();
+        Tick();
+        ASSERT_EQ(m_system.m_messageBoxes.size(), 1u);
+        const std::wstring& text = m_system.m_messageBoxes[0].text;
+        EXPECT_EQ(text.rfind(L"以下の理由で、ネットワークの監視に失敗しました", 0), 0u);
+        EXPECT_NE(text.find(c.detail), std::wstring::npos);
+        if (c.advice) {
+            EXPECT_NE(text.find(c.advice), std::wstring::npos) << WideToUtf8(text);
+        } else {
+            EXPECT_TRUE(text.ends_with(c.detail)) << WideToUtf8(text);
+        }
+        EXPECT_EQ(text.find(L"cap_net_raw") != std::wstring::npos,
+                  c.cause == EMonitorFailure::Permission);
+        m_frame->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(kCmdFirstAdapter));
+    }
 }
 
 TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndNoAdaptersLeaveTheLabel)

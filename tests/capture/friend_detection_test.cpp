@@ -245,5 +245,28 @@ TEST_F(FriendDetection, FindsTheNextPageAfterASegmentLostForGood)
     ExpectNothingBuffered();
 }
 
+TEST_F(FriendDetection, IdWithANulGivesNoRecordAndAnEscapedNicknameItsCharacters)
+{
+    test::CMicroblogPage bad;
+    bad.id = std::string("bob\0evil", 8);
+    test::CMicroblogPage good;
+    good.id = "bob";
+    good.name = "mochi&lt;b&gt;&amp;&#9733;";
+    for (EOrder order : {EOrder::InOrder, EOrder::Reversed, EOrder::Fragmented}) {
+        SCOPED_TRACE(OrderName(order));
+        m_client.m_found.clear();
+        CPageLoad load(0xFFFFFF00u,
+                       static_cast<std::uint16_t>(kClientPort + 10 + static_cast<int>(order)));
+        Send(load.Handshake());
+        Send(Arrange(load, ChunkedPage(bad), order));
+        Send(Arrange(load, ChunkedPage(good), order));
+        ASSERT_EQ(m_client.m_found.size(), 1u);
+        EXPECT_EQ(m_client.m_found[0]->m_id, L"bob");
+        EXPECT_EQ(m_client.m_found[0]->m_name, L"mochi<b>&\x2605");
+        ExpectNothingBuffered();
+    }
+    EXPECT_EQ(m_sock.GetDecodeStats().m_idsRefused, 3u);
+}
+
 } // namespace
 } // namespace zk

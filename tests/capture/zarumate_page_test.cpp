@@ -324,6 +324,37 @@ TEST_F(PageHandler, FindsOwnerBehindManySpansAndLinksThatAreNotTheProfile)
     EXPECT_EQ(m_client.m_found[0]->m_id, L"owner");
 }
 
+TEST_F(PageHandler, PageWithANulInTheIdIsDoneWithOnceAndCountedOnceByteByByte)
+{
+    CMicroblogPage page;
+    page.id = std::string("bob\0evil", 8);
+    page.name = "mochi&lt;b&gt;";
+    std::string body = ChunkBody(BuildMicroblogPage(page), 1024);
+    for (std::size_t step : {std::size_t(1), std::size_t(1500)}) {
+        CZarumateSock sock;
+        sock.SetClient(&m_client);
+        std::size_t done = kNeverDone;
+        CSimpleHttpHeaderList headers = Headers(true);
+        for (std::size_t length = step; length <= body.size() + step; length += step) {
+            std::vector<std::uint8_t> piece(body.begin(),
+                                            body.begin() + std::min(length, body.size()));
+            if (!sock.OnHttpResponse(headers, piece.data(), piece.size())) {
+                done = piece.size();
+                break;
+            }
+        }
+        EXPECT_LT(done, 4000u + step) << "step " << step;
+        EXPECT_EQ(sock.GetDecodeStats().m_idsRefused, 1u) << "step " << step;
+    }
+    EXPECT_TRUE(m_client.m_found.empty());
+
+    page.id = "bob";
+    m_client.m_found.clear();
+    Feed(ChunkBody(BuildMicroblogPage(page), 1024), true);
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_name, L"mochi<b>");
+}
+
 // --- Scan -------------------------------------------------------------------------
 
 class Scan : public PageHandler
@@ -336,14 +367,57 @@ protected:
     }
 };
 
-TEST_F(Scan, TakesIdAndNameExactlyAsMatched)
+TEST_F(Scan, TakesIdAsMatchedAndTheNameAsTheCharactersItsReferencesStandFor)
 {
     std::wstring text =
         L"<title> A&amp;B \nさんのなう | Nimbo</title>" + Link(L"profile", Host(), L"x%41y");
     EXPECT_TRUE(m_sock.Scan(text));
     ASSERT_EQ(m_client.m_found.size(), 1u);
     EXPECT_EQ(m_client.m_found[0]->m_id, L"x%41y");
-    EXPECT_EQ(m_client.m_found[0]->m_name, L" A&amp;B \n");
+    EXPECT_EQ(m_client.m_found[0]->m_name, L" A&B  ");
+}
+
+TEST_F(Scan, IdWithANulOrAnotherControlCharacterIsRefusedAndCounted)
+{
+    const std::wstring title = L"<title>Nさんのなう |</title>";
+    int refused = 0;
+    for (std::wstring id :
+         {std::wstring(L"bob\0evil", 8), std::wstring(L"bob\x1b[2J"), std::wstring(L"a\tb"),
+          std::wstring(L"c\x7f"), std::wstring(L"d\x85")}) {
+        EXPECT_TRUE(m_sock.Scan(title + Link(L"profile", Host(), id)));
+        EXPECT_EQ(m_sock.GetDecodeStats().m_idsRefused, static_cast<std::uint64_t>(++refused));
+    }
+    EXPECT_TRUE(m_client.m_found.empty());
+    EXPECT_TRUE(m_sock.Scan(title + Link(L"profile", Host(), L"bob")));
+    ASSERT_EQ(m_client.m_found.size(), 1u);
+    EXPECT_EQ(m_client.m_found[0]->m_id, L"bob");
+}
+
+TEST_F(Scan, NicknameReferencesAreDecodedOnceAndControlsNeverReachTheRecord)
+{
+    struct CCase
+    {
+        const wchar_t* title;
+        const wchar_t* name;
+    };
+    const CCase cases[] = {
+        {L"mochi&lt;b&gt;&amp;&#9733;", L"mochi<b>&\x2605"},
+        {L"&amp;lt;&amp;amp;", L"&lt;&amp;"},
+        {L"&#x2605;&#X41;&#65&eacute;&hearts;", L"\x2605"
+                                                L"AA\xE9\x2665"},
+        {L"&#0;&#xD800;&#x110000;&#99999999999;", L"\xFFFD\xFFFD\xFFFD\xFFFD"},
+        {L"&#27;[31mred&#x9;x&#127;", L"\xFFFD[31mred x\xFFFD"},
+        {L"raw\x1b]0;t\x07", L"raw\xFFFD]0;t\xFFFD"},
+        {L"&nosuch; &amp &#; &#x; &AMP;", L"&nosuch; &amp &#; &#x; &AMP;"},
+        {L"&Alpha;&alpha;", L"\x391\x3B1"},
+    };
+    for (const CCase& c : cases) {
+        m_client.m_found.clear();
+        EXPECT_TRUE(m_sock.Scan(std::wstring(L"<title>") + c.title + L"さんのなう |</title>" +
+                                Link(L"profile", Host(), L"id")));
+        ASSERT_EQ(m_client.m_found.size(), 1u) << WideToUtf8(c.title);
+        EXPECT_EQ(m_client.m_found[0]->m_name, c.name) << WideToUtf8(c.title);
+    }
 }
 
 TEST_F(Scan, FindsIdAndNameIndependentlyOfTheirOrder)

@@ -673,6 +673,7 @@ TEST_F(CaptureTest, EndsWithTheSystemsTextWhenTheAdapterIsRemoved)
         ASSERT_TRUE(m_client.WaitForStopped(run));
         m_sock.Wait();
         EXPECT_EQ(m_sock.GetErr().GetId(), 4008u);
+        EXPECT_EQ(m_sock.GetFailureCause(), EMonitorFailure::AdapterMissing);
         std::wstring text = m_sock.GetErr().GetText();
         std::wstring expected = CZarumateSock::GetSocketErrorText(ENODEV);
         EXPECT_EQ(text.substr(text.size() - std::min(text.size(), expected.size())), expected)
@@ -820,6 +821,17 @@ TEST_F(CaptureTest, ReportsTheOwnerOfAPageServedOverARealConnection)
     RecordProperty("largest_datagram", static_cast<int>(largest));
 }
 
+TEST(CaptureFailure, CausesAreTheRightTheAdapterOrNothingToWatch)
+{
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4002, EPERM), EMonitorFailure::Permission);
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4005, EACCES), EMonitorFailure::Permission);
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4005, ENODEV), EMonitorFailure::AdapterMissing);
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4008, ENETDOWN), EMonitorFailure::AdapterMissing);
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4004, 0), EMonitorFailure::NoAdapter);
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4002, EAFNOSUPPORT), EMonitorFailure::Other);
+    EXPECT_EQ(CZarumateSock::ClassifyFailure(4008, ENOMEM), EMonitorFailure::Other);
+}
+
 TEST_F(CaptureTest, EndsAtOnceWithoutAnyAdapter)
 {
     CNetns lonely("l"); // loopback only
@@ -830,6 +842,7 @@ TEST_F(CaptureTest, EndsAtOnceWithoutAnyAdapter)
     EXPECT_EQ(m_client.Started(), 0);
     EXPECT_EQ(m_sock.GetErr().GetId(), 4004u);
     EXPECT_EQ(m_sock.GetErr().GetText(), L"ネットワークアドレスが1つもありません");
+    EXPECT_EQ(m_sock.GetFailureCause(), EMonitorFailure::NoAdapter);
     EXPECT_EQ(m_sock.GetAdapterCount(), 0);
     EXPECT_TRUE(m_sock.GetAdapterList().empty());
 }

@@ -1,6 +1,7 @@
 #include "friends/zarumate_list_file.h"
 #include "platform/file_ops.h"
 #include "platform/text_convert.h"
+#include "support/file_traps.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace zk {
 namespace {
@@ -238,7 +240,8 @@ TEST_F(ListFileTest, SaveInterruptedBeforeTheMoveLosesNothing)
     InjectFileFailure(CFileOp::Move, HresultFromErrno(EIO));
     EXPECT_FALSE(Save(ListOf(5)));
     EXPECT_EQ(m_err.GetId(), 2010u);
-    EXPECT_EQ(m_err.GetText(), L"Zarumateリストのリネームに失敗しました\n\n" + List().wstring());
+    EXPECT_EQ(m_err.GetText(), L"Zarumateリストのリネームに失敗しました\n\n" + List().wstring() +
+                                   L"\n\n" + GetSystemText(HresultFromErrno(EIO)));
     EXPECT_EQ(Read(List()), old);
     EXPECT_TRUE(fs::exists(File("tmpList.config")));
 
@@ -273,7 +276,8 @@ TEST_F(ListFileTest, FailedBackupStopsTheSaveBeforeTheListIsTouched)
     EXPECT_FALSE(Save(ListOf(1)));
     EXPECT_EQ(m_err.GetId(), 2009u);
     EXPECT_EQ(m_err.GetText(), L"Zarumateリストのバックアップ作成に失敗しました\n\n" +
-                                   File("BackupList.config").wstring());
+                                   File("BackupList.config").wstring() + L"\n\n" +
+                                   GetSystemText(HresultFromErrno(ENOSPC)));
     EXPECT_EQ(Read(List()), old);
     EXPECT_FALSE(fs::exists(File("BackupList.config")));
 }
@@ -295,7 +299,8 @@ TEST_F(ListFileTest, DataFolderThatCannotBeMadeFailsWith2013)
     Write(m_home.Path() / "Brindlewerk", "a file where the folder should be");
     EXPECT_FALSE(Save(ListOf(1)));
     EXPECT_EQ(m_err.GetId(), 2013u);
-    EXPECT_EQ(m_err.GetText(), L"保存先フォルダーの作成に失敗しました\n\n" + m_folder.wstring());
+    EXPECT_EQ(m_err.GetText(), L"保存先フォルダーの作成に失敗しました\n\n" + m_folder.wstring() +
+                                   L"\n\n" + GetSystemText(HresultFromErrno(ENOTDIR)));
 }
 
 TEST_F(ListFileTest, TempFileThatCannotBeWrittenFailsWith2007)
@@ -303,8 +308,190 @@ TEST_F(ListFileTest, TempFileThatCannotBeWrittenFailsWith2007)
     fs::create_directories(File("tmpList.config") / "inside");
     EXPECT_FALSE(Save(ListOf(1)));
     EXPECT_EQ(m_err.GetId(), 2007u);
-    EXPECT_EQ(m_err.GetText(),
-              L"Zarumateリストの保存に失敗しました\n\n" + File("tmpList.config").wstring());
+    EXPECT_EQ(m_err.GetText(), L"Zarumateリストの保存に失敗しました\n\n" +
+                                   File("tmpList.config").wstring() + L"\n\n" +
+                                   GetSystemText(HresultFromErrno(EISDIR)));
+}
+
+// ---- Files that are not what they claim ---------------------------------
+
+std::size_t CountFiles(const fs::path& folder)
+{
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(ListFileTest, FifoAsTheListIsADamagedFileNeverAHangAlsoWhenSwappedInLater)
+{
+    fs::create_directories(m_folder);
+    ASSERT_EQ(::mkfifo(List().c_str(), 0600), 0);
+    CZarumateDataList list;
+    bool loaded = true;
+    ASSERT_TRUE(test::ReturnsDespiteFifo(List(), [&] { loaded = Load(list); }));
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(m_err.GetId(), 2011u);
+    EXPECT_EQ(m_err.GetResult(), E_NOT_REGULAR_FILE);
+    EXPECT_NE(m_err.GetText().find(GetSystemText(E_NOT_REGULAR_FILE)), std::wstring::npos);
+
+    // A list saved, then a FIFO put in its place while the program runs.
+    fs::remove(List());
+    ASSERT_TRUE(Save(ListOf(2)));
+    fs::remove(List());
+    ASSERT_EQ(::mkfifo(List().c_str(), 0600), 0);
+    bool saved = true;
+    ASSERT_TRUE(test::ReturnsDespiteFifo(List(), [&] { saved = Save(ListOf(3)); }));
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(m_err.GetId(), 2010u);
+    EXPECT_EQ(m_err.GetText(), L"Zarumateリストのリネームに失敗しました\n\n" + List().wstring() +
+                                   L"\n\n" + GetSystemText(E_NOT_REGULAR_FILE));
+    EXPECT_EQ(fs::status(List()).type(), fs::file_type::fifo);
+}
+
+TEST_F(ListFileTest, FifoAsTheBackupOrTheTemporaryFileIsReplacedWithoutWaiting)
+{
+    ASSERT_TRUE(Save(ListOf(3)));
+    ASSERT_EQ(::mkfifo(File("BackupList.config").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(File("tmpList.config").c_str(), 0600), 0);
+    bool saved = false;
+    ASSERT_TRUE(
+        test::ReturnsDespiteFifo(File("BackupList.config"), [&] { saved = Save(ListOf(1)); }));
+    EXPECT_TRUE(saved) << m_err.GetText();
+    EXPECT_TRUE(fs::is_regular_file(File("BackupList.config")));
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    EXPECT_EQ(list.size(), 1u);
+}
+
+TEST_F(ListFileTest, DeviceAsTheListIsRefusedAndLeftAlone)
+{
+    fs::create_directories(m_folder);
+    fs::create_symlink("/dev/null", List());
+    CZarumateDataList list;
+    EXPECT_FALSE(Load(list));
+    EXPECT_EQ(m_err.GetResult(), E_NOT_REGULAR_FILE);
+    EXPECT_FALSE(Save(ListOf(1)));
+    EXPECT_EQ(m_err.GetId(), 2010u);
+    EXPECT_EQ(m_err.GetResult(), E_NOT_REGULAR_FILE);
+    EXPECT_TRUE(fs::is_symlink(List()));
+    EXPECT_FALSE(fs::exists(File("BackupList.config")));
+}
+
+TEST_F(ListFileTest, ExistingListKeepsItsModeAndANewOneIsPrivate)
+{
+    ASSERT_TRUE(Save(ListOf(2)));
+    EXPECT_EQ(fs::status(List()).permissions() & fs::perms::mask, fs::perms(0600));
+    fs::permissions(List(), fs::perms(0644));
+    ASSERT_TRUE(Save(ListOf(3)));
+    EXPECT_EQ(fs::status(List()).permissions() & fs::perms::mask, fs::perms(0644));
+    // A smaller list backs the old one up with the same mode.
+    ASSERT_TRUE(Save(ListOf(1)));
+    EXPECT_EQ(fs::status(List()).permissions() & fs::perms::mask, fs::perms(0644));
+    EXPECT_EQ(fs::status(File("BackupList.config")).permissions() & fs::perms::mask,
+              fs::perms(0644));
+}
+
+TEST_F(ListFileTest, TemporaryFilesOfAKilledSaveAreRemovedAndNothingElse)
+{
+    Write(List(), std::string(kHead) + Record("a", "A", "0") + kTail);
+    const char* stale[] = {"tmpList.config", "tmpList.config.Ab3xYz", "BackupList.config.000000",
+                           "DefaultList.config.q1W2e3"};
+    const char* kept[] = {"BackupList.config",  "tmpList.config.toolong7",
+                          "tmpList.config.abc", "tmpList.config.ab-cde",
+                          "notes.txt",          "DefaultList-20260101-120000.config"};
+    for (const char* name : stale)
+        Write(File(name), "x");
+    for (const char* name : kept)
+        Write(File(name), "x");
+    fs::create_directories(File("BackupList.config.Folder"));
+    fs::create_symlink(File("notes.txt"), File("tmpList.config.Link01"));
+
+    RemoveStaleListFiles();
+    for (const char* name : stale)
+        EXPECT_FALSE(fs::exists(File(name))) << name;
+    for (const char* name : kept)
+        EXPECT_TRUE(fs::exists(File(name))) << name;
+    EXPECT_TRUE(fs::exists(List()));
+    EXPECT_TRUE(fs::is_directory(File("BackupList.config.Folder")));
+    EXPECT_TRUE(fs::is_symlink(File("tmpList.config.Link01")));
+}
+
+TEST_F(ListFileTest, FullDiskFailsWithTheReasonAndKeepsTheOldListWithoutLeftovers)
+{
+    ZK_REQUIRE_MOUNT();
+    test::CScopedTmpfs disk(m_folder, "size=32k,mode=0700");
+    ASSERT_TRUE(disk.Ok()) << disk.Error();
+    ASSERT_TRUE(Save(ListOf(3)));
+    std::string old = Read(List());
+
+    EXPECT_FALSE(Save(ListOf(2000)));
+    EXPECT_EQ(m_err.GetId(), 2007u);
+    EXPECT_EQ(m_err.GetResult(), HresultFromErrno(ENOSPC));
+    EXPECT_NE(m_err.GetText().find(GetSystemText(HresultFromErrno(ENOSPC))), std::wstring::npos);
+    EXPECT_EQ(Read(List()), old);
+    EXPECT_EQ(CountFiles(m_folder), 1u);
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    EXPECT_EQ(list.size(), 3u);
+}
+
+TEST_F(ListFileTest, ReadOnlyFolderFailsWithTheReasonAndStillLoads)
+{
+    ZK_REQUIRE_MOUNT();
+    test::CScopedTmpfs disk(m_folder, "size=1m,mode=0700");
+    ASSERT_TRUE(disk.Ok()) << disk.Error();
+    ASSERT_TRUE(Save(ListOf(3)));
+    std::string old = Read(List());
+    ASSERT_TRUE(disk.MakeReadOnly()) << disk.Error();
+
+    EXPECT_FALSE(Save(ListOf(4)));
+    EXPECT_EQ(m_err.GetId(), 2007u);
+    EXPECT_EQ(m_err.GetResult(), HresultFromErrno(EROFS));
+    EXPECT_EQ(Read(List()), old);
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    EXPECT_EQ(list.size(), 3u);
+}
+
+// ---- What a record may hold -----------------------------------------------
+
+TEST_F(ListFileTest, ControlCharactersNeverReachTheFileAndItReadsBackTheSame)
+{
+    CZarumateDataList list;
+    list.PushBack(Person(std::wstring(L"bob\0evil", 8), L"B"));
+    list.PushBack(Person(L"bob", L"mochi\x1b[31m\tred\x85"));
+    list.PushBack(Person(L"tab\tid", L"T"));
+    list.PushBack(Person(L"ok", L"fine"));
+    ASSERT_TRUE(Save(list));
+    std::string file = Read(List());
+    for (unsigned char c : file)
+        EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t') << static_cast<int>(c);
+    EXPECT_EQ(file.find("&#"), std::string::npos) << file;
+
+    CZarumateDataList back;
+    ASSERT_TRUE(Load(back));
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0]->m_id, L"bob");
+    EXPECT_EQ(back[0]->m_name, L"mochi\xFFFD[31m red ");
+    EXPECT_EQ(back[1]->m_id, L"ok");
+    // Written again, the file is the same bytes.
+    ASSERT_TRUE(Save(back));
+    EXPECT_EQ(Read(List()), file);
+}
+
+TEST_F(ListFileTest, ReferencesToControlCharactersInAFileAreNoIdAndNoName)
+{
+    Write(List(), std::string(kHead) + Record("x&#27;", "X", "0") + Record("ok", "a&#27;b", "0") +
+                      Record("y&#x9F;", "Y", "0") + kTail);
+    CZarumateDataList list;
+    ASSERT_TRUE(Load(list));
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]->m_id, L"ok");
+    EXPECT_EQ(list[0]->m_name, L"a\xFFFD"
+                               L"b");
 }
 
 TEST(EnsureFolder, CreatesMissingParentsAndAcceptsAnExistingFolder)

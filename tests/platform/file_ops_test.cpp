@@ -1,4 +1,5 @@
 #include "platform/file_ops.h"
+#include "support/file_traps.h"
 #include "support/test_env.h"
 
 #include <filesystem>
@@ -81,6 +82,31 @@ TEST(FileOps, InjectedFailureHitsOnlyTheNextCall)
     EXPECT_TRUE(fs::exists(from));
     EXPECT_EQ(MoveFileReplacing(from, to), S_OK);
     EXPECT_EQ(Read(dir.Path() / "b"), "a");
+}
+
+TEST(FileOps, FifoIsNeverOpenedAsAFile)
+{
+    test::CTempDir dir;
+    fs::path fifo = dir.Path() / "fifo";
+    fs::path file = dir.Path() / "file";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(file) << "file";
+    HRESULT read = S_OK, size = S_OK, write = S_OK, copy = S_OK, check = S_OK;
+    ASSERT_TRUE(test::ReturnsDespiteFifo(fifo, [&] {
+        std::string data;
+        std::uint64_t bytes = 0;
+        read = ReadWholeFile(fifo.wstring(), data);
+        size = QueryFileSize(fifo.wstring(), bytes);
+        write = WriteWholeFile(fifo.wstring(), "data");
+        copy = CopyFileReplacing(fifo.wstring(), file.wstring());
+        check = CheckRegularFile(fifo.wstring());
+    }));
+    for (HRESULT result : {read, size, write, copy, check})
+        EXPECT_EQ(result, E_NOT_REGULAR_FILE);
+    EXPECT_EQ(Read(file), "file");
+    EXPECT_EQ(CheckRegularFile(file.wstring()), S_OK);
+    EXPECT_EQ(CheckRegularFile(dir.Path().wstring()), HresultFromErrno(EISDIR));
+    EXPECT_EQ(CheckRegularFile((dir.Path() / "none").wstring()), HresultFromErrno(ENOENT));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/registry_store.h"
 #include "platform/text_convert.h"
+#include "support/file_traps.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
 
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace zk {
 namespace {
@@ -185,6 +187,34 @@ TEST_F(RegistryStoreTest, SavesLeaveNoTemporaryFilesBehind)
         ++files;
     }
     EXPECT_EQ(files, 1);
+}
+
+TEST_F(RegistryStoreTest, FifoAsTheStoreIsAnErrorNeverAHangAndIsLeftAlone)
+{
+    fs::create_directories(StoreFile().parent_path());
+    ASSERT_EQ(::mkfifo(StoreFile().c_str(), 0600), 0);
+    HRESULT created = S_OK;
+    HRESULT read = S_OK;
+    ASSERT_TRUE(test::ReturnsDespiteFifo(StoreFile(), [&] {
+        CRegKey key;
+        created = key.Create(HKEY_CURRENT_USER, kKey, KEY_WRITE);
+        read = key.Open(HKEY_CURRENT_USER, kKey, KEY_READ);
+    }));
+    EXPECT_EQ(created, E_NOT_REGULAR_FILE);
+    EXPECT_EQ(read, E_NOT_REGULAR_FILE);
+    EXPECT_EQ(fs::status(StoreFile()).type(), fs::file_type::fifo);
+}
+
+TEST_F(RegistryStoreTest, TemporaryFilesOfAKilledChangeAreRemovedAtStart)
+{
+    Write("<registry/>");
+    fs::path folder = StoreFile().parent_path();
+    std::ofstream(folder / "registry.xml.Zq81Kd") << "half";
+    std::ofstream(folder / "registry.xml.damaged") << "kept aside";
+    RemoveStaleRegistryFiles();
+    EXPECT_FALSE(fs::exists(folder / "registry.xml.Zq81Kd"));
+    EXPECT_TRUE(fs::exists(folder / "registry.xml.damaged"));
+    EXPECT_EQ(Read(StoreFile()), "<registry/>");
 }
 
 } // namespace

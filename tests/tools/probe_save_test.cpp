@@ -115,5 +115,41 @@ TEST_F(ProbeSave, DamagedListFailsWithTheLoadMessageAndIsLeftAsItWas)
     EXPECT_FALSE(fs::exists(Folder() / "tmpList.config"));
 }
 
+TEST_F(ProbeSave, ScrapedTextIsTextInTheOutputAndInTheList)
+{
+    fs::path capture = m_dir.Path() / "odd.pcap";
+    ASSERT_TRUE(WritePageCapture(capture, {{std::string("bob\0evil", 8), "ボブ"},
+                                           {"bob", "mochi&lt;b&gt;&amp;&#9733;"},
+                                           {std::string("bob\0other", 9), "ボブ"},
+                                           {"esc", "a\x1b]0;title\x07&#27;[2Jb"}}));
+    CProcessResult run = test::RunProcess(
+        {ZK_PROBE_PATH, "--save", "--stats", capture.string()},
+        {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + (m_dir.Path() / "data").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "bob\tmochi<b>&★\nesc\ta\xEF\xBF\xBD]0;title\xEF\xBF\xBD"
+                       "\xEF\xBF\xBD[2Jb\n");
+    for (unsigned char c : run.out + run.err)
+        EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t') << "control " << static_cast<int>(c);
+    EXPECT_NE(run.err.find(" ids_refused=2"), std::string::npos) << run.err;
+
+    std::string list = Read(List());
+    std::size_t bob = list.find("<id>bob</id>");
+    ASSERT_NE(bob, std::string::npos) << list;
+    EXPECT_EQ(list.find("<id>bob</id>", bob + 1), std::string::npos) << list;
+    EXPECT_EQ(list.find("evil"), std::string::npos);
+    EXPECT_NE(list.find("<name>mochi&lt;b&gt;&amp;★</name>"), std::string::npos) << list;
+    // Well-formed XML 1.0: no control character, raw or as a reference.
+    for (unsigned char c : list)
+        EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t') << "control " << static_cast<int>(c);
+    EXPECT_EQ(list.find("&#"), std::string::npos) << list;
+
+    // Read back and written again by a second run, the list is the same.
+    fs::path none = m_dir.Path() / "none.pcap";
+    ASSERT_TRUE(WritePageCapture(none, {}));
+    run = Save(none);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Read(List()), list);
+}
+
 } // namespace
 } // namespace zk

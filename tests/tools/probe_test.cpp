@@ -145,7 +145,7 @@ TEST_F(ProbeLiveTest, AnUnknownNameTakesTheFirstUsableAdapter)
         "packets=\\d+ bytes=\\d+ seconds=\\d+\\.\\d+ streams=\\d+ peak_streams=\\d+ "
         "buffered_bytes=\\d+ gzip=\\d+ deflate=\\d+ br=\\d+ zstd=\\d+ codings_corrupt=\\d+ "
         "codings_unknown=\\d+ codings_capped=\\d+ ipv6=\\d+ fragments_overlapping=\\d+ "
-        "http2_connections=\\d+ http2_streams=\\d+ http2_lost=\\d+ "
+        "http2_connections=\\d+ http2_streams=\\d+ http2_lost=\\d+ ids_refused=\\d+ "
         "kernel_drops=\\d+ tls_connections=\\d+ tls_decrypted=\\d+ "
         "tls_without_keys=\\d+ tls_failed=\\d+ tls_skipped=\\d+ tls_ech=\\d+\n");
     EXPECT_TRUE(std::regex_match(result.err, stats)) << result.err;

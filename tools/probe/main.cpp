@@ -68,8 +68,8 @@ public:
             return;
         {
             std::lock_guard<std::mutex> guard(m_output);
-            std::printf("%s\t%s\n", WideToUtf8(data->m_id).c_str(),
-                        WideToUtf8(data->m_name).c_str());
+            std::printf("%s\t%s\n", PrintableText(data->m_id).c_str(),
+                        PrintableText(data->m_name).c_str());
             std::fflush(stdout);
         }
         if (m_session)
@@ -115,6 +115,7 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
     line += " http2_connections=" + std::to_string(stats.m_http2Connections) +
             " http2_streams=" + std::to_string(stats.m_http2Streams) +
             " http2_lost=" + std::to_string(stats.m_http2HeaderStateLost);
+    line += " ids_refused=" + std::to_string(stats.m_idsRefused);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
     // TLS connections: seen, read, given up for want of keys or for a record

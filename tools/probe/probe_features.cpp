@@ -11,7 +11,9 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cwchar>
 #include <deque>
+#include <iterator>
 
 namespace zk {
 
@@ -73,13 +75,29 @@ void FetchAvatars(CZarumateDataList& list)
         auto it = AttachImage(list, *task);
         std::uint32_t message = task->GetErr().GetId();
         if (it != list.end())
-            std::printf("%s\t%u\n", WideToUtf8((*it)->m_id).c_str(),
+            std::printf("%s\t%u\n", PrintableText((*it)->m_id).c_str(),
                         static_cast<unsigned>(message));
         std::fflush(stdout);
     }
 }
 
 } // namespace
+
+std::string PrintableText(const std::wstring& text)
+{
+    std::wstring shown;
+    for (wchar_t c : text) {
+        if (!IsControlChar(c)) {
+            shown += c;
+            continue;
+        }
+        wchar_t escape[8];
+        std::swprintf(escape, std::size(escape), c < 0x80 ? L"\\x%02X" : L"\\u%04X",
+                      static_cast<unsigned>(c));
+        shown += escape;
+    }
+    return WideToUtf8(shown);
+}
 
 // The list is loaded and saved the way the program does at start and exit,
 // with the reports merged as the main frame merges its found queue.
@@ -138,7 +156,7 @@ int RunThumbnails(const std::wstring& dir)
     for (const CZarumateDataPtr& data : list) {
         CSimpleErr thumbnailErr;
         PrepareThumbnail(*data, thumbnailErr);
-        std::string id = WideToUtf8(data->m_id);
+        std::string id = PrintableText(data->m_id);
         std::printf("%s\t%u\n", id.c_str(), static_cast<unsigned>(thumbnailErr.GetId()));
         if (thumbnailErr.GetId() != 0 || !data->m_thumbnail)
             continue;

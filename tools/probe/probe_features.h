@@ -7,6 +7,11 @@
 
 namespace zk {
 
+// Scraped text as the probe prints it, in UTF-8: a control character, which
+// a terminal would act on, is written as \xHH (\u00HH for U+0080 to
+// U+009F).
+std::string PrintableText(const std::wstring& text);
+
 // Keeps what one probe run finds in the friend list (--save): Begin loads the
 // list before the run, OnFound merges each person as they are found (on the
 // capture thread during a live run), End fetches their avatars when asked
