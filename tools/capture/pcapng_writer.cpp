@@ -14,6 +14,8 @@ using namespace pcapng;
 
 void CPcapngWriter::Append(const void* data, std::size_t length)
 {
+    if (m_arena.capacity() == 0)
+        m_arena.reserve(kArenaBytes);
     if (m_pieces.empty() || m_pieces.back().data)
         m_pieces.push_back({nullptr, m_arena.size(), 0});
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -71,13 +73,15 @@ void CPcapngWriter::AddDatagram(std::uint64_t timeNs, const std::uint8_t* data, 
 {
     auto total =
         static_cast<std::uint32_t>(kBlockFrameBytes + kEnhancedPacketFields + Padded(length));
-    Append32(kEnhancedPacket);
-    Append32(total);
-    Append32(0); // the one interface
-    Append32(static_cast<std::uint32_t>(timeNs >> 32));
-    Append32(static_cast<std::uint32_t>(timeNs));
-    Append32(static_cast<std::uint32_t>(length));
-    Append32(static_cast<std::uint32_t>(length));
+    // The fixed fields in one piece: this runs for every datagram.
+    const std::uint32_t fields[] = {kEnhancedPacket,
+                                    total,
+                                    0, // the one interface
+                                    static_cast<std::uint32_t>(timeNs >> 32),
+                                    static_cast<std::uint32_t>(timeNs),
+                                    static_cast<std::uint32_t>(length),
+                                    static_cast<std::uint32_t>(length)};
+    Append(fields, sizeof fields);
     if (length <= kCopyBytes)
         Append(data, length);
     else
@@ -117,7 +121,6 @@ int CPcapngWriter::Flush()
         vectors.push_back({const_cast<std::uint8_t*>(data), piece.length});
     }
     m_pieces.clear();
-    m_arena.clear();
 
     // A blocking pipe takes a writev whole unless it is larger than the
     // pipe; the rest of a short write goes in the next call.
@@ -128,7 +131,9 @@ int CPcapngWriter::Flush()
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return errno;
+            int err = errno;
+            m_arena.clear();
+            return err;
         }
         auto left = static_cast<std::size_t>(written);
         while (at < vectors.size() && left >= vectors[at].iov_len)
@@ -138,6 +143,7 @@ int CPcapngWriter::Flush()
             vectors[at].iov_len -= left;
         }
     }
+    m_arena.clear();
     return 0;
 }
 

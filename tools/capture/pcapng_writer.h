@@ -20,6 +20,9 @@ public:
     // With 1 MiB ring blocks that keeps a block's pieces well inside IOV_MAX.
     static constexpr std::size_t kCopyBytes = 4096;
 
+    // Room for what one full ring block gathers, so that it is allocated once.
+    static constexpr std::size_t kArenaBytes = 2 * 1024 * 1024;
+
     explicit CPcapngWriter(int fd) : m_fd(fd) {}
 
     // The Section Header and the Interface Description of the adapter:
