@@ -22,7 +22,10 @@ constexpr std::size_t kRounds = 5; // the fastest round counts
 class CCountingChain : public zk::CIpManager<CCountingChain>
 {
 public:
-    void TcpSegmentIn(const zk::CIpHeader&, const std::uint8_t*, std::size_t) { ++m_handedUp; }
+    void TcpSegmentIn(const zk::CIpAddressPair&, const std::uint8_t*, std::size_t, std::size_t)
+    {
+        ++m_handedUp;
+    }
     std::size_t m_handedUp = 0;
 };
 

@@ -2,8 +2,9 @@
 """Synthetic HTTP/1.1 captures for the benchmark and the fuzzer's seeds.
 
 Writes a classic libpcap file (microsecond timestamps, linktype 1 = Ethernet
-with a fake header, or 101 = raw IPv4) of the IPv4/TCP HTTP/1.1 traffic of
-one client host talking to many servers.  The output is byte-for-byte
+with a fake header, or 101 = raw IP) of the IPv4/TCP HTTP/1.1 traffic of
+one client host talking to many servers; with --ipv6 the same traffic over
+IPv6 (fragments in fragment headers).  The output is byte-for-byte
 deterministic for a given set of arguments.  Python's standard library only,
 but for --compressed, which runs the brotli and zstd commands.
 
@@ -51,6 +52,11 @@ IP_DF, IP_MF = 0x4000, 0x2000
 
 CLIENT_IP = bytes((192, 168, 1, 23))
 SERVER_NETS = ((192, 0, 2), (198, 51, 100), (203, 0, 113))  # TEST-NETs
+# --ipv6: the client is 2001:2::17, the servers 2001:2:0:N::H for the same
+# networks and hosts (2001:2::/48 is the IPv6 benchmarking range).
+IPV6_PREFIX = bytes((0x20, 0x01, 0, 2, 0, 0))
+CLIENT_IP6 = IPV6_PREFIX + bytes(9) + bytes((23,))
+IPPROTO_TCP, IPV6_FRAGMENT = 6, 44
 CLIENT_PORTS = (32768, 61000)        # Linux default ephemeral range
 MSS = 1460
 FRAG_MTU = 576                       # path MTU of fragmented datagrams
@@ -58,6 +64,7 @@ FRAG_MTU = 576                       # path MTU of fragmented datagrams
 SYN_OPTS = struct.pack('!BBH', 2, 4, MSS) + b'\x01\x03\x03\x07\x01\x01\x04\x02'
 ETH_HOST, ETH_GW = b'\x02\x00\x00\x00\x00\x17', b'\x02\x00\x00\x00\x00\x01'
 ETH_HDR = (ETH_GW + ETH_HOST + b'\x08\x00', ETH_HOST + ETH_GW + b'\x08\x00')
+ETH_HDR6 = (ETH_GW + ETH_HOST + b'\x86\xdd', ETH_HOST + ETH_GW + b'\x86\xdd')
 START_TS = 1_700_000_000            # capture start, seconds
 
 WORDS = ('the of and to in is for on that with as by this are from at be or '
@@ -152,8 +159,15 @@ class Generator:
         self.ts_us = START_TS * 1_000_000
         self.client_ident = self.rnd.getrandbits(16)
         self.next_port = CLIENT_PORTS[0]
-        self.servers = [bytes(n + (h,)) for n in SERVER_NETS
-                        for h in range(1, 255)]
+        self.v6 = args.ipv6
+        self.client_ip = CLIENT_IP6 if self.v6 else CLIENT_IP
+        self.eth = ETH_HDR6 if self.v6 else ETH_HDR
+        if self.v6:
+            self.servers = [IPV6_PREFIX + bytes((0, k + 1)) + bytes(7) + bytes((h,))
+                            for k in range(len(SERVER_NETS)) for h in range(1, 255)]
+        else:
+            self.servers = [bytes(n + (h,)) for n in SERVER_NETS
+                            for h in range(1, 255)]
         self.s = dict(packets=0, connections=0, requests=0, responses=0,
                       c2s_stream_bytes=0, s2c_stream_bytes=0,
                       kinds={}, reordered=0, retransmitted=0,
@@ -321,23 +335,36 @@ class Generator:
 
     # ---- packets -----------------------------------------------------
     def ip(self, src, dst, ident, ttl, payload, frag=IP_DF):
+        if self.v6:
+            return self.ip6(src, dst, ttl, IPPROTO_TCP, payload)
         hdr = struct.pack('!BBHHHBBH4s4s', 0x45, 0, 20 + len(payload), ident,
                           frag, ttl, 6, 0, src, dst)
         if self.a.checksums:
             hdr = hdr[:10] + checksum_field(hdr) + hdr[12:]
         return hdr + payload
 
+    def ip6(self, src, dst, hop_limit, next_header, payload):
+        return struct.pack('!IHBB16s16s', 6 << 28, len(payload), next_header,
+                           hop_limit, src, dst) + payload
+
+    def fragment6(self, src, dst, ident, hop_limit, off, more, payload):
+        header = struct.pack('!BBHI', IPPROTO_TCP, 0, off | (1 if more else 0), ident)
+        return self.ip6(src, dst, hop_limit, IPV6_FRAGMENT, header + payload)
+
     def tcp(self, src, dst, sport, dport, seq, ack, flags, win, payload, opts):
         hdr = struct.pack('!HHIIBBHHH', sport, dport, seq & 0xffffffff,
                           ack & 0xffffffff, (20 + len(opts)) << 2, flags, win,
                           0, 0) + opts
         if self.a.checksums:
-            pseudo = src + dst + struct.pack('!HH', 6, len(hdr) + len(payload))
+            if self.v6:
+                pseudo = src + dst + struct.pack('!I3xB', len(hdr) + len(payload), 6)
+            else:
+                pseudo = src + dst + struct.pack('!HH', 6, len(hdr) + len(payload))
             hdr = hdr[:16] + checksum_field(pseudo, hdr, payload) + hdr[18:]
         return hdr + payload
 
     def write(self, direction, pkt):
-        frame = ETH_HDR[direction] + pkt if self.a.linktype == LINKTYPE_ETHERNET else pkt
+        frame = self.eth[direction] + pkt if self.a.linktype == LINKTYPE_ETHERNET else pkt
         self.ts_us += int(self.rnd.expovariate(1.0 / self.a.gap_us)) + 1
         self.out.write(struct.pack('<IIII', self.ts_us // 1_000_000,
                                    self.ts_us % 1_000_000, len(frame),
@@ -384,7 +411,7 @@ class Conn:
                        else g.next_port + 1)
         self.sip = r.choice(g.servers)
         self.sport = 80 if r.random() < 0.95 else 8080
-        self.host = 'www%d.site%d.test' % (r.randint(1, 3), self.sip[3])
+        self.host = 'www%d.site%d.test' % (r.randint(1, 3), self.sip[-1])
         self.mixed = g.a.mode == 'mixed'
         self.seq = [r.getrandbits(32), r.getrandbits(32)]   # next seq per dir
         if self.mixed and r.random() < P_WRAP * g.a.anomaly_scale:
@@ -399,23 +426,27 @@ class Conn:
         seq = self.seq[d] if seq is None else seq
         ack = self.seq[1 - d] if flags & ACK else 0
         if d == 0:
-            return g.tcp(CLIENT_IP, self.sip, self.cport, self.sport, seq, ack,
+            return g.tcp(g.client_ip, self.sip, self.cport, self.sport, seq, ack,
                          flags, 502, payload, opts)
-        return g.tcp(self.sip, CLIENT_IP, self.sport, self.cport, seq, ack,
+        return g.tcp(self.sip, g.client_ip, self.sport, self.cport, seq, ack,
                      flags, 501, payload, opts)
 
     def datagrams(self, d, tcp, fragment=False):
         g = self.g
         if d == 0:
             g.client_ident = ident = (g.client_ident + 1) & 0xffff
-            src, dst, ttl = CLIENT_IP, self.sip, 64
+            src, dst, ttl = g.client_ip, self.sip, 64
         else:
             self.sident = ident = (self.sident + 1) & 0xffff
-            src, dst, ttl = self.sip, CLIENT_IP, self.sttl
+            src, dst, ttl = self.sip, g.client_ip, self.sttl
         if not fragment:
             return [(d, g.ip(src, dst, ident, ttl, tcp))]
-        per, out = (FRAG_MTU - 20) // 8 * 8, []
+        per, out = (FRAG_MTU - (48 if g.v6 else 20)) // 8 * 8, []
         for off in range(0, len(tcp), per):
+            if g.v6:
+                out.append((d, g.fragment6(src, dst, ident, ttl, off,
+                                           off + per < len(tcp), tcp[off:off + per])))
+                continue
             more = IP_MF if off + per < len(tcp) else 0
             out.append((d, g.ip(src, dst, ident, ttl, tcp[off:off + per],
                                 (off >> 3) | more)))
@@ -559,6 +590,8 @@ def parse_args(argv=None):
     p.add_argument('--gap-us', type=float, default=500.0,
                    help='mean inter-packet gap (exponential), microseconds')
     p.add_argument('--linktype', type=int, choices=(1, 101), default=1)
+    p.add_argument('--ipv6', action='store_true',
+                   help='carry the traffic over IPv6 instead of IPv4')
     p.add_argument('--no-checksums', dest='checksums', action='store_false')
     p.add_argument('--seed', type=int, default=1)
     a = p.parse_args(argv)

@@ -45,14 +45,29 @@ def decode(path):
     for ts, frame in recs:
         assert ts > last
         last, ip = ts, frame[14 if linktype == 1 else 0:]
-        assert ip[0] == 0x45 and csum_ok(ip[:20])
-        total, ident, frag = struct.unpack_from('!HHH', ip, 2)
-        assert total == len(ip)
-        src, dst, payload = ip[12:16], ip[16:20], ip[20:]
-        if frag & 0x3fff:                           # MF or offset set
+        if ip[0] >> 4 == 6:
+            assert linktype != 1 or frame[12:14] == b'\x86\xdd'
+            length, next_header = struct.unpack_from('!HB', ip, 4)
+            assert 40 + length == len(ip)
+            src, dst, payload = ip[8:24], ip[24:40], ip[40:]
+            fragmented = next_header == 44
+            if fragmented:
+                next_header, _, field, ident = struct.unpack_from('!BBHI', payload)
+                offset, more, payload = field & 0xfff8, field & 1, payload[8:]
+            assert next_header == 6
+            pseudo = lambda n: src + dst + struct.pack('!I3xB', n, 6)
+        else:
+            assert ip[0] == 0x45 and csum_ok(ip[:20])
+            total, ident, frag = struct.unpack_from('!HHH', ip, 2)
+            assert total == len(ip)
+            src, dst, payload = ip[12:16], ip[16:20], ip[20:]
+            fragmented = frag & 0x3fff                  # MF or offset set
+            offset, more = (frag & 0x1fff) * 8, frag & 0x2000
+            pseudo = lambda n: src + dst + struct.pack('!HH', 6, n)
+        if fragmented:
             stats['frags'] += 1
             parts = frags.setdefault((src, dst, ident), {})
-            parts[(frag & 0x1fff) * 8] = (payload, frag & 0x2000)
+            parts[offset] = (payload, more)
             pos, payload = 0, b''
             while pos in parts and parts[pos][1]:
                 payload += parts[pos][0]
@@ -62,7 +77,7 @@ def decode(path):
             payload += parts.pop(pos)[0]
             del frags[(src, dst, ident)]
             stats['frag_datagrams'] += 1
-        assert csum_ok(src + dst + struct.pack('!HH', 6, len(payload)) + payload)
+        assert csum_ok(pseudo(len(payload)) + payload)
         sp, dp, seq, _, off, flags = struct.unpack_from('!HHIIBB', payload)
         key = (src, sp, dst, dp)
         if flags & gen.SYN and not flags & gen.ACK:
@@ -132,13 +147,15 @@ def decode_body(hdrs, body):
 
 
 class MixedCapture(unittest.TestCase):
+    ARGS = ()
+
     @classmethod
     def setUpClass(cls):
         tmp = tempfile.TemporaryDirectory()
         cls.addClassCleanup(tmp.cleanup)
         path = os.path.join(tmp.name, 'm.pcap')
         # anomalies 25x as often, so that every kind shows up in 5 MB
-        cls.s = generate(path, '--target-mb', '5', '--anomaly-scale', '25')
+        cls.s = generate(path, '--target-mb', '5', '--anomaly-scale', '25', *cls.ARGS)
         cls.stats, cls.conns = decode(path)
 
     def test_packets_fragments_and_anomalies_match_summary(self):
@@ -177,6 +194,11 @@ class MixedCapture(unittest.TestCase):
                 self.assertTrue(all(any(f & gen.FIN for f in c['flags'][d]) for d in (0, 1)))
         self.assertEqual(responses, self.s['responses'])
         self.assertEqual(total, [self.s['c2s_stream_bytes'], self.s['s2c_stream_bytes']])
+
+
+class MixedCaptureOverIpv6(MixedCapture):
+    """The same traffic carried over IPv6, fragments in fragment headers."""
+    ARGS = ('--ipv6',)
 
 
 class CompressedAndTrickle(unittest.TestCase):

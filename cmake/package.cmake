@@ -102,12 +102,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ZK_MAKER_HOME})
 # The libraries come from dpkg-shlibdeps. The rest: the maintainer scripts
 # make the group with addgroup and grant the capability with setcap; the
-# program opens pages in the browser through xdg-open and draws its Japanese
-# text with the IPA fonts; Qt's X11 platform plugin, without which no window
-# opens, is only recommended by Qt's own packages.
+# program opens pages in the browser through xdg-open, draws its Japanese
+# text with the IPA fonts and the emoji of names with the colour emoji font,
+# and shows the toolkit's standard dialogs in Japanese from Qt's own
+# translations; Qt's X11 platform plugin, without which no window opens, is
+# only recommended by Qt's own packages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "adduser, libcap2-bin, xdg-utils, fonts-ipafont-gothic, fonts-ipafont-mincho, qt6-qpa-plugins")
+    "adduser, libcap2-bin, xdg-utils, fonts-ipafont-gothic, fonts-ipafont-mincho, qt6-qpa-plugins, fonts-noto-color-emoji, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${zk_packaging_dir}/postinst ${zk_packaging_dir}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

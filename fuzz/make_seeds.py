@@ -4,7 +4,8 @@
 Each seed is a sequence of records: one byte of clock steps, the datagram's
 length in two bytes (big-endian), the datagram. The seeds hold microblog page
 exchanges (chunked and with a Content-Length, in order, reversed, IP
-fragmented, kept alive; plain and in every content coding, stacked, a bomb,
+fragmented, kept alive, over IPv6 behind extension headers and in
+fragments, one of them overlapping; plain and in every content coding, stacked, a bomb,
 corrupt and truncated), and small captures of the project's capture
 generator (bench/gen_http_pcap.py) with their anomalies and compressed
 bodies. A generator that fails stops the script: no seed is left out
@@ -19,6 +20,9 @@ import tempfile
 
 HOST = os.environ.get('ZK_MICROBLOG_HOST', 'mb.nimbo.example')
 CLIENT, SERVER = bytes((198, 18, 0, 1)), bytes((198, 18, 0, 2))
+CLIENT6 = bytes((0x20, 0x01, 0, 2)) + bytes(11) + b'\x01'  # 2001:2::1
+SERVER6 = bytes((0x20, 0x01, 0, 2)) + bytes(11) + b'\x02'
+HOP_BY_HOP, DESTINATION_OPTIONS, FRAGMENT = 0, 60, 44
 MAX_SEED_BYTES = 24 * 1024
 GENERATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'bench',
                          'gen_http_pcap.py')
@@ -32,6 +36,19 @@ def ip(src, dst, payload, ident=1, offset=0, more=False):
     flags = (0x2000 if more else 0) | (offset // 8)
     return struct.pack('!BBHHHBBH4s4s', 0x45, 0, 20 + len(payload), ident, flags, 64, 6, 0,
                        src, dst) + payload
+
+
+def ip6(src, dst, payload, headers=(), ident=None, offset=0, more=False):
+    """An IPv6 datagram: the extension headers given as (type, body) with
+    bodies of 6 + 8n bytes, then a fragment header when ident is set."""
+    chain = list(headers) + ([(FRAGMENT, struct.pack('!BxHI', 0, offset | more, ident)[2:])]
+                             if ident is not None else [])
+    out, next_header = payload, 6
+    for kind, body in reversed(chain):
+        length = 0 if kind == FRAGMENT else (len(body) + 2) // 8 - 1
+        out = bytes((next_header, length)) + body + out
+        next_header = kind
+    return struct.pack('!IHBB16s16s', 6 << 28, len(out), next_header, 64, src, dst) + out
 
 
 def tcp(sport, dport, seq, flags, payload=b''):
@@ -73,9 +90,20 @@ def response(body, chunked, codings=()):
     return out + b'0\r\n\r\n'
 
 
-def exchange(replies, order=None, fragment=False, port=40000):
-    """Handshake, one request and the replies on one connection."""
+def exchange(replies, order=None, fragment=False, port=40000, ipv6=False, headers=(),
+             overlap=False):
+    """Handshake, one request and the replies on one connection; over IPv6
+    behind the extension headers given, and with an overlapping fragment in
+    front of a segment's clean fragments when overlap is set."""
     client_seq, server_seq = 1000, 0xFFFFF000  # the server's numbers wrap
+    if ipv6:
+        def ip(src, dst, payload, ident=1, offset=0, more=False):
+            src, dst = (CLIENT6, SERVER6) if src == CLIENT else (SERVER6, CLIENT6)
+            if offset == 0 and not more:
+                return ip6(src, dst, payload, headers)
+            return ip6(src, dst, payload, headers, ident, offset, more)
+    else:
+        ip = globals()['ip']
     packets = [ip(CLIENT, SERVER, tcp(port, 80, client_seq - 1, SYN)),
                ip(SERVER, CLIENT, tcp(80, port, server_seq - 1, SYN | ACK))]
     request = b'GET /someid/ HTTP/1.1\r\nHost: %s\r\n\r\n' % HOST.encode()
@@ -88,6 +116,10 @@ def exchange(replies, order=None, fragment=False, port=40000):
     for n, segment in enumerate(segments):
         if fragment and n % 2 == 0:
             half = (len(segment) // 2) & ~7
+            if overlap:
+                packets.append(ip(SERVER, CLIENT, segment[half - 8:], ident=1000 + n,
+                                  offset=half - 8))
+                packets.append(ip(SERVER, CLIENT, segment[:half], ident=1000 + n, more=True))
             packets.append(ip(SERVER, CLIENT, segment[half:], ident=n, offset=half))
             packets.append(ip(SERVER, CLIENT, segment[:half], ident=n, more=True))
         else:
@@ -128,6 +160,8 @@ def generated():
     seeds = {}
     runs = {'many': ['--mode', 'many', '--connections', '4', '--unclosed-pct', '50'],
             'mixed': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40'],
+            'mixed6': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40',
+                       '--ipv6', '--seed', '3'],
             'compressed': ['--mode', 'mixed', '--target-mb', '0.05', '--anomaly-scale', '40',
                            '--compressed', '--seed', '5'],
             'trickle': ['--mode', 'trickle', '--connections', '1', '--trickle-bytes', '2000']}
@@ -151,6 +185,14 @@ def main():
         'kept-alive': records(exchange([b'HTTP/1.1 304 Not Modified\r\n\r\n',
                                         response(page(ident='other', size=4200), True)])),
         'idle': records(exchange([response(small, True)]), clock_steps=200),
+        'ipv6-page-options': records(exchange(
+            [response(small, True)], ipv6=True,
+            headers=[(HOP_BY_HOP, b'\x05\x02\x00\x00\x01\x00'),
+                     (DESTINATION_OPTIONS, b'\x01\x04' + bytes(12))])),
+        'ipv6-page-fragmented': records(exchange([response(small, False)], order='reversed',
+                                                 fragment=True, ipv6=True)),
+        'ipv6-page-overlapping': records(exchange([response(small, True)], fragment=True,
+                                                  ipv6=True, overlap=True)),
     }
     for codings in (('gzip',), ('deflate',), ('deflate-raw',), ('br',), ('zstd',),
                     ('gzip', 'br')):

@@ -259,6 +259,13 @@ protected:
         if (id != Timer::kTimerId)
             return;
         StepMonitoring();
+        // The list tells how the watching stands (the adapter's name is
+        // settled once the thread reported its start).
+        MonitorState state = m_monitorState.load();
+        m_layout.SetWatchState(state == MonitorRunning ? CWatchState::Watching
+                               : state == MonitorIdle  ? CWatchState::Stopped
+                                                       : CWatchState::Starting,
+                               state == MonitorRunning ? m_setting.m_adapterName : std::wstring());
         std::uint32_t now = m_clock();
         bool redraw = m_layout.Tick(now);
         Autosave(now);

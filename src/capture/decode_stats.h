@@ -33,6 +33,10 @@ struct CDecodeStats
     std::uint64_t m_cacheEvictions = 0;   // streams retired for the bytes all caches hold
     std::uint64_t m_segmentsRefused = 0;  // segments not cached: their stream's cache was full
     std::uint64_t m_gapsSkipped = 0;      // gaps a stream gave up after refusing a segment
+    std::uint64_t m_ipv6Packets = 0;      // of m_packets, those of IPv6
+    // IPv6 fragments dropped with their datagram because fragments of it
+    // overlapped, and those turned away later by its tombstone.
+    std::uint64_t m_fragmentsOverlapping = 0;
 
     // Responses whose body the page handler decoded, per content coding (a
     // body with stacked codings counts once for each), and the coded bodies

@@ -13,7 +13,7 @@
 
 namespace zk {
 
-// TCP segments in, from the IP layer; keeps the stream table. Only streams
+// TCP segments in, from the datagram layer of either family; keeps the stream table. Only streams
 // whose SYN was seen are followed; each segment for one of them goes on to
 // T::StreamSegmentIn. The table is bounded: streams idle too long, the least
 // recently active beyond the number of streams, and the least recently active
@@ -34,11 +34,14 @@ public:
     CTcpIpManager(const CTcpIpManager&) = delete;
     CTcpIpManager& operator=(const CTcpIpManager&) = delete;
 
-    void TcpSegmentIn(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length)
+    // A whole TCP segment of tcpLength bytes at datagram + tcpOffset, as
+    // the datagram layer of either family found it.
+    void TcpSegmentIn(const CIpAddressPair& ip, const std::uint8_t* datagram, std::size_t tcpOffset,
+                      std::size_t tcpLength)
     {
         ExpireIdleStreams();
         CTcpIpPacket segment;
-        if (!ParseTcpIpPacket(ip, datagram, length, segment))
+        if (!ParseTcpIpPacket(ip, datagram + tcpOffset, tcpLength, segment))
             return;
         CTcpIpStreamKey key = segment.Key();
         // A SYN (with or without ACK) opens the stream, or restarts it when

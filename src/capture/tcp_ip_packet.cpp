@@ -2,18 +2,13 @@
 
 namespace zk {
 
-bool ParseTcpIpPacket(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length,
+bool ParseTcpIpPacket(const CIpAddressPair& ip, const std::uint8_t* tcp, std::size_t length,
                       CTcpIpPacket& packet)
 {
-    if (ip.m_protocol != kIpProtocolTcp || ip.m_totalLength > length ||
-        ip.m_totalLength < ip.m_headerLength)
+    if (length < kTcpMinHeaderLength)
         return false;
-    std::size_t segmentLength = ip.m_totalLength - ip.m_headerLength;
-    if (segmentLength < kTcpMinHeaderLength)
-        return false;
-    const std::uint8_t* tcp = datagram + ip.m_headerLength;
     std::uint8_t dataOffset = static_cast<std::uint8_t>((tcp[12] >> 4) * 4);
-    if (dataOffset < kTcpMinHeaderLength || dataOffset > segmentLength)
+    if (dataOffset < kTcpMinHeaderLength || dataOffset > length)
         return false;
     packet.m_ip = ip;
     packet.m_sourcePort = static_cast<std::uint16_t>(tcp[0] << 8 | tcp[1]);
@@ -23,7 +18,7 @@ bool ParseTcpIpPacket(const CIpHeader& ip, const std::uint8_t* datagram, std::si
     packet.m_dataOffset = dataOffset;
     packet.m_flags = static_cast<std::uint8_t>(tcp[13] & 0x3F);
     packet.m_payload = tcp + dataOffset;
-    packet.m_payloadLength = segmentLength - dataOffset;
+    packet.m_payloadLength = length - dataOffset;
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/ip_packet.h"
+#include "capture/ip_address_pair.h"
 #include "capture/tcp_ip_stream_info.h"
 
 #include <cstddef>
@@ -23,7 +23,7 @@ constexpr std::uint8_t kTcpFlagUrg = 0x20;
 // copied: a segment that arrives in order is delivered from there.
 struct CTcpIpPacket
 {
-    CIpHeader m_ip;
+    CIpAddressPair m_ip;
     std::uint16_t m_sourcePort = 0;
     std::uint16_t m_destinationPort = 0;
     std::uint32_t m_sequence = 0;
@@ -34,14 +34,14 @@ struct CTcpIpPacket
 
     CTcpIpStreamKey Key() const
     {
-        return {m_ip.m_source, m_ip.m_destination, m_sourcePort, m_destinationPort};
+        return {m_ip.m_source, m_ip.m_destination, m_sourcePort, m_destinationPort, m_ip.m_family};
     }
 };
 
-// Reads the TCP header of a whole datagram of length bytes. False (the
-// datagram is dropped) unless it is TCP, carries at least a 20-byte header,
-// and its data offset is at least 20 and within the segment.
-bool ParseTcpIpPacket(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length,
+// Reads the TCP segment of length bytes that the datagram layer found at
+// segment. False (the segment is dropped) unless it carries at least a
+// 20-byte header and its data offset is at least 20 and within the segment.
+bool ParseTcpIpPacket(const CIpAddressPair& ip, const std::uint8_t* segment, std::size_t length,
                       CTcpIpPacket& packet);
 
 } // namespace zk

@@ -1,45 +1,72 @@
 #pragma once
 
+#include "capture/ip_address_pair.h"
+
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <list>
 #include <vector>
 
 namespace zk {
 
 // The key of one direction of one TCP connection: a stream matches only when
-// all four fields are equal, so a connection's two directions are two streams.
+// all fields are equal, so a connection's two directions are two streams, and
+// an IPv6 stream never meets an IPv4 one, whatever its addresses.
 struct CTcpIpStreamKey
 {
-    std::array<std::uint8_t, 4> m_source{};
-    std::array<std::uint8_t, 4> m_destination{};
+    CIpAddress m_source{}; // an IPv4 address in the first four bytes
+    CIpAddress m_destination{};
     std::uint16_t m_sourcePort = 0;
     std::uint16_t m_destinationPort = 0;
+    EIpFamily m_family = EIpFamily::Ipv4;
+
+    // The key of the connection's other direction.
+    CTcpIpStreamKey Reversed() const
+    {
+        return {m_destination, m_source, m_destinationPort, m_sourcePort, m_family};
+    }
 
     // Every packet compares keys, so the addresses are compared as words.
     bool operator==(const CTcpIpStreamKey& other) const
     {
-        return std::bit_cast<std::uint32_t>(m_source) ==
-                   std::bit_cast<std::uint32_t>(other.m_source) &&
-               std::bit_cast<std::uint32_t>(m_destination) ==
-                   std::bit_cast<std::uint32_t>(other.m_destination) &&
-               m_sourcePort == other.m_sourcePort && m_destinationPort == other.m_destinationPort;
+        return ((Word(m_source, 0) ^ Word(other.m_source, 0)) |
+                (Word(m_source, 8) ^ Word(other.m_source, 8)) |
+                (Word(m_destination, 0) ^ Word(other.m_destination, 0)) |
+                (Word(m_destination, 8) ^ Word(other.m_destination, 8))) == 0 &&
+               Rest() == other.Rest();
+    }
+
+    static std::uint64_t Word(const CIpAddress& address, std::size_t at)
+    {
+        std::uint64_t word;
+        std::memcpy(&word, address.data() + at, sizeof word);
+        return word;
+    }
+    // The ports and the family in one word.
+    std::uint64_t Rest() const
+    {
+        return std::uint64_t(m_sourcePort) << 24 | std::uint64_t(m_destinationPort) << 8 |
+               static_cast<std::uint8_t>(m_family);
     }
 };
 
-// Mixes all twelve bytes into every bit of the result, so that the low bits
-// alone (a power-of-two table takes those) still tell streams apart: one
-// client's connections differ mostly in the source port.
+// Mixes all the key's bytes into every bit of the result, so that the low
+// bits alone (a power-of-two table takes those) still tell streams apart: one
+// client's connections differ mostly in the source port. Each address word is
+// multiplied by a constant of its own, so that swapping words, or source and
+// destination, gives another hash.
 struct CTcpIpStreamKeyHash
 {
     std::size_t operator()(const CTcpIpStreamKey& key) const noexcept
     {
-        std::uint64_t addresses = std::uint64_t(std::bit_cast<std::uint32_t>(key.m_source)) << 32 |
-                                  std::bit_cast<std::uint32_t>(key.m_destination);
-        std::uint64_t ports = std::uint64_t(key.m_sourcePort) << 16 | key.m_destinationPort;
-        std::uint64_t h = (addresses ^ ports * 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+        using K = CTcpIpStreamKey;
+        std::uint64_t h = K::Word(key.m_source, 0) * 0x9E3779B97F4A7C15ull ^
+                          K::Word(key.m_source, 8) * 0xC2B2AE3D27D4EB4Full ^
+                          K::Word(key.m_destination, 0) * 0x165667B19E3779F9ull ^
+                          K::Word(key.m_destination, 8) * 0xD6E8FEB86659FD93ull ^
+                          key.Rest() * 0xFF51AFD7ED558CCDull;
         h ^= h >> 31;
         h *= 0x94D049BB133111EBull;
         h ^= h >> 29;

@@ -16,9 +16,10 @@
 
 namespace zk {
 
-// The capture thread: watches one adapter through the capture helper, runs every IPv4 TCP datagram
-// through the decoding chain and reports each person found on a microblog page. The chain can also
-// be fed without the thread (IpDatagramIn), as the probe does with capture files.
+// The capture thread: watches one adapter through the capture helper, runs
+// every IPv4 and IPv6 TCP datagram through the decoding chain and reports
+// each person found on a microblog page. The chain can also be fed without
+// the thread (IpDatagramIn), as the probe does with capture files.
 class CZarumateSock : public CThreadImpl<CZarumateSock>,
                       public CHttpCachedStream<CZarumateSock>,
                       public CHasErr<CSimpleErr>

@@ -1,5 +1,7 @@
 #include "fetch/drawing_surface.h"
 
+#include "platform/font_families.h"
+
 #include <QBrush>
 #include <QBuffer>
 #include <QColor>
@@ -24,9 +26,32 @@ namespace {
 // same pixel size on every screen.
 constexpr int kDotsPerMeter = 3780; // 96 dpi
 constexpr double kFullTurn = 360.0;
-// Families after the generic one that carry Japanese glyphs in a serif
-// (Mincho) face, for systems whose generic serif font has none.
-const char* const kJapaneseSerifFamilies[] = {"IPAMincho", "IPAPMincho", "Noto Serif CJK JP"};
+// Latin text is set in the serif face fontconfig chooses for English; it
+// is asked for by language, since under a Japanese locale the generic serif
+// is a Mincho face with thin, evenly spaced Latin letters. Without an
+// answer Qt's own serif choice stands in.
+constexpr const char* kGenericFamily = "serif";
+constexpr const char* kLatinLanguage = "en";
+// The families behind it, tried in order for what it lacks: Japanese in a
+// proportional Mincho face first, then the fixed-pitch one and any other
+// Japanese serif, and last the colour emoji that nicknames carry.
+const char* const kFallbackFamilies[] = {"IPAPMincho", "IPAMincho", "Noto Serif CJK JP",
+                                         "Noto Color Emoji"};
+
+// The family list of every font, asked for once.
+const QStringList& FontFamilies()
+{
+    static const QStringList families = [] {
+        QStringList list;
+        std::wstring latin = ResolveFontFamily(kGenericFamily, kLatinLanguage);
+        list.append(latin.empty() ? QString::fromLatin1(kGenericFamily)
+                                  : QString::fromStdWString(latin));
+        for (const char* family : kFallbackFamilies)
+            list.append(QString::fromLatin1(family));
+        return list;
+    }();
+    return families;
+}
 
 QImage::Format QtFormat(CPixelFormat format)
 {
@@ -280,10 +305,7 @@ CFont::CFont(float pointSize, CFontStyle style) : m_pointSize(pointSize)
     }
     try {
         m_impl = std::make_unique<Impl>();
-        QStringList families{QStringLiteral("serif")};
-        for (const char* family : kJapaneseSerifFamilies)
-            families.append(QString::fromLatin1(family));
-        m_impl->font.setFamilies(families);
+        m_impl->font.setFamilies(FontFamilies());
         m_impl->font.setStyleHint(QFont::Serif);
         m_impl->font.setPointSizeF(pointSize);
         m_impl->font.setBold(style == CFontStyle::Bold);
@@ -591,6 +613,20 @@ int TextFlags(const CStringFormat& format, const CRectF& layout)
     return flags;
 }
 
+// The text as it is set in the layout: a single line that does not fit
+// the width is shortened with an ellipsis by Qt, which cuts only between
+// whole characters (a surrogate pair or a cluster with its marks stays
+// whole or goes whole).
+QString LaidOutText(const std::wstring& text, const QPainter& painter, const CStringFormat& format,
+                    const CRectF& layout)
+{
+    QString laidOut = ToQString(text);
+    if (!format.ellipsis || !format.noWrap || !(layout.width > 0))
+        return laidOut;
+    QFontMetricsF metrics(painter.font(), painter.device());
+    return metrics.elidedText(laidOut, Qt::ElideRight, layout.width, Qt::TextSingleLine);
+}
+
 } // namespace
 
 CDrawStatus CGraphics::CheckText(const CFont& font, const CRectF& layout, bool usable)
@@ -616,7 +652,8 @@ CDrawStatus CGraphics::MeasureString(const std::wstring& text, const CFont& font
         QPainter& p = m_impl->painter;
         CSavedState saved(p);
         p.setFont(font.GetImpl()->font);
-        QRectF box = p.boundingRect(LayoutRect(layout), TextFlags(format, layout), ToQString(text));
+        QRectF box = p.boundingRect(LayoutRect(layout), TextFlags(format, layout),
+                                    LaidOutText(text, p, format, layout));
         bounds = CRectF{static_cast<float>(box.x()), static_cast<float>(box.y()),
                         static_cast<float>(box.width()), static_cast<float>(box.height())};
         return Report(CDrawStatus::Ok);
@@ -638,7 +675,7 @@ CDrawStatus CGraphics::DrawString(const std::wstring& text, const CFont& font, c
             p.setClipRect(box, Qt::IntersectClip);
         p.setFont(font.GetImpl()->font);
         p.setPen(QPen(m_impl->ToQt(brush, 0.0), 0));
-        p.drawText(box, TextFlags(format, layout), ToQString(text));
+        p.drawText(box, TextFlags(format, layout), LaidOutText(text, p, format, layout));
         return Report(CDrawStatus::Ok);
     } catch (const std::bad_alloc&) {
         return Report(CDrawStatus::OutOfMemory);

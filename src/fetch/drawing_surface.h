@@ -205,6 +205,10 @@ struct CStringFormat
     bool noWrap = false;
     // Text is clipped to its layout rectangle unless this is set.
     bool noClip = false;
+    // A single line (noWrap) wider than the layout rectangle ends in an
+    // ellipsis where it is cut, between whole characters, so that it stops
+    // inside the rectangle.
+    bool ellipsis = false;
 };
 
 // A drawing target over an image: what is drawn lands in the image's own

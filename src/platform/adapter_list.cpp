@@ -20,6 +20,14 @@ bool IsLinkLocal(const std::array<std::uint8_t, 4>& address)
     return address[0] == 169 && address[1] == 254;
 }
 
+// Of IPv6, only global unicast (2000::/3) and unique-local (fc00::/7)
+// addresses (RFC 4291, RFC 4193) reach the machine from elsewhere under a
+// name: link-local fe80::/10 is as unreachable as 169.254/16 is.
+bool IsReachableIpv6(const std::array<std::uint8_t, 16>& address)
+{
+    return (address[0] & 0xE0) == 0x20 || (address[0] & 0xFE) == 0xFC;
+}
+
 // The interface an address label belongs to: Linux interface names cannot
 // contain a colon, so everything before the first one is the interface.
 std::string InterfaceOfLabel(const std::string& label)
@@ -35,6 +43,7 @@ std::vector<CNetworkAdapter> SelectNetworkAdapters(const std::vector<CInterfaceE
     {
         const CInterfaceEntry* link = nullptr;
         const CInterfaceEntry* address = nullptr;
+        const CInterfaceEntry* ipv6Address = nullptr;
     };
     std::map<std::string, CCandidate> byName;
     for (const CInterfaceEntry& entry : entries) {
@@ -42,22 +51,32 @@ std::vector<CNetworkAdapter> SelectNetworkAdapters(const std::vector<CInterfaceE
             byName[entry.m_name].link = &entry;
     }
     for (const CInterfaceEntry& entry : entries) {
-        if (entry.m_kind != CInterfaceEntry::Kind::Ipv4 || IsLinkLocal(entry.m_address))
+        bool ipv4 = entry.m_kind == CInterfaceEntry::Kind::Ipv4 && !IsLinkLocal(entry.m_address);
+        bool ipv6 =
+            entry.m_kind == CInterfaceEntry::Kind::Ipv6 && IsReachableIpv6(entry.m_ipv6Address);
+        if (!ipv4 && !ipv6)
             continue;
         auto found = byName.find(InterfaceOfLabel(entry.m_name));
-        if (found != byName.end() && !found->second.address)
-            found->second.address = &entry;
+        if (found == byName.end())
+            continue;
+        const CInterfaceEntry*& first = ipv4 ? found->second.address : found->second.ipv6Address;
+        if (!first)
+            first = &entry;
     }
 
     std::vector<CNetworkAdapter> adapters;
     for (const auto& [name, candidate] : byName) {
         const CInterfaceEntry* link = candidate.link;
-        if (!candidate.address || link->m_loopback || link->m_hardwareAddressLength == 0)
+        if ((!candidate.address && !candidate.ipv6Address) || !link || link->m_loopback ||
+            link->m_hardwareAddressLength == 0)
             continue;
         CNetworkAdapter adapter;
         adapter.m_name = name;
         adapter.m_interfaceIndex = link->m_interfaceIndex;
-        adapter.m_address = candidate.address->m_address;
+        if (candidate.address)
+            adapter.m_address = candidate.address->m_address;
+        if (candidate.ipv6Address)
+            adapter.m_ipv6Address = candidate.ipv6Address->m_ipv6Address;
         adapters.push_back(std::move(adapter));
     }
     std::stable_sort(adapters.begin(), adapters.end(),
@@ -90,6 +109,10 @@ int ListNetworkAdapters(std::vector<CNetworkAdapter>& adapters)
             const auto* inet = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
             entry.m_kind = CInterfaceEntry::Kind::Ipv4;
             std::memcpy(entry.m_address.data(), &inet->sin_addr.s_addr, 4);
+        } else if (item->ifa_addr->sa_family == AF_INET6) {
+            const auto* inet6 = reinterpret_cast<const sockaddr_in6*>(item->ifa_addr);
+            entry.m_kind = CInterfaceEntry::Kind::Ipv6;
+            std::memcpy(entry.m_ipv6Address.data(), inet6->sin6_addr.s6_addr, 16);
         } else {
             continue;
         }

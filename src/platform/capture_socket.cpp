@@ -18,8 +18,18 @@ namespace zk {
 namespace {
 
 constexpr std::size_t kRingBytes = CCaptureSocket::kBlockBytes * CCaptureSocket::kBlockCount;
-// The byte of the IPv4 header that names the protocol (RFC 791, 3.1).
+// The byte of the IPv4 header that names the protocol (RFC 791, 3.1), and
+// the byte of the IPv6 header that names the first next header (RFC 8200, 3).
 constexpr std::uint32_t kIpProtocolOffset = 9;
+constexpr std::uint32_t kIpv6NextHeaderOffset = 6;
+// The IPv6 extension headers a TCP segment may come behind: hop-by-hop
+// options, routing, fragment, authentication and destination options
+// (RFC 8200, 4; RFC 4302).
+constexpr std::uint32_t kIpv6HopByHop = 0;
+constexpr std::uint32_t kIpv6Routing = 43;
+constexpr std::uint32_t kIpv6Fragment = 44;
+constexpr std::uint32_t kIpv6Authentication = 51;
+constexpr std::uint32_t kIpv6DestinationOptions = 60;
 
 // Sets or clears CAP_NET_RAW in the calling thread's effective set. Raising
 // fails quietly when the capability is not permitted: the socket call then
@@ -45,12 +55,13 @@ bool IsNothingToReceive(int err)
     return err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ENETDOWN;
 }
 
-// What the kernel filter and the check of each datagram keep: IPv4, and
+// What the kernel filter and the check of each datagram keep: IPv4 and IPv6, and
 // only frames the machine itself sends or is meant to receive (its own,
 // broadcast and multicast), not those an adapter overhears for other hosts.
 bool IsWanted(const sockaddr_ll& from)
 {
-    return from.sll_protocol == htons(ETH_P_IP) && from.sll_pkttype != PACKET_OTHERHOST;
+    return (from.sll_protocol == htons(ETH_P_IP) || from.sll_protocol == htons(ETH_P_IPV6)) &&
+           from.sll_pkttype != PACKET_OTHERHOST;
 }
 
 std::uint32_t BlockStatus(const tpacket_block_desc* block)
@@ -76,23 +87,35 @@ int CCaptureSocket::Open()
     return 0;
 }
 
-int CCaptureSocket::SetIpv4TcpFilter()
+int CCaptureSocket::SetTcpFilter()
 {
     // Classic BPF over the socket buffer's own fields (its packet type and
     // protocol) and the IP header, where a datagram socket's packet starts.
     // Only TCP carries the pages; shedding the rest in the kernel (video
     // calls and QUIC over UDP, above all) keeps it out of the ring. Every
-    // fragment of a datagram carries its protocol field, so fragments of
-    // TCP datagrams pass too.
+    // fragment of an IPv4 datagram carries its protocol field, so fragments
+    // of TCP datagrams pass too. Classic BPF has no loops, so it cannot walk
+    // an IPv6 header chain: IPv6 passes when its first next header is TCP or
+    // an extension header (fragments included), and the datagram layer
+    // decides the rest. Jumps count the instructions they pass over; each
+    // is numbered.
     static sock_filter program[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PKTTYPE)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OTHERHOST, 4, 0),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 2),
-        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kIpProtocolOffset),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_TCP, 1, 0),
-        BPF_STMT(BPF_RET | BPF_K, 0),          // drop
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF), // keep the whole datagram
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PKTTYPE)),  // 0
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OTHERHOST, 12, 0),                         // 1
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<__u32>(SKF_AD_OFF + SKF_AD_PROTOCOL)), // 2
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, 2),                                  // 3
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kIpProtocolOffset),                                // 4
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_TCP, 9, 8),                               // 5
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IPV6, 0, 7),                                // 6
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kIpv6NextHeaderOffset),                            // 7
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_TCP, 6, 0),                               // 8
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kIpv6HopByHop, 5, 0),                             // 9
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kIpv6Routing, 4, 0),                              // 10
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kIpv6Fragment, 3, 0),                             // 11
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kIpv6Authentication, 2, 0),                       // 12
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kIpv6DestinationOptions, 1, 0),                   // 13
+        BPF_STMT(BPF_RET | BPF_K, 0),          // 14: drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF), // 15: keep the whole datagram
     };
     sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
     if (setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) != 0)

@@ -7,8 +7,8 @@ struct tpacket_block_desc;
 
 namespace zk {
 
-// A packet socket that delivers every IPv4 TCP datagram one adapter sends or
-// receives, network header first, through a receive ring the kernel shares
+// A packet socket that delivers every IPv4 and IPv6 TCP datagram one adapter
+// sends or receives, network header first, through a receive ring the kernel shares
 // with the process (TPACKET_V3): the kernel fills blocks of datagrams, the
 // caller reads them where they lie and hands each block back when done.
 // Traffic the adapter only overhears for other hosts is not delivered: no
@@ -45,8 +45,9 @@ public:
     int Open();
 
     // Installs the kernel filter that keeps IPv4 TCP datagrams (fragments
-    // included) and drops frames meant for other hosts. Before Bind.
-    int SetIpv4TcpFilter();
+    // included) and IPv6 datagrams whose first next header is TCP or an
+    // extension header, and drops frames meant for other hosts. Before Bind.
+    int SetTcpFilter();
 
     // Sets up and maps the receive ring. Before Bind, so that no datagram
     // is queued outside the ring.

@@ -14,12 +14,16 @@
 #include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QHelpEvent>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolTip>
+#include <QTranslator>
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
@@ -137,6 +141,14 @@ int ToVirtualKey(int qtKey)
         return VK_UP;
     case Qt::Key_Down:
         return VK_DOWN;
+    case Qt::Key_PageUp:
+        return VK_PRIOR;
+    case Qt::Key_PageDown:
+        return VK_NEXT;
+    case Qt::Key_Home:
+        return VK_HOME;
+    case Qt::Key_End:
+        return VK_END;
     default:
         return 0;
     }
@@ -158,6 +170,9 @@ public:
         setAttribute(Qt::WA_DeleteOnClose, false);
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
+        // The main window stays on top without being active most of the
+        // time; its tooltips must show all the same.
+        setAttribute(Qt::WA_AlwaysShowToolTips);
     }
 
     void Detach() { m_window = nullptr; }
@@ -205,6 +220,27 @@ protected:
             painter.fillRect(rect(), Qt::transparent);
         if (!m_image.isNull())
             painter.drawImage(0, 0, m_image);
+    }
+
+    bool event(QEvent* event) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QWidget::event(event);
+        // The window's parts are drawn, not widgets: the window says which
+        // text belongs where, and the tip goes once the pointer leaves
+        // that rectangle.
+        auto* help = static_cast<QHelpEvent*>(event);
+        std::wstring text;
+        RECT area;
+        if (m_window && m_window->PeerToolTip(ToPoint(help->globalPos()), text, area)) {
+            QPoint topLeft = mapFromGlobal(QPoint(area.left, area.top));
+            QToolTip::showText(help->globalPos(), ToQString(text), this,
+                               QRect(topLeft, QSize(int(area.Width()), int(area.Height()))));
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
     }
 
     void mousePressEvent(QMouseEvent* event) override { Button(event, true); }
@@ -506,6 +542,7 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
     std::unique_ptr<CQtWindowSystem> system(new CQtWindowSystem());
     system->m_impl->app = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    InstallToolkitTranslations();
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      qApp, [] {
                          if (CMessageLoop* loop = GetMessageLoop())
@@ -631,17 +668,36 @@ int CQtWindowSystem::MessageBox(CWindow* owner, const std::wstring& text, const 
     }
     QMessageBox box(icon, ToQString(title), ToQString(text), QMessageBox::NoButton,
                     WidgetOfWindow(owner));
-    // The box answers in the program's own language.
+    // The standard buttons carry the toolkit's own (Japanese) texts.
     if ((type & MB_TYPEMASK) == MB_YESNO) {
-        QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-        box.setDefaultButton(yes);
-        box.exec();
-        return box.clickedButton() == yes ? IDYES : IDNO;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return IDOK;
+}
+
+bool InstallToolkitTranslations()
+{
+    constexpr const char* kCatalog = "qtbase_ja";
+    if (!QCoreApplication::instance())
+        return false;
+    // Once per application: a second translator would only shadow the first.
+    static QPointer<QTranslator> installed;
+    if (installed)
+        return true;
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QString::fromLatin1(kCatalog),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return false;
+    }
+    installed = translator;
+    return true;
 }
 
 int CQtWindowSystem::TrackPopupMenu(const CMenu& menu, POINT screen, CWindow* owner)

@@ -50,4 +50,10 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+// Loads the toolkit's own Japanese texts (the standard buttons, the file
+// chooser's labels) into the running application, whatever the locale: the
+// program speaks Japanese, and its standard dialogs must too. False when
+// the translations are not installed; the texts then stay English.
+bool InstallToolkitTranslations();
+
 } // namespace zk

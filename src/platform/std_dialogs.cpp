@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -271,6 +272,13 @@ private:
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             combo->setMaxVisibleItems(10);
+            // The field takes exactly what is typed: the items are offered
+            // in a list below it, never written into it, and only an item
+            // equal to the text, case included, counts as chosen.
+            if (QCompleter* completer = combo->completer()) {
+                completer->setCompletionMode(QCompleter::PopupCompletion);
+                completer->setCaseSensitivity(Qt::CaseSensitive);
+            }
             return combo;
         }
         case CDialogItemKind::Static: {

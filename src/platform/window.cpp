@@ -538,6 +538,20 @@ void CWindow::PeerKeyDown(int key)
     OnKeyDown(key);
 }
 
+bool CWindow::PeerToolTip(POINT screen, std::wstring& text, RECT& area)
+{
+    text.clear();
+    if (!m_peer || !m_enabled)
+        return false;
+    RECT client;
+    if (!OnToolTip(ScreenToClient(screen), text, client) || text.empty())
+        return false;
+    POINT topLeft = ClientToScreen({client.left, client.top});
+    area = {topLeft.x, topLeft.y, topLeft.x + int(client.Width()),
+            topLeft.y + int(client.Height())};
+    return true;
+}
+
 void CWindow::PeerEndSession()
 {
     if (m_peer)

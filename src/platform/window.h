@@ -98,6 +98,9 @@ public:
     void PeerCloseRequested();
     void PeerDeactivated();
     void PeerKeyDown(int key);
+    // The tooltip at the screen point: its text and the screen rectangle
+    // it belongs to; false where the window has none (or takes no input).
+    bool PeerToolTip(POINT screen, std::wstring& text, RECT& area);
     void PeerEndSession();
 
     static constexpr std::uintptr_t MakeCommandParam(int id, int code = 0)
@@ -141,6 +144,12 @@ protected:
     virtual void OnNcLButtonUp(int hitCode, POINT screen);
     virtual void OnNcRButtonUp(int hitCode, POINT screen);
     virtual void OnKeyDown(int /*key*/) {}
+    // The tooltip at the point: its text and the client rectangle it
+    // belongs to (the tip goes when the pointer leaves it). Default: none.
+    virtual bool OnToolTip(POINT /*point*/, std::wstring& /*text*/, RECT& /*area*/)
+    {
+        return false;
+    }
     virtual void OnApp(std::uintptr_t /*wParam*/, std::intptr_t /*lParam*/) {}
 
 private:

@@ -25,16 +25,17 @@ const CDialogTemplate& CSettingDlg::GetTemplate()
     using K = CDialogItemKind;
     static const CDialogTemplate dialog{
         L"設定",
-        371,
+        268,
         92,
         {
-            {IDC_STATIC, K::GroupBox, L"ウェブブラウザ", 7, 7, 357, 54},
-            {kBrowserComboId, K::ComboBox, L"", 15, 21, 342, 30},
+            // As wide as the note and the browse button beside it need.
+            {IDC_STATIC, K::GroupBox, L"ウェブブラウザ", 7, 7, 254, 54},
+            {kBrowserComboId, K::ComboBox, L"", 15, 21, 238, 30},
             {IDC_STATIC, K::Static, L"※ 空にするとディフォルトのウェブブラウザで開かれます", 17, 40,
              179, 8},
-            {kBrowseButtonId, K::PushButton, L"参照", 307, 38, 50, 15},
-            {IDOK, K::DefPushButton, L"OK", 222, 69, 69, 16},
-            {IDCANCEL, K::PushButton, L"キャンセル", 295, 69, 69, 16},
+            {kBrowseButtonId, K::PushButton, L"参照", 203, 38, 50, 15},
+            {IDOK, K::DefPushButton, L"OK", 119, 69, 69, 16},
+            {IDCANCEL, K::PushButton, L"キャンセル", 192, 69, 69, 16},
         }};
     return dialog;
 }

@@ -27,6 +27,12 @@ bool CZaruCircleButton::SetCenter(int x, int y)
     return true;
 }
 
+RECT CZaruCircleButton::GetBounds() const
+{
+    int radius = (m_small ? m_small->GetWidth() / 2 : 0) + GetMaxGrowth();
+    return {m_centerX - radius, m_centerY - radius, m_centerX + radius + 1, m_centerY + radius + 1};
+}
+
 bool CZaruCircleButton::Hit(int x, int y) const
 {
     if (!m_small)

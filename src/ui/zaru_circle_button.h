@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/rect.h"
+
 #include <cstdint>
 #include <memory>
 
@@ -31,6 +33,8 @@ public:
 
     // Inside the circle of the small image's radius plus the growth.
     bool Hit(int x, int y) const;
+    // The square the button covers at its largest.
+    RECT GetBounds() const;
     // Follows the pointer at the time in milliseconds; answers whether the
     // size changed.
     bool Tick(std::uint32_t time, int x, int y);

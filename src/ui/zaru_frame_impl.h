@@ -24,6 +24,17 @@ protected:
         return Self().GetLayout().HitTest(screen.x, screen.y);
     }
 
+    bool OnToolTip(POINT point, std::wstring& text, RECT& area) override
+    {
+        return Self().GetLayout().GetToolTip(point, text, area);
+    }
+
+    void OnKeyDown(int key) override
+    {
+        if (Self().GetLayout().OnKeyDown(key))
+            this->Redraw();
+    }
+
 private:
     T& Self() { return static_cast<T&>(*this); }
 };

@@ -3,6 +3,7 @@
 #include "fetch/drawing_surface.h"
 #include "platform/window.h"
 #include "res/resource_ids.h"
+#include "res/string_table.h"
 #include "ui/skin_image.h"
 
 #include <algorithm>
@@ -31,6 +32,25 @@ bool CZaruFrameLayout::Layout(CWindow* window)
         moved = m_roundButtons[i]->SetCenter(x, m_localRect.top + kTitleButtonTop) || moved;
     }
     return moved;
+}
+
+bool CZaruFrameLayout::GetToolTip(POINT point, std::wstring& text, RECT& area) const
+{
+    for (const auto& button : m_roundButtons) {
+        if (!button->Hit(point.x, point.y))
+            continue;
+        std::uint32_t id = 0;
+        if (button->GetHitCode() == HTCLOSE)
+            id = kCloseToolTipId;
+        else if (button->GetHitCode() == HTMINBUTTON)
+            id = kMinimizeToolTipId;
+        if (id == 0)
+            return false;
+        text = LoadString(id);
+        area = button->GetBounds();
+        return !text.empty();
+    }
+    return false;
 }
 
 int CZaruFrameLayout::HitTest(int x, int y) const

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace zk {
@@ -35,6 +36,9 @@ public:
     // Where the title lettering sits.
     static constexpr int kTitleLogoLeft = 16;
     static constexpr int kTitleLogoTop = 8;
+    // The tooltips of the close and minimise buttons.
+    static constexpr std::uint32_t kCloseToolTipId = 2414;
+    static constexpr std::uint32_t kMinimizeToolTipId = 2415;
 
     CZaruFrameLayout();
     virtual ~CZaruFrameLayout();
@@ -50,6 +54,13 @@ public:
     void PaintFrame(CGraphics& graphics) const;
     // Draws the whole window: the frame, then what a layout shows inside.
     virtual void Paint(CGraphics& graphics) { PaintFrame(graphics); }
+    // The tooltip at a point (window coordinates): its text and the
+    // rectangle it belongs to; false where there is none. Here: the round
+    // title buttons.
+    virtual bool GetToolTip(POINT point, std::wstring& text, RECT& area) const;
+    // A key pressed in the window; answers whether to redraw. Here: none
+    // is taken.
+    virtual bool OnKeyDown(int /*key*/) { return false; }
     // Adds a round title button left of the others, its images by id.
     void AddRoundButton(int smallId, int largeId, int hitCode);
 

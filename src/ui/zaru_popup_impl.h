@@ -111,6 +111,11 @@ protected:
         return false;
     }
 
+    bool OnToolTip(POINT point, std::wstring& text, RECT& area) override
+    {
+        return Self().GetLayout().GetToolTip(point, text, area);
+    }
+
     // Esc leaves the popup as its close button does.
     void OnKeyDown(int key) override
     {

@@ -6,7 +6,10 @@
 #include "friends/time_text.h"
 #include "platform/system_clock.h"
 #include "platform/window_types.h"
+#include "res/string_table.h"
 #include "ui/skin_image.h"
+
+#include <algorithm>
 
 namespace zk {
 
@@ -60,6 +63,18 @@ bool CZarumateCell::IsOverLink(int x, int y) const
     return false;
 }
 
+bool CZarumateCell::GetLinkToolTip(POINT point, std::wstring& text, RECT& area) const
+{
+    for (std::size_t i = 0; i < m_links.size() && i < kLinkToolTipIds.size(); ++i) {
+        if (PtInRect(m_links[i]->GetRect(), point)) {
+            text = LoadString(kLinkToolTipIds[i]);
+            area = m_links[i]->GetRect();
+            return !text.empty();
+        }
+    }
+    return false;
+}
+
 bool CZarumateCell::IsAnyPressed() const
 {
     if (m_pressed)
@@ -75,6 +90,13 @@ std::int64_t CZarumateCell::GetFreeWidth() const
     if (m_links.empty())
         return m_rect.Width();
     return std::int64_t(m_rect.right) - m_links.back()->GetRect().right;
+}
+
+CRectF CZarumateCell::GetNameRect() const
+{
+    float left = float(m_rect.left + kNameLeft);
+    return {left, float(m_rect.top + kNameTop), std::max(0.0f, float(m_rect.right) - left),
+            float(m_rect.Height() - kNameTop)};
 }
 
 bool CZarumateCell::HitTest(int x, int y) const
@@ -157,12 +179,13 @@ void CZarumateCell::Paint(CGraphics& graphics)
 
     if (!m_font)
         m_font = std::make_shared<CFont>(kFontPoints);
-    CStringFormat noWrap;
-    noWrap.noWrap = true;
-    graphics.DrawString(m_record->m_name, *m_font,
-                        CRectF{float(m_rect.left + kNameLeft), float(m_rect.top + kNameTop),
-                               float(m_rect.Width()), float(m_rect.Height())},
-                        noWrap, CSolidBrush(kNameColor));
+    // The name ends at the cell's right edge, before the scroll column; a
+    // longer one ends in an ellipsis.
+    CStringFormat nameFormat;
+    nameFormat.noWrap = true;
+    nameFormat.ellipsis = true;
+    graphics.DrawString(m_record->m_name, *m_font, GetNameRect(), nameFormat,
+                        CSolidBrush(kNameColor));
 
     for (const auto& link : m_links)
         link->Paint(graphics);
@@ -188,11 +211,26 @@ void CZarumateCell::PaintLastSeen(CGraphics& graphics, const CFont& font)
     CRectF box{float(m_rect.left), float(m_rect.top), float(m_rect.Width()),
                float(m_rect.Height() - kTimeBottom)};
     std::wstring text = FormatTime(local, 0);
-    CRectF bounds;
-    if (graphics.MeasureString(text, font, box, format, bounds) != CDrawStatus::Ok ||
-        bounds.width + kTimeGap > GetFreeWidth())
-        return;
+    if (!FitsBesideLinks(graphics, font, box, format, text)) {
+        // A proportional Latin face sets the whole time wider than the room
+        // a window of the default width leaves; the minutes are what a
+        // reader wants from it, so the seconds go first.
+        std::size_t seconds = text.rfind(L':');
+        if (seconds == std::wstring::npos)
+            return;
+        text.erase(seconds);
+        if (!FitsBesideLinks(graphics, font, box, format, text))
+            return;
+    }
     graphics.DrawString(text, font, box, format, CSolidBrush(kTimeColor));
+}
+
+bool CZarumateCell::FitsBesideLinks(CGraphics& graphics, const CFont& font, const CRectF& box,
+                                    const CStringFormat& format, const std::wstring& text) const
+{
+    CRectF bounds;
+    return graphics.MeasureString(text, font, box, format, bounds) == CDrawStatus::Ok &&
+           bounds.width + kTimeGap <= GetFreeWidth();
 }
 
 } // namespace zk

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "friends/zarumate_data.h"
+#include "platform/window_types.h"
 #include "res/resource_ids.h"
 #include "ui/zaru_normal_button.h"
 
@@ -8,11 +9,14 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 
 namespace zk {
 
 class CFont;
 class CImage;
+struct CRectF;
+struct CStringFormat;
 
 // One row of the friend list: the avatar thumbnail, the name, the four page
 // links and when the person was last seen. A click on the row sends 9000,
@@ -27,6 +31,8 @@ public:
     static constexpr std::array<int, kLinkCount> kLinkCommandIds{9001, 9002, 9003, 9004};
     static constexpr std::array<int, kLinkCount> kLinkImageIds{IDB_LINK_GAME_ROOM, IDB_LINK_LIFE,
                                                                IDB_LINK_BLOG, IDB_LINK_MICROBLOG};
+    // The tooltips of the links: which page each opens.
+    static constexpr std::array<std::uint32_t, kLinkCount> kLinkToolTipIds{2410, 2411, 2412, 2413};
 
     // Where the links sit: the first this far right of the cell's left edge,
     // each next one the gap further right, all bottom-aligned this far above
@@ -77,8 +83,12 @@ public:
     void TakePressFrom(const CZarumateCell& old);
     // True when a link icon lies at the point.
     bool IsOverLink(int x, int y) const;
+    // The tooltip of the link at the point and the link's rectangle.
+    bool GetLinkToolTip(POINT point, std::wstring& text, RECT& area) const;
     // The cell, or one of its links, holds the press.
     bool IsAnyPressed() const;
+    // Where the name is set: from its left inset to the cell's right edge.
+    CRectF GetNameRect() const;
     // The width right of the last link, where the time may go.
     std::int64_t GetFreeWidth() const;
     // The cache file was looked at since the cell was made, so the view does
@@ -96,6 +106,10 @@ public:
 
 private:
     void PaintLastSeen(CGraphics& graphics, const CFont& font);
+    // The text, right-aligned in the box, keeps kTimeGap clear of the last
+    // link.
+    bool FitsBesideLinks(CGraphics& graphics, const CFont& font, const CRectF& box,
+                         const CStringFormat& format, const std::wstring& text) const;
 
     CZarumateDataPtr m_record;
     std::deque<LinkButton> m_links;

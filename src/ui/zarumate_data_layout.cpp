@@ -3,8 +3,12 @@
 #include "fetch/drawing_surface.h"
 #include "platform/ui_services.h"
 #include "res/resource_ids.h"
+#include "res/string_table.h"
 #include "ui/skin_image.h"
 #include "ui/skin_resources.h"
+#include "ui/zarumate_cell.h"
+
+#include <algorithm>
 
 namespace zk {
 
@@ -49,6 +53,15 @@ RECT CZarumateDataLayout::PlaceAt(POINT pointer) const
     return MoveRectInside(rect, MonitorFromPoint(pointer).monitor);
 }
 
+CRectF CZarumateDataLayout::GetNameRect() const
+{
+    const RECT& inner = GetInnerRect();
+    float left = float(inner.left + kNameLeft);
+    float top = float(inner.top + kNameTop);
+    return {left, top, std::max(0.0f, float(inner.right - kNameRight) - left),
+            std::max(0.0f, float(inner.bottom) - top)};
+}
+
 bool CZarumateDataLayout::Layout(CWindow* window)
 {
     bool moved = CZaruFrameLayout::Layout(window);
@@ -64,6 +77,18 @@ bool CZarumateDataLayout::Layout(CWindow* window)
         x += width + kLinkSpacing;
     }
     return moved;
+}
+
+bool CZarumateDataLayout::GetToolTip(POINT point, std::wstring& text, RECT& area) const
+{
+    for (std::size_t i = 0; i < m_links.size(); ++i) {
+        if (PtInRect(m_links[i].GetRect(), point)) {
+            text = LoadString(CZarumateCell::kLinkToolTipIds[i]);
+            area = m_links[i].GetRect();
+            return !text.empty();
+        }
+    }
+    return CZaruFrameLayout::GetToolTip(point, text, area);
 }
 
 bool CZarumateDataLayout::Tick(std::uint32_t time, int x, int y)
@@ -87,13 +112,12 @@ void CZarumateDataLayout::Paint(CGraphics& graphics)
     graphics.SetClip(ToRectF(inner));
     if (m_record) {
         CFont font(kNamePointSize, CFontStyle::Bold);
-        CStringFormat noWrap;
-        noWrap.noWrap = true;
-        float left = float(inner.left + kNameLeft);
-        float top = float(inner.top + kNameTop);
-        graphics.DrawString(m_record->m_name, font,
-                            {left, top, float(inner.right) - left, float(inner.bottom) - top},
-                            noWrap, CSolidBrush(kBlack));
+        // A name longer than the line ends in an ellipsis inside the white
+        // area, never cut through a letter at its edge.
+        CStringFormat nameFormat;
+        nameFormat.noWrap = true;
+        nameFormat.ellipsis = true;
+        graphics.DrawString(m_record->m_name, font, GetNameRect(), nameFormat, CSolidBrush(kBlack));
         if (m_record->m_image)
             graphics.DrawImage(*m_record->m_image,
                                {float(inner.left + kAvatarLeft), float(inner.top + kAvatarTop),

@@ -10,6 +10,8 @@
 
 namespace zk {
 
+struct CRectF;
+
 // The detail popup's picture: one friend's name and avatar above a dotted
 // line, and the four links to the friend's pages below it.
 class CZarumateDataLayout : public CZaruFrameLayout
@@ -20,6 +22,8 @@ public:
     static constexpr int kSeparatorGap = 3;
     static constexpr int kNameLeft = 16; // from the inner area's top left
     static constexpr int kNameTop = 15;
+    // The name keeps this far from the inner area's right edge.
+    static constexpr int kNameRight = 8;
     static constexpr int kAvatarLeft = 10;
     static constexpr int kAvatarTop = 40;
     static constexpr int kAvatarWidth = 90;
@@ -42,7 +46,12 @@ public:
     // inside the monitor nearest to it.
     RECT PlaceAt(POINT pointer) const;
 
+    // Where the name is set, window coordinates (the inner area once laid
+    // out).
+    CRectF GetNameRect() const;
     bool Layout(CWindow* window);
+    // The links' tooltips, then the close button's.
+    bool GetToolTip(POINT point, std::wstring& text, RECT& area) const override;
     bool Tick(std::uint32_t time, int x, int y);
     std::vector<CWidget*> GetWidgets();
     const std::array<CZaruNormalButton, 4>& GetLinkButtons() const { return m_links; }

@@ -1,20 +1,23 @@
 #include "ui/zarumate_layout.h"
 
+#include "base/message_format.h"
 #include "base/path.h"
 #include "fetch/download_image_task.h"
 #include "fetch/drawing_surface.h"
-#include "platform/tick_count.h"
 #include "friends/avatar_cache.h"
 #include "platform/file_ops.h"
 #include "platform/system_clock.h"
+#include "platform/tick_count.h"
 #include "platform/ui_services.h"
 #include "platform/window.h"
 #include "res/resource_ids.h"
+#include "res/string_table.h"
 #include "ui/skin_image.h"
 #include "ui/skin_resources.h"
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace zk {
 
@@ -263,9 +266,52 @@ bool CZarumateLayout::TakeImageResults()
     return redraw;
 }
 
+void CZarumateLayout::SetWatchState(CWatchState state, const std::wstring& adapter)
+{
+    const std::wstring& shown = state == CWatchState::Watching ? adapter : std::wstring();
+    if (state == m_watchState && shown == m_watchedAdapter)
+        return;
+    m_watchState = state;
+    m_watchedAdapter = shown;
+    m_hintChanged = true;
+}
+
+std::wstring CZarumateLayout::GetHintText() const
+{
+    if (m_watchState == CWatchState::Stopped)
+        return LoadString(kHintStoppedId);
+    // Over a list with people in it only a stop is worth saying.
+    if (!m_records.empty())
+        return {};
+    switch (m_watchState) {
+    case CWatchState::Starting:
+        return LoadString(kHintStartingId);
+    case CWatchState::Watching: {
+        std::wstring format = LoadString(kHintWatchingId);
+        return FormatMessageText(format, {std::wstring_view(m_watchedAdapter)},
+                                 format.size() + m_watchedAdapter.size() + 1);
+    }
+    default:
+        return {};
+    }
+}
+
+RECT CZarumateLayout::GetHintRect() const
+{
+    RECT box{m_listRect.left + kHintInset, m_listRect.top + kHintInset,
+             m_listRect.right - kHintInset, m_listRect.bottom - kHintInset};
+    box.right = std::max(box.right, box.left);
+    box.bottom = std::max(box.bottom, box.top);
+    return box;
+}
+
 bool CZarumateLayout::Tick(std::uint32_t time)
 {
     bool redraw = TakeFound();
+    if (m_hintChanged) {
+        m_hintChanged = false;
+        redraw = true;
+    }
     redraw = TakeImageResults() || redraw;
     if (m_records.IsChanged()) {
         RebuildCells(time);
@@ -461,6 +507,37 @@ bool CZarumateLayout::OnCommand(int id)
     }
 }
 
+bool CZarumateLayout::OnKeyDown(int key)
+{
+    switch (key) {
+    case VK_UP:
+        return m_scrollBar.ScrollBy(-kPitch);
+    case VK_DOWN:
+        return m_scrollBar.ScrollBy(kPitch);
+    case VK_PRIOR:
+        return m_scrollBar.ScrollBy(-std::max(m_pageStep, kPitch));
+    case VK_NEXT:
+        return m_scrollBar.ScrollBy(std::max(m_pageStep, kPitch));
+    case VK_HOME:
+        return m_scrollBar.ScrollTo(m_scrollBar.GetMinimum());
+    case VK_END:
+        return m_scrollBar.ScrollTo(m_scrollBar.GetMaximum());
+    default:
+        return false;
+    }
+}
+
+bool CZarumateLayout::GetToolTip(POINT point, std::wstring& text, RECT& area) const
+{
+    if (PtInRect(m_innerRect, point)) {
+        for (const CellPtr& cell : m_cells)
+            if (cell->GetRecord() && cell->GetLinkToolTip(point, text, area))
+                return true;
+        return false;
+    }
+    return CZaruFrameLayout::GetToolTip(point, text, area);
+}
+
 const CTextureBrush* CZarumateLayout::SeparatorBrush() const
 {
     if (const CTextureBrush* shared = GetDottedSeparatorBrush())
@@ -502,7 +579,38 @@ void CZarumateLayout::Paint(CGraphics& graphics)
         cell->SetFont(m_font);
         cell->Paint(graphics);
     }
+    PaintHint(graphics);
     graphics.ResetClip();
+}
+
+void CZarumateLayout::PaintHint(CGraphics& graphics)
+{
+    std::wstring text = GetHintText();
+    if (text.empty() || !m_font)
+        return;
+    RECT room = GetHintRect();
+    CRectF layout = ToRectF(room);
+    CStringFormat format;
+    CRectF bounds;
+    if (layout.width <= 0 || layout.height <= 0 ||
+        graphics.MeasureString(text, *m_font, layout, format, bounds) != CDrawStatus::Ok)
+        return;
+    // The text stands on white, so that no separator runs through it.
+    float height = std::min(bounds.height, layout.height);
+    CRectF box{float(m_listRect.left), layout.y - kHintPadding, float(m_listRect.Width()),
+               height + 2 * kHintPadding};
+    bool overCells = !m_records.empty();
+    if (overCells) {
+        // Over the cells the note closes the list area at its bottom, set
+        // apart from them by a grey line.
+        box.y = std::floor(std::max(box.y, float(m_innerRect.bottom) - height - 2 * kHintPadding));
+        box.height = float(m_innerRect.bottom) - box.y;
+        layout.y = box.y + kHintPadding;
+    }
+    graphics.FillRectangle(CSolidBrush(kListBackground), box);
+    if (overCells)
+        graphics.FillRectangle(CSolidBrush(kHintBorderColor), {box.x, box.y, box.width, 1.0f});
+    graphics.DrawString(text, *m_font, layout, format, CSolidBrush(CZarumateCell::kNameColor));
 }
 
 void CZarumateLayout::DeleteRecord(int index)

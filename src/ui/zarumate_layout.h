@@ -12,9 +12,21 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace zk {
+
+// How the watching of the traffic stands, as the list tells it: not told
+// yet (nothing is said), starting, watching an adapter, or stopped after a
+// failure or because it could not start.
+enum class CWatchState
+{
+    Unknown,
+    Starting,
+    Watching,
+    Stopped,
+};
 
 class CDownloadImageTask;
 class CDownloadImageTaskClient;
@@ -56,6 +68,16 @@ public:
     static constexpr int kNearViews = 1;
     // A cell's hover ends when the pointer is hidden from the cells.
     static constexpr int kNoPoint = 0x7FFFFFFF;
+    // The hint of an empty list: how friends come in, and how the
+    // watching stands; the note that it stopped.
+    static constexpr std::uint32_t kHintWatchingId = 2400;
+    static constexpr std::uint32_t kHintStartingId = 2401;
+    static constexpr std::uint32_t kHintStoppedId = 2402;
+    // The hint keeps this far inside the list, and its box this far around
+    // its text.
+    static constexpr int kHintInset = 8;
+    static constexpr int kHintPadding = 3;
+    static constexpr std::uint32_t kHintBorderColor = 0xFF999999;
 
     using TaskSink = std::function<void(std::shared_ptr<CDownloadImageTask>)>;
     using CellPtr = std::shared_ptr<CZarumateCell>;
@@ -90,6 +112,16 @@ public:
     // runs) hides the pointer from the cells when it is active and under it.
     bool Tick(std::uint32_t time);
     void SetPopup(CWindow* popup) { m_popup = popup; }
+    // How the watching stands, and the adapter watched; the next tick
+    // redraws when what the list says changes.
+    void SetWatchState(CWatchState state, const std::wstring& adapter);
+    // What the list says now: the hint of an empty list, or that watching
+    // stopped; empty when it says nothing.
+    std::wstring GetHintText() const;
+    // The room of the hint's text (window coordinates): it starts at the
+    // top while the list is empty; over cells it closes the list area at
+    // its bottom.
+    RECT GetHintRect() const;
 
     int HitTest(int x, int y) const override; // screen; HTCLIENT inside
     // The hand over a link icon; false when the default cursor applies.
@@ -104,6 +136,11 @@ public:
     bool OnContextMenu(POINT screen);
     // The scroll column's commands; answers whether to redraw.
     bool OnCommand(int id);
+    // Up and Down scroll by a cell, Page Up and Page Down by a page, Home
+    // and End to either end; answers whether to redraw.
+    bool OnKeyDown(int key) override;
+    // The link icons' tooltips, then the title buttons'.
+    bool GetToolTip(POINT point, std::wstring& text, RECT& area) const override;
     void Paint(CGraphics& graphics) override;
 
     void DeleteRecord(int index);
@@ -155,11 +192,15 @@ private:
     void StartVisibleDownloads();
     bool IsVisible(const RECT& rect) const { return IntersectsRect(rect, m_innerRect); }
     const CTextureBrush* SeparatorBrush() const;
+    void PaintHint(CGraphics& graphics);
 
     TaskSink m_taskSink;
     CDownloadImageTaskClient* m_downloadClient = nullptr;
     CWindow* m_popup = nullptr;
     CellMenu m_cellMenu;
+    CWatchState m_watchState = CWatchState::Unknown;
+    std::wstring m_watchedAdapter;
+    bool m_hintChanged = false;
 
     RECT m_listRect;
     int m_slotCount = 0;

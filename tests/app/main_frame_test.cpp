@@ -168,6 +168,22 @@ TEST_F(MainFrameTest, MonitorStatesFollowReportsAndChoices)
     EXPECT_EQ(m_frame->GetMonitorState(), MonitorStarting);
 }
 
+TEST_F(MainFrameTest, EmptyListSaysHowTheWatchingStandsOnEachTick)
+{
+    Create();
+    Tick();
+    CZarumateLayout& list = m_frame->GetLayout();
+    EXPECT_EQ(list.GetHintText(), LoadString(CZarumateLayout::kHintStartingId));
+    Capture().m_index = 1;
+    Capture().m_client->OnSockStarted();
+    Tick();
+    EXPECT_NE(list.GetHintText().find(L"wlan0"), std::wstring::npos);
+    Capture().GetErr().SetErr(4008, L"No such device");
+    Capture().m_client->OnSockStopped();
+    Tick();
+    EXPECT_EQ(list.GetHintText(), LoadString(CZarumateLayout::kHintStoppedId));
+}
+
 TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndNoAdaptersLeaveTheLabel)
 {
     m_frame->GetCapture().m_startWorks = false;

@@ -13,16 +13,20 @@ using test::Bytes;
 class CIpSink : public CIpManager<CIpSink>
 {
 public:
-    void TcpSegmentIn(const CIpHeader& ip, const std::uint8_t* datagram, std::size_t length)
+    void TcpSegmentIn(const CIpAddressPair& ip, const std::uint8_t* datagram, std::size_t tcpOffset,
+                      std::size_t tcpLength)
     {
-        m_headers.push_back(ip);
-        m_datagrams.emplace_back(datagram, datagram + length);
+        m_addresses.push_back(ip);
+        m_tcpOffsets.push_back(tcpOffset);
+        m_datagrams.emplace_back(datagram, datagram + tcpOffset + tcpLength);
         m_lastData = datagram;
     }
     void In(const Bytes& datagram) { IpDatagramIn(datagram.data(), datagram.size()); }
     const CIpFragmentTable& Table() const { return m_fragments; }
+    const CIpv6FragmentTable& Table6() const { return m_fragments6; }
 
-    std::vector<CIpHeader> m_headers;
+    std::vector<CIpAddressPair> m_addresses;
+    std::vector<std::size_t> m_tcpOffsets;
     std::vector<Bytes> m_datagrams;
     const std::uint8_t* m_lastData = nullptr;
 };
@@ -73,22 +77,43 @@ TEST(IpDatagramIn, HandsWholeDatagramsUpWithoutCopyingAndIgnoresMalformedOnes)
     EXPECT_EQ(sink.GetDecodeStats().m_packets, 5u);
 }
 
-// Each order the fragments of one datagram may arrive in.
-class FragmentOrder : public testing::TestWithParam<std::vector<int>>
+Bytes Datagram6(std::size_t size, std::vector<test::CIpv6Extension> extensions = {},
+                const test::Address6& source = test::kClientAddress6)
+{
+    test::CIpv6Fields fields;
+    fields.source = source;
+    fields.extensions = std::move(extensions);
+    return test::BuildIpv6(fields, test::kIpProtocolTcp, Payload(size, 3));
+}
+
+// Each order the fragments of one datagram may arrive in, for both families.
+class FragmentOrder : public testing::TestWithParam<std::tuple<std::vector<int>, EIpFamily>>
 {};
 
 TEST_P(FragmentOrder, RebuildsTheDatagramOnceItsLastGapCloses)
 {
+    const auto& [order, family] = GetParam();
+    bool ipv6 = family == EIpFamily::Ipv6;
     CIpSink sink;
-    Bytes original = Datagram(7, 40);
-    std::vector<Bytes> fragments = test::SplitIntoFragments(original, 8);
+    // Over IPv6 a hop-by-hop header stays in front of every fragment.
+    Bytes original = ipv6 ? Datagram6(40, {{test::kIpv6HopByHop, {}}}) : Datagram(7, 40);
+    std::vector<Bytes> fragments = ipv6 ? test::SplitIntoFragments6(original, 8, 0xCAFE0007)
+                                        : test::SplitIntoFragments(original, 8);
     ASSERT_EQ(fragments.size(), 5u);
-    const std::vector<int>& order = GetParam();
     for (std::size_t i = 0; i < order.size(); ++i) {
         EXPECT_EQ(sink.m_datagrams.size(), 0u) << "before fragment " << i;
         sink.In(fragments[order[i]]);
     }
     ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
+    EXPECT_EQ(sink.m_addresses[0].m_family, family);
+    if (ipv6) {
+        // The fragment header is gone and the headers before it name TCP.
+        EXPECT_EQ(sink.m_datagrams[0], original);
+        EXPECT_EQ(sink.m_tcpOffsets[0], 48u);
+        EXPECT_EQ(sink.Table6().DatagramCount(), 0u);
+        return;
+    }
     const Bytes& rebuilt = sink.m_datagrams[0];
     EXPECT_EQ(rebuilt[0], 0x45);
     EXPECT_EQ(rebuilt[2] << 8 | rebuilt[3], 60);
@@ -97,17 +122,18 @@ TEST_P(FragmentOrder, RebuildsTheDatagramOnceItsLastGapCloses)
     EXPECT_EQ(rebuilt[10], fragments[0][10]); // the checksum is copied
     EXPECT_EQ(rebuilt[11], fragments[0][11]);
     EXPECT_EQ(PayloadOf(rebuilt), PayloadOf(original));
-    EXPECT_EQ(sink.m_headers[0].m_totalLength, 60);
-    EXPECT_FALSE(sink.m_headers[0].IsFragment());
+    EXPECT_EQ(sink.m_tcpOffsets[0], 20u);
+    EXPECT_EQ(sink.m_addresses[0].m_family, EIpFamily::Ipv4);
     EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
     EXPECT_EQ(sink.Table().DatagramCount(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, FragmentOrder,
-                         testing::Values(std::vector<int>{0, 1, 2, 3, 4},
-                                         std::vector<int>{4, 3, 2, 1, 0},
-                                         std::vector<int>{1, 2, 0, 4, 3},
-                                         std::vector<int>{2, 4, 0, 3, 1}));
+                         testing::Combine(testing::Values(std::vector<int>{0, 1, 2, 3, 4},
+                                                          std::vector<int>{4, 3, 2, 1, 0},
+                                                          std::vector<int>{1, 2, 0, 4, 3},
+                                                          std::vector<int>{2, 4, 0, 3, 1}),
+                                          testing::Values(EIpFamily::Ipv4, EIpFamily::Ipv6)));
 
 TEST(IpReassembly, KeepsAnIncompleteDatagramAndUsesTheEarlierOfTwoCopies)
 {
@@ -270,6 +296,196 @@ TEST(IpFragmentBounds, HoldsNoMoreThanTheLimitsAndDropsTheOldestFirst)
     sink.In(pending.back().back());
     EXPECT_EQ(sink.m_datagrams.size(), 1u);
     EXPECT_GT(sink.GetDecodeStats().m_fragmentsEvicted, 0u);
+}
+
+// The walk along the header chain: hop-by-hop, routing, destination
+// options and authentication headers are skipped by their own length
+// rules, so the segment is found where it lies.
+TEST(Ipv6DatagramIn, WalksTheExtensionHeadersToTheSegment)
+{
+    CIpSink sink;
+    Bytes plain = Datagram6(30);
+    Bytes chained = Datagram6(30, {{test::kIpv6HopByHop, {5, 2, 0, 0}},
+                                   {test::kIpv6DestinationOptions, Bytes(3, 0)},
+                                   {test::kIpv6Routing, {0, 0, 0, 0, 0, 0}},
+                                   {test::kIpv6Authentication, Bytes(14, 0x5A)},
+                                   {test::kIpv6DestinationOptions, Bytes(20, 0)}});
+    sink.In(plain);
+    sink.In(chained);
+    ASSERT_EQ(sink.m_datagrams.size(), 2u);
+    EXPECT_EQ(sink.m_lastData, chained.data()); // handed up without a copy
+    EXPECT_EQ(sink.m_tcpOffsets[0], 40u);
+    // 8 + 8 + 8 + 16 (the AH: 14 + 2 bytes, in 4-octet units) + 24.
+    EXPECT_EQ(sink.m_tcpOffsets[1], 104u);
+    EXPECT_EQ(sink.m_datagrams[1], chained);
+    EXPECT_EQ(sink.m_addresses[1].m_family, EIpFamily::Ipv6);
+    EXPECT_EQ(sink.m_addresses[1].m_source, test::kClientAddress6);
+    EXPECT_EQ(sink.m_addresses[1].m_destination, test::kServerAddress6);
+    EXPECT_EQ(sink.GetDecodeStats().m_ipv6Packets, 2u);
+
+    // Link-layer padding after the payload length is not handed up.
+    Bytes padded = plain;
+    padded.resize(padded.size() + 6, 0);
+    sink.In(padded);
+    ASSERT_EQ(sink.m_datagrams.size(), 3u);
+    EXPECT_EQ(sink.m_datagrams[2], plain);
+}
+
+TEST(Ipv6DatagramIn, EndsAtEspUnknownHeadersAndMalformedChains)
+{
+    CIpSink sink;
+    test::CIpv6Fields fields;
+    Bytes esp = test::BuildIpv6(fields, test::kIpv6Esp, Payload(40));
+    Bytes noNext = test::BuildIpv6(fields, test::kIpv6NoNextHeader, Payload(40));
+    Bytes udp = test::BuildIpv6(fields, test::kIpProtocolUdp, Payload(40));
+    Bytes unknown = Datagram6(30, {{253, Bytes(6, 0)}}); // experimental (RFC 3692)
+    Bytes espInChain = Datagram6(30, {{test::kIpv6DestinationOptions, {}}});
+    espInChain[40] = test::kIpv6Esp;
+    // Hop-by-hop options anywhere but first are refused (RFC 8200, 4.1).
+    Bytes lateHopByHop =
+        Datagram6(30, {{test::kIpv6DestinationOptions, {}}, {test::kIpv6HopByHop, {}}});
+    Bytes pastTheEnd = Datagram6(30, {{test::kIpv6DestinationOptions, {}}});
+    pastTheEnd[41] = 200; // 1608 bytes long
+    Bytes lengthBeyondReceived = Datagram6(30);
+    lengthBeyondReceived.pop_back();
+    Bytes tooShort(39, 0);
+    tooShort[0] = 0x60;
+    for (const Bytes& bad : {esp, noNext, udp, unknown, espInChain, lateHopByHop, pastTheEnd,
+                             lengthBeyondReceived, tooShort})
+        sink.In(bad);
+    EXPECT_TRUE(sink.m_datagrams.empty());
+    EXPECT_EQ(sink.GetDecodeStats().m_ipv6Packets, 9u);
+}
+
+// An atomic fragment (offset 0, no more to follow) is its datagram: it goes
+// up at once and leaves fragments in progress with its identification alone
+// (RFC 6946).
+TEST(Ipv6Reassembly, AnAtomicFragmentIsTakenAloneAtOnce)
+{
+    CIpSink sink;
+    Bytes large = Datagram6(32);
+    std::vector<Bytes> fragments = test::SplitIntoFragments6(large, 16, 5);
+    sink.In(fragments[0]);
+    Bytes atomic = Datagram6(20, {test::FragmentHeader(0, false, 5)});
+    sink.In(atomic);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.m_datagrams[0], atomic);
+    EXPECT_EQ(sink.m_tcpOffsets[0], 48u);
+    ASSERT_EQ(fragments.size(), 2u);
+    sink.In(fragments[1]);
+    ASSERT_EQ(sink.m_datagrams.size(), 2u);
+    EXPECT_EQ(sink.m_datagrams[1], large);
+}
+
+// Overlapping fragments make a datagram ambiguous: it is dropped whole, and
+// its tombstone turns away the fragments still to come, however clean,
+// until the reassembly timeout; then the identification is free again. A
+// clean set under another identification is rebuilt meanwhile.
+TEST(Ipv6Reassembly, OverlappingFragmentsDropTheWholeDatagramUntilTheTimeout)
+{
+    CIpSink sink;
+    Bytes original = Datagram6(48);
+    std::vector<Bytes> eights = test::SplitIntoFragments6(original, 8, 9);
+    std::vector<Bytes> sixteens = test::SplitIntoFragments6(original, 16, 9);
+    sink.In(eights[0]);   // 0..8
+    sink.In(sixteens[1]); // 16..32
+    sink.In(eights[3]);   // 24..32 inside it: the datagram goes
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsOverlapping, 3u);
+    EXPECT_EQ(sink.Table6().FragmentCount(), 0u);
+    EXPECT_EQ(sink.Table6().DatagramCount(), 1u); // the tombstone
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
+    for (const Bytes& fragment : eights)
+        sink.In(fragment);
+    EXPECT_TRUE(sink.m_datagrams.empty());
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsOverlapping, 3u + eights.size());
+
+    for (const Bytes& fragment : test::SplitIntoFragments6(original, 8, 10))
+        sink.In(fragment);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.m_datagrams[0], original);
+
+    sink.SetClock(CIpv6FragmentTable::kMaxAgeMs + 1);
+    for (const Bytes& fragment : eights)
+        sink.In(fragment);
+    ASSERT_EQ(sink.m_datagrams.size(), 2u);
+    EXPECT_EQ(sink.m_datagrams[1], original);
+    EXPECT_EQ(sink.Table6().DatagramCount(), 0u);
+}
+
+// Exact copies are what the network duplicated, not overlaps: each is
+// dropped alone. A copy with other bytes at the same place is an overlap,
+// and so is a last fragment that ends the datagram elsewhere.
+TEST(Ipv6Reassembly, ExactRepeatsAreDroppedAloneButAlteredOnesOverlap)
+{
+    CIpSink sink;
+    Bytes original = Datagram6(32);
+    std::vector<Bytes> fragments = test::SplitIntoFragments6(original, 8, 21);
+    ASSERT_EQ(fragments.size(), 4u);
+    for (int i : {2, 2, 0, 2, 3, 3, 1})
+        sink.In(fragments[i]);
+    ASSERT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.m_datagrams[0], original);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsRepeated, 3u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsOverlapping, 0u);
+
+    std::vector<Bytes> again = test::SplitIntoFragments6(original, 8, 22);
+    Bytes altered = again[1];
+    altered.back() ^= 0xFF;
+    sink.In(again[1]);
+    sink.In(altered);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentsOverlapping, 2u);
+
+    std::vector<Bytes> third = test::SplitIntoFragments6(original, 8, 23);
+    Bytes shorterLast = test::SplitIntoFragments6(Datagram6(24), 8, 23).back();
+    sink.In(third[3]);    // the last: ends at 32
+    sink.In(shorterLast); // ends elsewhere
+    for (const Bytes& fragment : third)
+        sink.In(fragment);
+    EXPECT_EQ(sink.m_datagrams.size(), 1u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
+}
+
+TEST(Ipv6Reassembly, MatchesFragmentsBySourceDestinationAndIdentification)
+{
+    CIpSink sink;
+    test::Address6 other = test::kClientAddress6;
+    other[15] = 9;
+    Bytes fromA = Datagram6(32);
+    Bytes fromB = Datagram6(24, {}, other);
+    std::vector<Bytes> a = test::SplitIntoFragments6(fromA, 16, 42);
+    std::vector<Bytes> b = test::SplitIntoFragments6(fromB, 16, 42);
+    sink.In(a[0]);
+    sink.In(b[1]);
+    sink.In(b[0]);
+    sink.In(a[1]);
+    ASSERT_EQ(sink.m_datagrams.size(), 2u);
+    EXPECT_EQ(sink.m_datagrams[0], fromB);
+    EXPECT_EQ(sink.m_datagrams[1], fromA);
+}
+
+TEST(Ipv6FragmentBounds, HoldsNoMoreThanTheLimitsAndTombstonesCountAmongThem)
+{
+    CIpSink sink;
+    for (std::uint32_t id = 0; id < 3 * CIpv6FragmentTable::kMaxDatagrams; ++id) {
+        std::vector<Bytes> fragments =
+            test::SplitIntoFragments6(Datagram6(id % 4 ? 16 : 60000), id % 4 ? 8 : 30000, id);
+        sink.In(fragments[0]);
+        if (id % 3 == 0)
+            sink.In(fragments[0]); // an exact repeat
+        if (id % 5 == 0) {
+            Bytes altered = fragments[0];
+            altered.back() ^= 1;
+            sink.In(altered); // overlaps: a tombstone
+        }
+        ASSERT_LE(sink.Table6().DatagramCount(), CIpv6FragmentTable::kMaxDatagrams);
+        ASSERT_LE(sink.Table6().Bytes(), CIpv6FragmentTable::kMaxBytes);
+        ASSERT_EQ(sink.Table6().Bytes(), sink.GetDecodeStats().m_fragmentBytes);
+    }
+    EXPECT_GT(sink.GetDecodeStats().m_fragmentsEvicted, 0u);
+    sink.SetClock(CIpv6FragmentTable::kMaxAgeMs + 1);
+    sink.In(Datagram6(0));
+    EXPECT_EQ(sink.Table6().DatagramCount(), 0u);
+    EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
 }
 
 } // namespace

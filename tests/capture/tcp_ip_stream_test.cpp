@@ -1,6 +1,7 @@
 #include "capture/tcp_ip_stream.h"
 #include "support/packet_builder.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <string>
@@ -45,14 +46,40 @@ public:
 CTcpIpStreamKey KeyOf(const test::Address& source, std::uint16_t sourcePort,
                       const test::Address& destination, std::uint16_t destinationPort)
 {
-    return {source, destination, sourcePort, destinationPort};
+    CTcpIpStreamKey key;
+    std::copy(source.begin(), source.end(), key.m_source.begin());
+    std::copy(destination.begin(), destination.end(), key.m_destination.begin());
+    key.m_sourcePort = sourcePort;
+    key.m_destinationPort = destinationPort;
+    return key;
+}
+
+CTcpIpStreamKey KeyOf(const test::Address6& source, std::uint16_t sourcePort,
+                      const test::Address6& destination, std::uint16_t destinationPort)
+{
+    return {source, destination, sourcePort, destinationPort, EIpFamily::Ipv6};
 }
 
 const CTcpIpStreamKey kClientKey = KeyOf(test::kClientAddress, 40000, test::kServerAddress, 80);
 
-CTcpFlowBuilder ClientFlow(std::uint32_t isn, std::uint16_t port = 40000)
+CTcpIpStreamKey ClientKey(EIpFamily family)
 {
+    return family == EIpFamily::Ipv6
+               ? KeyOf(test::kClientAddress6, 40000, test::kServerAddress6, 80)
+               : kClientKey;
+}
+
+CTcpFlowBuilder ClientFlow(std::uint32_t isn, std::uint16_t port = 40000,
+                           EIpFamily family = EIpFamily::Ipv4)
+{
+    if (family == EIpFamily::Ipv6)
+        return CTcpFlowBuilder(test::kClientAddress6, port, test::kServerAddress6, 80, isn);
     return CTcpFlowBuilder(test::kClientAddress, port, test::kServerAddress, 80, isn);
+}
+
+std::string FamilyName(EIpFamily family)
+{
+    return family == EIpFamily::Ipv6 ? "Ipv6" : "Ipv4";
 }
 
 // A piece of the message: its offset and length.
@@ -101,14 +128,16 @@ std::vector<COrdering> Orderings()
             {"ByteByByteReversed", Pieces(1, true)}};
 }
 
-class StreamOrdering : public testing::TestWithParam<std::tuple<COrdering, std::uint32_t>>
+class StreamOrdering
+    : public testing::TestWithParam<std::tuple<COrdering, std::uint32_t, EIpFamily>>
 {};
 
 TEST_P(StreamOrdering, DeliversTheStreamOnceInOrderAndKeepsNothing)
 {
-    const auto& [ordering, isn] = GetParam();
+    const auto& [ordering, isn, family] = GetParam();
+    const CTcpIpStreamKey kClientKey = ClientKey(family);
     CStreamSink sink;
-    CTcpFlowBuilder flow = ClientFlow(isn);
+    CTcpFlowBuilder flow = ClientFlow(isn, 40000, family);
     sink.In(flow.Syn());
     for (CPiece piece : ordering.m_pieces)
         sink.In(flow.Segment(isn + 1 + piece.m_offset,
@@ -122,10 +151,12 @@ TEST_P(StreamOrdering, DeliversTheStreamOnceInOrderAndKeepsNothing)
 
 INSTANTIATE_TEST_SUITE_P(Matrix, StreamOrdering,
                          testing::Combine(testing::ValuesIn(Orderings()),
-                                          testing::Values(0u, 20u, 0x80000000u, 0xFFFFFFFEu)),
+                                          testing::Values(0u, 20u, 0x80000000u, 0xFFFFFFFEu),
+                                          testing::Values(EIpFamily::Ipv4, EIpFamily::Ipv6)),
                          [](const testing::TestParamInfo<StreamOrdering::ParamType>& info) {
                              return std::string(std::get<0>(info.param).m_name) + "_" +
-                                    std::to_string(std::get<1>(info.param));
+                                    std::to_string(std::get<1>(info.param)) + "_" +
+                                    FamilyName(std::get<2>(info.param));
                          });
 
 TEST(TcpStream, FollowsOnlyConnectionsWhoseSynWasSeen)
@@ -148,6 +179,30 @@ TEST(TcpStream, EachDirectionStartsAfterItsOwnSyn)
     sink.In(server.Data("HTTP/1.1"));
     EXPECT_EQ(sink.Text(kClientKey), "GET /");
     EXPECT_EQ(sink.Text(KeyOf(test::kServerAddress, 80, test::kClientAddress, 40000)), "HTTP/1.1");
+}
+
+// An IPv6 connection with the ports of an IPv4 one, and one between the
+// IPv4-mapped forms of the IPv4 one's addresses, are streams of their own:
+// none sees the others' bytes.
+TEST(TcpStream, StreamsOfTheTwoFamiliesStayApart)
+{
+    CStreamSink sink;
+    CTcpFlowBuilder v4 = ClientFlow(100);
+    CTcpFlowBuilder v6 = ClientFlow(100, 40000, EIpFamily::Ipv6);
+    test::Address6 mappedClient{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 198, 18, 0, 1};
+    test::Address6 mappedServer{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 198, 18, 0, 2};
+    CTcpFlowBuilder mapped(mappedClient, 40000, mappedServer, 80, 100);
+    for (CTcpFlowBuilder* flow : {&v4, &v6, &mapped})
+        sink.In(flow->Syn());
+    sink.In(v6.Data("six;"));
+    sink.In(v4.Data("four;"));
+    sink.In(mapped.Data("mapped;"));
+    sink.In(v6.Data("six again"));
+    EXPECT_EQ(sink.StreamCount(), 3u);
+    EXPECT_EQ(sink.Text(kClientKey), "four;");
+    EXPECT_EQ(sink.Text(ClientKey(EIpFamily::Ipv6)), "six;six again");
+    EXPECT_EQ(sink.Text(KeyOf(mappedClient, 40000, mappedServer, 80)), "mapped;");
+    EXPECT_TRUE(sink.NothingBuffered());
 }
 
 TEST(TcpStream, DeliversInOrderSegmentsFromTheReceivedDatagram)
@@ -254,14 +309,16 @@ TEST(TcpStreamBounds, RetiresAStreamIdleTooLong)
 // bound (60000 bytes), sent in order (the refused one is the last: the
 // stream resumes at the earliest cached) and reversed (the refused one is the
 // first: it resumes at the refused one), at sequence numbers near 2^32.
-class StreamGap : public testing::TestWithParam<std::tuple<std::uint32_t, bool, std::uint32_t>>
+class StreamGap
+    : public testing::TestWithParam<std::tuple<std::uint32_t, bool, std::uint32_t, EIpFamily>>
 {};
 
 TEST_P(StreamGap, AFullCacheGivesUpItsGapAndTheStreamGoesOn)
 {
-    const auto& [size, reversed, isn] = GetParam();
+    const auto& [size, reversed, isn, family] = GetParam();
+    const CTcpIpStreamKey kClientKey = ClientKey(family);
     CStreamSink sink;
-    CTcpFlowBuilder flow = ClientFlow(isn);
+    CTcpFlowBuilder flow = ClientFlow(isn, 40000, family);
     sink.In(flow.Syn());
     sink.In(flow.Data("head;"));
     constexpr std::uint32_t kLost = 10;
@@ -286,8 +343,7 @@ TEST_P(StreamGap, AFullCacheGivesUpItsGapAndTheStreamGoesOn)
             ASSERT_EQ(sink.Text(kClientKey), "head;") << n;
         }
     }
-    flow = CTcpFlowBuilder(test::kClientAddress, 40000, test::kServerAddress, 80,
-                           after + static_cast<std::uint32_t>(pieces.size() * size) - 1);
+    flow = ClientFlow(after + static_cast<std::uint32_t>(pieces.size() * size) - 1, 40000, family);
     sink.In(flow.Data("tail"));
     expected += "tail";
 
@@ -303,12 +359,14 @@ TEST_P(StreamGap, AFullCacheGivesUpItsGapAndTheStreamGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(Matrix, StreamGap,
                          testing::Combine(testing::Values(1u, 60000u), testing::Bool(),
-                                          testing::Values(0u, 0x80000000u, 0xFFFFFF00u)),
+                                          testing::Values(0u, 0x80000000u, 0xFFFFFF00u),
+                                          testing::Values(EIpFamily::Ipv4, EIpFamily::Ipv6)),
                          [](const testing::TestParamInfo<StreamGap::ParamType>& info) {
                              return std::string(std::get<0>(info.param) == 1 ? "ByteByByte"
                                                                              : "Whole") +
                                     (std::get<1>(info.param) ? "Reversed_" : "InOrder_") +
-                                    std::to_string(std::get<2>(info.param));
+                                    std::to_string(std::get<2>(info.param)) + "_" +
+                                    FamilyName(std::get<3>(info.param));
                          });
 
 // Several gaps in a full cache are given up one at a time, the earliest

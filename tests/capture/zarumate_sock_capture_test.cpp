@@ -268,9 +268,9 @@ protected:
     }
 
     // Makes the veth pair with this MTU.
-    bool MakeNet(unsigned mtu = 1500)
+    bool MakeNet(unsigned mtu = 1500, test::CVethFamilies families = test::CVethFamilies::kIpv4)
     {
-        m_net = std::make_unique<CVethPair>(mtu);
+        m_net = std::make_unique<CVethPair>(mtu, families);
         return m_net->Ok();
     }
 
@@ -508,6 +508,61 @@ TEST_F(CaptureTest, IgnoresFramesForOtherHostsAndOtherProtocols)
     EXPECT_EQ(FindTagged(seen, "not-tcp"), nullptr);
     EXPECT_EQ(FindTagged(seen, "udp-socket"), nullptr);
     ExpectWholeIpv4(seen);
+}
+
+// The kernel filter keeps IPv6 whose first next header is TCP or an
+// extension header, whatever follows it (the datagram layer decides), and
+// sheds the rest of IPv6 as it does for IPv4.
+TEST_F(CaptureTest, KeepsIpv6TcpAndExtensionHeadersAndShedsTheRest)
+{
+    ASSERT_TRUE(MakeNet(1500, test::CVethFamilies::kDualStack)) << m_net->Error();
+    ASSERT_TRUE(StartIn(m_net->Watched()));
+    ASSERT_TRUE(m_client.WaitForStarted());
+
+    auto datagram = [](const std::string& tag, std::uint8_t next,
+                       std::vector<test::CIpv6Extension> extensions = {}) {
+        test::CIpv6Fields fields;
+        fields.source = CVethPair::kPeerAddress6;
+        fields.destination = CVethPair::kWatchedAddress6;
+        fields.extensions = std::move(extensions);
+        return test::BuildIpv6(fields, next, Payload(tag, 64));
+    };
+    constexpr std::uint8_t kTcp = test::kIpProtocolTcp;
+    const std::vector<std::pair<std::string, Bytes>> kept{
+        {"v6-tcp", datagram("v6-tcp", kTcp)},
+        {"v6-hop", datagram("v6-hop", kTcp, {{test::kIpv6HopByHop, {}}})},
+        {"v6-route", datagram("v6-route", kTcp, {{test::kIpv6Routing, Bytes(6, 0)}})},
+        {"v6-frag", datagram("v6-frag", kTcp, {test::FragmentHeader(8, true, 1)})},
+        {"v6-auth", datagram("v6-auth", kTcp, {{test::kIpv6Authentication, Bytes(10, 0)}})},
+        {"v6-dest-udp",
+         datagram("v6-dest-udp", test::kIpProtocolUdp, {{test::kIpv6DestinationOptions, {}}})},
+    };
+    const std::vector<std::pair<std::string, Bytes>> shed{
+        {"v6-udp", datagram("v6-udp", test::kIpProtocolUdp)},
+        {"v6-esp", datagram("v6-esp", test::kIpv6Esp)},
+        {"v6-none", datagram("v6-none", test::kIpv6NoNextHeader)},
+    };
+    CNetns& peer = m_net->Peer();
+    const test::MacAddress someoneElse{0x02, 0x5a, 0x4b, 0x00, 0x00, 0x99};
+    ASSERT_TRUE(SendFrame(peer, CVethPair::kPeerName, someoneElse, 0x86DD,
+                          datagram("v6-not-for-us", kTcp)));
+    for (const auto& [tag, bytes] : shed)
+        ASSERT_TRUE(SendFrame(peer, CVethPair::kPeerName, CVethPair::kWatchedMac, 0x86DD, bytes));
+    for (const auto& [tag, bytes] : kept)
+        ASSERT_TRUE(SendFrame(peer, CVethPair::kPeerName, CVethPair::kWatchedMac, 0x86DD, bytes));
+    ASSERT_TRUE(WaitForDatagrams(
+        [](const std::vector<Bytes>& seen) { return FindTagged(seen, "v6-dest-udp") != nullptr; }));
+    StopAndWait();
+
+    std::vector<Bytes> seen = Datagrams();
+    for (const auto& [tag, bytes] : kept) {
+        const Bytes* found = FindTagged(seen, tag);
+        ASSERT_NE(found, nullptr) << tag;
+        EXPECT_EQ(*found, bytes) << tag;
+    }
+    for (const auto& [tag, bytes] : shed)
+        EXPECT_EQ(FindTagged(seen, tag), nullptr) << tag;
+    EXPECT_EQ(FindTagged(seen, "v6-not-for-us"), nullptr);
 }
 
 TEST_F(CaptureTest, WatchesOnlyTheAdapterOfTheChosenName)

@@ -1,6 +1,8 @@
 #include "fetch/drawing_surface.h"
+#include "platform/font_families.h"
 #include "support/offscreen_gui.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -298,6 +300,98 @@ TEST_F(GraphicsText, TextIsAlignedNearOrFarAndClippedToItsRectangle)
     InkedColumns(clipped, left, right);
     EXPECT_GT(right, 60);
     EXPECT_LT(right, 70);
+}
+
+TEST_F(GraphicsText, LatinTextIsSetProportionallyInTheEnglishSerifAtFullColour)
+{
+    // Asked for English, the generic serif is a Latin face, not the Mincho
+    // face a Japanese locale gives.
+    std::wstring latin = ResolveFontFamily("serif", "en");
+    EXPECT_FALSE(latin.empty());
+    EXPECT_NE(latin, L"IPAMincho");
+    EXPECT_NE(latin, L"IPAPMincho");
+
+    CImage image(300, 40);
+    CGraphics graphics(image);
+    CFont font(8.0f);
+    CStringFormat format;
+    format.noWrap = true;
+    CRectF thin;
+    CRectF wide;
+    graphics.MeasureString(L"iiiiiiii", font, CRectF{}, format, thin);
+    graphics.MeasureString(L"MMMMMMMM", font, CRectF{}, format, wide);
+    EXPECT_LT(thin.width * 2, wide.width);
+
+    // The strokes of small digits reach (nearly) the brush's colour; thin
+    // Mincho strokes stayed near 0x1D grey.
+    graphics.Clear(kWhite);
+    graphics.DrawString(L"8:00:07", font, CRectF{2, 2, 200, 30}, format, CSolidBrush(kBlack));
+    unsigned darkest = 255;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 300; ++x)
+            darkest = std::min(darkest, Green(image, x, y));
+    EXPECT_LE(darkest, 0x10u);
+}
+
+TEST_F(GraphicsText, EllipsisShortensOnlyALineTooWideAndStopsInsideTheRectangle)
+{
+    CFont font(8.0f);
+    CStringFormat format;
+    format.noWrap = true;
+    format.ellipsis = true;
+    const std::wstring longName = L"ザルメイトのとても長いニックネームです😀😀😀";
+    CImage image(200, 30);
+    CGraphics graphics(image);
+    CRectF cut;
+    ASSERT_EQ(graphics.MeasureString(longName, font, CRectF{10, 5, 80, 20}, format, cut),
+              CDrawStatus::Ok);
+    EXPECT_LE(cut.width, 80.0f);
+    EXPECT_GT(cut.width, 60.0f);
+    CStringFormat plain;
+    plain.noWrap = true;
+    CRectF whole;
+    graphics.MeasureString(longName, font, CRectF{10, 5, 80, 20}, plain, whole);
+    EXPECT_GT(whole.width, 150.0f);
+
+    // A text that fits keeps its width.
+    CRectF fits;
+    CRectF fitsPlain;
+    graphics.MeasureString(L"ab", font, CRectF{10, 5, 80, 20}, format, fits);
+    graphics.MeasureString(L"ab", font, CRectF{10, 5, 80, 20}, plain, fitsPlain);
+    EXPECT_EQ(fits.width, fitsPlain.width);
+
+    graphics.Clear(kWhite);
+    graphics.DrawString(longName, font, CRectF{10, 5, 80, 20}, format, CSolidBrush(kBlack));
+    int left = 0;
+    int right = 0;
+    InkedColumns(image, left, right);
+    EXPECT_GE(left, 10);
+    EXPECT_LT(right, 90);
+    // The ellipsis itself stands near the end of the room.
+    EXPECT_GT(right, 75);
+}
+
+TEST_F(GraphicsText, EmojiAreDrawnInColour)
+{
+    CImage image(60, 40);
+    CGraphics graphics(image);
+    graphics.Clear(kWhite);
+    CFont font(12.0f);
+    CStringFormat format;
+    format.noWrap = true;
+    ASSERT_EQ(graphics.DrawString(L"😀", font, CRectF{5, 5, 50, 30}, format, CSolidBrush(kBlack)),
+              CDrawStatus::Ok);
+    // A colour face: pixels far from grey (the face's yellow), whatever
+    // the brush.
+    int coloured = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x) {
+            std::uint32_t p = image.GetPixel(x, y);
+            int r = (p >> 16) & 0xFF;
+            int b = p & 0xFF;
+            coloured += r - b > 100;
+        }
+    EXPECT_GT(coloured, 30);
 }
 
 } // namespace

@@ -436,5 +436,28 @@ TEST_F(CommandsTest, BrowserTypedIntoTheSettingsOpensThePages)
     EXPECT_EQ(SavedIds(), (std::vector<std::string>{kIds[0], kIds[1], kIds[2]}));
 }
 
+TEST_F(CommandsTest, SettingsPathTakesAShorterPathTypedOverTheOfferedOne)
+{
+    // The offered item is the stored path; the user types only its start
+    // over it. The field must keep what was typed, however it offers the
+    // longer one.
+    WriteSettings(m_fakeBrowser.string());
+    StartProgram();
+    ChooseFromMenu({m_frame.left + kCaption.x, m_frame.top + kCaption.y}, "s");
+    std::optional<std::string> dialog = WaitForWindow(kSettingsName);
+    ASSERT_TRUE(dialog) << Output();
+    std::string shorter = m_fakeBrowser.string().substr(0, m_fakeBrowser.string().size() - 4);
+    ASSERT_EQ(m_session.Xdotool({"key", "ctrl+a", "BackSpace"}).exitCode, 0);
+    ASSERT_EQ(m_session.Xdotool({"type", "--delay", "20", shorter}).exitCode, 0);
+    // Return closes a list of offers first, if one is open; the next one
+    // is OK.
+    ASSERT_EQ(m_session.Xdotool({"key", "Return"}).exitCode, 0);
+    if (!WaitUntil([&] { return WindowsNamed(kSettingsName).empty(); }, 2s))
+        ASSERT_EQ(m_session.Xdotool({"key", "Return"}).exitCode, 0);
+    ASSERT_TRUE(WaitUntilClosed(*dialog));
+    StopProgram();
+    EXPECT_EQ(fs::path(ReadSettings().m_browserPath).string(), shorter);
+}
+
 } // namespace
 } // namespace zk::test

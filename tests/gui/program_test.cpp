@@ -84,6 +84,9 @@ struct CTopCell
     int darkNamePixels = 0; // the name's lettering
     int avatarPixels = 0;
     bool avatarRound = false; // the corners of the avatar's box are not avatar
+    // Dark pixels where the second slot lies: an empty list's hint runs
+    // down there, a list of one leaves it blank.
+    int secondSlotDarkPixels = 0;
 
     CTopCell(const CScreenshot& shot, const RECT& at)
     {
@@ -106,6 +109,9 @@ struct CTopCell
                 }
             }
         }
+        for (int y = top + kCellHeight + 8; y < top + 2 * kCellHeight; ++y)
+            for (int x = left; x < right; ++x)
+                secondSlotDarkPixels += IsDark(shot.At(x, y));
         avatarRound = avatarPixels > 0 && !Near(shot.At(minX, minY), kAvatarColour) &&
                       !Near(shot.At(maxX, maxY), kAvatarColour);
     }
@@ -306,15 +312,19 @@ TEST_F(ProgramTest, FriendSeenOnAdapterIsShownKeptAndShownAgainWhereWindowWasLef
     ASSERT_TRUE(WaitForTopCell(
         at,
         [](const CTopCell& cell) {
-            return cell.painted && cell.darkNamePixels == 0 && cell.avatarPixels == 0;
+            return cell.painted && cell.avatarPixels == 0 && cell.secondSlotDarkPixels > 20;
         },
         "program_empty"))
-        << "the top cell is not empty before any page";
+        << "the empty list shows no hint before any page";
 
     CProcessResult curl = Fetch();
     ASSERT_EQ(curl.exitCode, 0) << curl.err;
     EXPECT_TRUE(WaitForTopCell(
-        at, [](const CTopCell& cell) { return cell.darkNamePixels > 10; }, "program_name"))
+        at,
+        [](const CTopCell& cell) {
+            return cell.darkNamePixels > 10 && cell.secondSlotDarkPixels == 0;
+        },
+        "program_name"))
         << "no name in the top cell\n"
         << Output(program);
     // Then the avatar from the image host, round.

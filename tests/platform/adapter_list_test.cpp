@@ -30,6 +30,23 @@ CInterfaceEntry Address(const std::string& name, std::array<std::uint8_t, 4> add
     return entry;
 }
 
+CInterfaceEntry Address6(const std::string& name, std::array<std::uint8_t, 16> address)
+{
+    CInterfaceEntry entry;
+    entry.m_kind = Kind::Ipv6;
+    entry.m_name = name;
+    entry.m_ipv6Address = address;
+    return entry;
+}
+
+constexpr std::array<std::uint8_t, 16> kGlobal{0x20, 0x01, 0, 2, 0, 0, 0, 0,
+                                               0,    0,    0, 0, 0, 0, 0, 1};
+constexpr std::array<std::uint8_t, 16> kUniqueLocal{0xFD, 0, 0, 0, 0, 0, 0, 0,
+                                                    0,    0, 0, 0, 0, 0, 0, 7};
+constexpr std::array<std::uint8_t, 16> kLinkLocal{0xFE, 0x80, 0, 0, 0, 0, 0, 0,
+                                                  0,    0,    0, 0, 0, 0, 0, 1};
+constexpr std::array<std::uint8_t, 16> kLoopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+
 std::vector<std::string> Names(const std::vector<CNetworkAdapter>& adapters)
 {
     std::vector<std::string> names;
@@ -86,6 +103,32 @@ TEST(AdapterSelection, SkipsLinkLocalAddresses)
     EXPECT_EQ(adapters[0].m_address, (std::array<std::uint8_t, 4>{198, 18, 0, 1}));
 }
 
+// A global or unique-local IPv6 address makes an adapter as an IPv4 one
+// does; a link-local one alone does not, nor loopback's.
+TEST(AdapterSelection, OffersAdaptersWithAGlobalOrUniqueLocalIpv6Address)
+{
+    auto adapters = SelectNetworkAdapters({
+        Link("lo", 1, 6, true),
+        Link("eth0", 2),
+        Link("eth1", 3),
+        Link("eth2", 4),
+        Link("eth3", 5),
+        Address6("lo", kLoopback6),
+        Address6("eth0", kLinkLocal),
+        Address6("eth0", kGlobal),
+        Address6("eth1", kLinkLocal),
+        Address6("eth2", kUniqueLocal),
+        Address6("eth3", kLinkLocal),
+        Address("eth3", {198, 18, 0, 1}),
+    });
+    ASSERT_EQ(Names(adapters), (std::vector<std::string>{"eth0", "eth2", "eth3"}));
+    EXPECT_EQ(adapters[0].m_ipv6Address, kGlobal);
+    EXPECT_EQ(adapters[0].m_address, (std::array<std::uint8_t, 4>{}));
+    EXPECT_EQ(adapters[1].m_ipv6Address, kUniqueLocal);
+    EXPECT_EQ(adapters[2].m_ipv6Address, (std::array<std::uint8_t, 16>{}));
+    EXPECT_EQ(adapters[2].m_address, (std::array<std::uint8_t, 4>{198, 18, 0, 1}));
+}
+
 TEST(AdapterSelection, ComesInInterfaceIndexOrderWhateverTheAddressOrder)
 {
     auto adapters = SelectNetworkAdapters({
@@ -129,6 +172,27 @@ TEST(AdapterListing, ListsOnlyUsableAdaptersOfTheNamespace)
     ASSERT_EQ(Names(adapters), (std::vector<std::string>{"zkcap0", "zkaux0"}));
     EXPECT_EQ(adapters[0].m_address, test::CVethPair::kWatchedAddress);
     EXPECT_LT(adapters[0].m_interfaceIndex, adapters[1].m_interfaceIndex);
+}
+
+// An adapter with IPv6 addresses only is listed by its global address; one
+// with a link-local address alone is not.
+TEST(AdapterListing, ListsAnAdapterWithOnlyIpv6Addresses)
+{
+    ZK_REQUIRE_ROOT();
+    test::CVethPair net(1500, test::CVethFamilies::kIpv6);
+    ASSERT_TRUE(net.Ok()) << net.Error();
+    test::CNetns& ns = net.Watched();
+    ASSERT_TRUE(ns.Ip({"link", "add", "zkaux0", "type", "veth", "peer", "name", "zkaux1"}))
+        << ns.Error();
+    ASSERT_TRUE(ns.Ip({"addr", "add", "fe80::7/64", "dev", "zkaux0", "nodad"})) << ns.Error();
+
+    std::vector<CNetworkAdapter> adapters;
+    int err = -1;
+    ASSERT_TRUE(ns.Run([&] { err = ListNetworkAdapters(adapters); }));
+    ASSERT_EQ(err, 0);
+    ASSERT_EQ(Names(adapters), std::vector<std::string>{"zkcap0"});
+    EXPECT_EQ(adapters[0].m_ipv6Address, test::CVethPair::kWatchedAddress6);
+    EXPECT_EQ(adapters[0].m_address, (std::array<std::uint8_t, 4>{}));
 }
 
 } // namespace

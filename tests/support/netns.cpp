@@ -2,6 +2,7 @@
 
 #include "support/child_process.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -60,7 +61,14 @@ std::string AddressText(const std::array<std::uint8_t, 4>& address)
            std::to_string(address[2]) + "." + std::to_string(address[3]);
 }
 
-CNetns::CNetns(const std::string& role)
+std::string AddressText(const std::array<std::uint8_t, 16>& address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, address.data(), text, sizeof text);
+    return text;
+}
+
+CNetns::CNetns(const std::string& role, bool ipv6)
 {
     static std::once_flag sweep;
     std::call_once(sweep, DeleteStaleNamespaces);
@@ -69,8 +77,9 @@ CNetns::CNetns(const std::string& role)
     if (!Command({"ip", "netns", "add", m_name}))
         return;
     m_created = true;
-    if (Exec({"sysctl", "-q", "-w", "net.ipv6.conf.all.disable_ipv6=1",
-              "net.ipv6.conf.default.disable_ipv6=1"}))
+    std::string disable = ipv6 ? "0" : "1";
+    if (Exec({"sysctl", "-q", "-w", "net.ipv6.conf.all.disable_ipv6=" + disable,
+              "net.ipv6.conf.default.disable_ipv6=" + disable}))
         Ip({"link", "set", "lo", "up"});
 }
 
@@ -126,7 +135,9 @@ bool CNetns::Run(const std::function<void()>& fn) const
     return entered;
 }
 
-CVethPair::CVethPair(unsigned mtu) : m_watched("w"), m_peer("p")
+CVethPair::CVethPair(unsigned mtu, CVethFamilies families)
+    : m_watched("w", families != CVethFamilies::kIpv4),
+      m_peer("p", families != CVethFamilies::kIpv4)
 {
     if (!m_watched.Ok() || !m_peer.Ok())
         return;
@@ -158,11 +169,22 @@ CVethPair::CVethPair(unsigned mtu) : m_watched("w"), m_peer("p")
         m_error = "cannot make the veth pair: " + made.err;
         return;
     }
-    bool ok =
-        m_watched.Ip({"addr", "add", AddressText(kWatchedAddress) + "/30", "dev", kWatchedName}) &&
-        m_peer.Ip({"addr", "add", AddressText(kPeerAddress) + "/30", "dev", kPeerName}) &&
-        m_watched.Ip({"link", "set", kWatchedName, "up"}) &&
-        m_peer.Ip({"link", "set", kPeerName, "up"});
+    bool ipv4 = families != CVethFamilies::kIpv6;
+    bool ipv6 = families != CVethFamilies::kIpv4;
+    bool ok = true;
+    if (ipv4)
+        ok = m_watched.Ip(
+                 {"addr", "add", AddressText(kWatchedAddress) + "/30", "dev", kWatchedName}) &&
+             m_peer.Ip({"addr", "add", AddressText(kPeerAddress) + "/30", "dev", kPeerName});
+    if (ok && ipv6)
+        ok = m_watched.Ip({"link", "set", kWatchedName, "addrgenmode", "none"}) &&
+             m_peer.Ip({"link", "set", kPeerName, "addrgenmode", "none"}) &&
+             m_watched.Ip({"addr", "add", AddressText(kWatchedAddress6) + "/64", "dev",
+                           kWatchedName, "nodad"}) &&
+             m_peer.Ip(
+                 {"addr", "add", AddressText(kPeerAddress6) + "/64", "dev", kPeerName, "nodad"});
+    ok = ok && m_watched.Ip({"link", "set", kWatchedName, "up"}) &&
+         m_peer.Ip({"link", "set", kPeerName, "up"});
     (void)ok;
 }
 

@@ -9,14 +9,14 @@
 namespace zk::test {
 
 // A network namespace of the test's own, named after the test process so
-// that parallel runs never meet, with IPv6 off (so that its links stay quiet
-// unless the test sends something) and loopback up. The destructor deletes
-// it and everything in it; namespaces a crashed earlier run left behind are
-// deleted when the first one of a process is made.
+// that parallel runs never meet, with loopback up and IPv6 off (so that its
+// links stay quiet unless the test sends something) unless asked for. The
+// destructor deletes it and everything in it; namespaces a crashed earlier
+// run left behind are deleted when the first one of a process is made.
 class CNetns
 {
 public:
-    explicit CNetns(const std::string& role);
+    explicit CNetns(const std::string& role, bool ipv6 = false);
     ~CNetns();
     CNetns(const CNetns&) = delete;
     CNetns& operator=(const CNetns&) = delete;
@@ -49,12 +49,27 @@ private:
 
 using MacAddress = std::array<std::uint8_t, 6>;
 
+// The address families of a veth pair.
+enum class CVethFamilies
+{
+    kIpv4,
+    kDualStack,
+    kIpv6,
+};
+
 // Two namespaces joined by a veth pair: the watched end "zkcap0" with
 // 198.18.0.1/30 and the peer end "zkpeer0" with 198.18.0.2/30, both up,
-// with fixed hardware addresses and the given MTU.
+// with fixed hardware addresses and the given MTU. With IPv6 they have
+// 2001:2::1/64 and 2001:2::2/64 instead or as well, usable at once (no
+// duplicate address detection) and without link-local addresses, so that
+// the link stays quiet unless the test sends something.
 class CVethPair
 {
 public:
+    static constexpr std::array<std::uint8_t, 16> kWatchedAddress6{0x20, 0x01, 0, 2, 0, 0, 0, 0,
+                                                                   0,    0,    0, 0, 0, 0, 0, 1};
+    static constexpr std::array<std::uint8_t, 16> kPeerAddress6{0x20, 0x01, 0, 2, 0, 0, 0, 0,
+                                                                0,    0,    0, 0, 0, 0, 0, 2};
     static constexpr const char* kWatchedName = "zkcap0";
     static constexpr const char* kPeerName = "zkpeer0";
     static constexpr std::array<std::uint8_t, 4> kWatchedAddress{198, 18, 0, 1};
@@ -62,7 +77,7 @@ public:
     static constexpr MacAddress kWatchedMac{0x02, 0x5a, 0x4b, 0x00, 0x00, 0x01};
     static constexpr MacAddress kPeerMac{0x02, 0x5a, 0x4b, 0x00, 0x00, 0x02};
 
-    explicit CVethPair(unsigned mtu = 1500);
+    explicit CVethPair(unsigned mtu = 1500, CVethFamilies families = CVethFamilies::kIpv4);
 
     bool Ok() const { return m_error.empty() && m_watched.Ok() && m_peer.Ok(); }
     std::string Error() const;
@@ -78,5 +93,7 @@ private:
 
 // Dotted text of an IPv4 address.
 std::string AddressText(const std::array<std::uint8_t, 4>& address);
+// The text of an IPv6 address (RFC 5952), without brackets.
+std::string AddressText(const std::array<std::uint8_t, 16>& address);
 
 } // namespace zk::test

@@ -185,6 +185,125 @@ std::vector<Bytes> SplitIntoFragments(const Bytes& datagram, std::size_t payload
     return fragments;
 }
 
+CIpv6Extension FragmentHeader(std::uint32_t offset, bool more, std::uint32_t identification)
+{
+    Bytes body(6, 0);
+    Put16(body, 0, static_cast<std::uint16_t>((offset & 0xFFF8) | (more ? 1 : 0)));
+    Put32(body, 2, identification);
+    return {kIpv6Fragment, body};
+}
+
+Bytes BuildIpv6(const CIpv6Fields& ip, std::uint8_t nextHeader, const Bytes& payload)
+{
+    Bytes out(40, 0);
+    out[0] = static_cast<std::uint8_t>(0x60 | ip.trafficClass >> 4);
+    out[1] = static_cast<std::uint8_t>(ip.trafficClass << 4 | ((ip.flowLabel >> 16) & 0x0F));
+    Put16(out, 2, static_cast<std::uint16_t>(ip.flowLabel));
+    out[7] = ip.hopLimit;
+    std::copy(ip.source.begin(), ip.source.end(), out.begin() + 8);
+    std::copy(ip.destination.begin(), ip.destination.end(), out.begin() + 24);
+    std::size_t nextAt = 6;
+    for (const CIpv6Extension& extension : ip.extensions) {
+        out[nextAt] = extension.type;
+        nextAt = out.size();
+        Bytes header(2, 0);
+        header.insert(header.end(), extension.body.begin(), extension.body.end());
+        if (extension.type == kIpv6Fragment) {
+            header.resize(8, 0);
+        } else if (extension.type == kIpv6Authentication) {
+            header.resize(std::max<std::size_t>(12, (header.size() + 3) / 4 * 4), 0);
+            header[1] = static_cast<std::uint8_t>(header.size() / 4 - 2);
+        } else {
+            header.resize((header.size() + 7) / 8 * 8, 0);
+            header[1] = static_cast<std::uint8_t>(header.size() / 8 - 1);
+        }
+        out.insert(out.end(), header.begin(), header.end());
+    }
+    out[nextAt] = nextHeader;
+    out.insert(out.end(), payload.begin(), payload.end());
+    if (out.size() - 40 > 0xFFFF)
+        throw std::length_error("datagram too large");
+    Put16(out, 4, static_cast<std::uint16_t>(out.size() - 40));
+    return out;
+}
+
+Bytes BuildTcp6(const CTcpFields& tcp, const Bytes& payload, const Address6& source,
+                const Address6& destination)
+{
+    // The IPv4 pseudo header's sum is taken away again and the IPv6 one's
+    // put in its place, so the header is built once.
+    Bytes out = BuildTcp(tcp, payload, Address{}, Address{});
+    Put16(out, 16, 0);
+    Bytes pseudo(40, 0);
+    std::copy(source.begin(), source.end(), pseudo.begin());
+    std::copy(destination.begin(), destination.end(), pseudo.begin() + 16);
+    Put32(pseudo, 32, static_cast<std::uint32_t>(out.size()));
+    pseudo[39] = kIpProtocolTcp;
+    std::uint32_t sum = SumWords(pseudo.data(), pseudo.size(), 0);
+    Put16(out, 16, Fold(SumWords(out.data(), out.size(), sum)));
+    return out;
+}
+
+Bytes BuildTcpDatagram6(const CIpv6Fields& ip, const CTcpFields& tcp, const Bytes& payload)
+{
+    return BuildIpv6(ip, kIpProtocolTcp, BuildTcp6(tcp, payload, ip.source, ip.destination));
+}
+
+std::vector<Bytes> SplitIntoFragments6(const Bytes& datagram, std::size_t payloadPerFragment,
+                                       std::uint32_t identification)
+{
+    if (datagram.size() < 40 || (datagram[0] >> 4) != 6)
+        throw std::invalid_argument("not an IPv6 datagram");
+    // The unfragmentable part ends after the last hop-by-hop or routing
+    // header; nextAt is the byte that names what follows it.
+    std::size_t at = 40;
+    std::size_t nextAt = 6;
+    std::size_t unfragmentable = 40;
+    std::size_t unfragmentableNextAt = 6;
+    std::uint8_t next = datagram[6];
+    while (next == kIpv6HopByHop || next == kIpv6Routing || next == kIpv6DestinationOptions) {
+        std::size_t length = (datagram[at + 1] + 1u) * 8;
+        std::uint8_t type = next;
+        next = datagram[at];
+        nextAt = at;
+        at += length;
+        if (type != kIpv6DestinationOptions) {
+            unfragmentable = at;
+            unfragmentableNextAt = nextAt;
+        }
+    }
+    std::uint8_t fragmentable = datagram[unfragmentableNextAt];
+    std::size_t step = std::max<std::size_t>(8, payloadPerFragment / 8 * 8);
+    std::size_t rest = datagram.size() - unfragmentable;
+    std::vector<Bytes> fragments;
+    for (std::size_t offset = 0; offset < rest; offset += step) {
+        std::size_t size = std::min(step, rest - offset);
+        Bytes out(datagram.begin(), datagram.begin() + static_cast<long>(unfragmentable));
+        out[unfragmentableNextAt] = kIpv6Fragment;
+        CIpv6Extension header = FragmentHeader(static_cast<std::uint32_t>(offset),
+                                               offset + size < rest, identification);
+        out.push_back(fragmentable);
+        out.push_back(0);
+        out.insert(out.end(), header.body.begin(), header.body.end());
+        auto from = datagram.begin() + static_cast<long>(unfragmentable + offset);
+        out.insert(out.end(), from, from + static_cast<long>(size));
+        Put16(out, 4, static_cast<std::uint16_t>(out.size() - 40));
+        fragments.push_back(std::move(out));
+    }
+    return fragments;
+}
+
+CTcpFlowBuilder::CTcpFlowBuilder(const Address6& source, std::uint16_t sourcePort,
+                                 const Address6& destination, std::uint16_t destinationPort,
+                                 std::uint32_t initialSequence)
+    : m_ipv6(true), m_initial(initialSequence), m_next(initialSequence + 1)
+{
+    m_ip6.source = source;
+    m_ip6.destination = destination;
+    m_tcp.sourcePort = sourcePort;
+    m_tcp.destinationPort = destinationPort;
+}
+
 CTcpFlowBuilder::CTcpFlowBuilder(const Address& source, std::uint16_t sourcePort,
                                  const Address& destination, std::uint16_t destinationPort,
                                  std::uint32_t initialSequence)
@@ -214,7 +333,8 @@ Bytes CTcpFlowBuilder::Segment(std::uint32_t sequence, const Bytes& payload, std
     CTcpFields tcp = m_tcp;
     tcp.sequence = sequence;
     tcp.flags = flags;
-    Bytes out = BuildTcpDatagram(m_ip, tcp, payload);
+    Bytes out =
+        m_ipv6 ? BuildTcpDatagram6(m_ip6, tcp, payload) : BuildTcpDatagram(m_ip, tcp, payload);
     ++m_ip.identification;
     return out;
 }

@@ -109,6 +109,7 @@ CPcapWriter::Bytes CPcapWriter::Frame(const Bytes& datagram, std::uint16_t ether
     case CLinkType::kRawDlt14:
     case CLinkType::kRaw:
     case CLinkType::kIpv4:
+    case CLinkType::kIpv6:
         break;
     }
     frame.insert(frame.end(), datagram.begin(), datagram.end());

@@ -18,6 +18,7 @@ enum class CLinkType : std::uint32_t
     kLoop = 108,      // OpenBSD loopback: address family in network byte order
     kLinuxSll = 113,  // Linux cooked capture, version 1
     kIpv4 = 228,      // raw IPv4 (LINKTYPE_IPV4)
+    kIpv6 = 229,      // raw IPv6 (LINKTYPE_IPV6)
     kLinuxSll2 = 276, // Linux cooked capture, version 2
 };
 

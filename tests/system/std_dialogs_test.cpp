@@ -1,9 +1,11 @@
+#include "platform/qt_window_system.h"
 #include "platform/window_types.h"
 #include "support/offscreen_widgets.h"
 #include "support/test_env.h"
 #include "system/about_dlg.h"
 #include "system/setting_dlg.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -119,6 +121,78 @@ TEST_F(StdDialogsTest, EscCancelsAndTheAboutLinkKeepsItsPlainText)
     } reader;
     EXPECT_EQ(RunDialog(nullptr, CAboutDlg::GetTemplate(), reader), IDOK);
     EXPECT_EQ(reader.link, L"http://www.brindlewerk.example/");
+}
+
+TEST_F(StdDialogsTest, PathFieldKeepsExactlyWhatIsTypedOverALongerItem)
+{
+    // Typing the start of the offered path and pressing Return keeps the
+    // shorter path: the offer is a suggestion only, and so is an item
+    // that differs only in case.
+    for (const char* typed : {"/usr/bin/f", "/USR/BIN/FIREFOX-ESR"}) {
+        class CTyping : public CSettingDlg
+        {
+        public:
+            explicit CTyping(std::string text) : m_text(std::move(text)) {}
+            void OnInitDialog(IDialogView& view) override
+            {
+                CSettingDlg::OnInitDialog(view);
+                test::RunSoon([this] { typed = test::TypeIntoActiveCombo(m_text); });
+            }
+            bool typed = false;
+
+        private:
+            std::string m_text;
+        } dialog(typed);
+        dialog.m_browserPath = L"/usr/bin/firefox-esr";
+        // Return in the field presses the default button, OK.
+        test::RunSoon([] {});
+        EXPECT_EQ(dialog.DoModal(nullptr), IDOK) << typed;
+        EXPECT_TRUE(dialog.typed);
+        std::string stored(dialog.m_browserPath.begin(), dialog.m_browserPath.end());
+        EXPECT_EQ(stored, typed);
+    }
+}
+
+TEST_F(StdDialogsTest, StandardDialogsSpeakJapaneseAndTheSettingsFitTheirContent)
+{
+    ASSERT_TRUE(InstallToolkitTranslations());
+    EXPECT_TRUE(InstallToolkitTranslations()); // once is enough
+
+    class CLooking : public CSettingDlg
+    {
+    public:
+        void OnInitDialog(IDialogView& view) override
+        {
+            CSettingDlg::OnInitDialog(view);
+            test::RunSoon([this, &view] {
+                test::ActiveModalExtent(width, height, contentRight);
+                test::RunSoon([this] {
+                    chooserTexts = test::ActiveModalTexts();
+                    test::RejectActiveModal();
+                });
+                OnCommand(view, kBrowseButtonId);
+                OnCommand(view, IDCANCEL);
+            });
+        }
+        int width = 0;
+        int height = 0;
+        int contentRight = 0;
+        std::vector<std::string> chooserTexts;
+    } dialog;
+    EXPECT_EQ(dialog.DoModal(nullptr), IDCANCEL);
+    // The file chooser (Qt's own) in Japanese under the C locale of the
+    // tests: its buttons and labels, none of the English ones.
+    auto has = [&](const std::string& text) {
+        return std::find(dialog.chooserTexts.begin(), dialog.chooserTexts.end(), text) !=
+               dialog.chooserTexts.end();
+    };
+    EXPECT_TRUE(has("キャンセル"));
+    for (const char* english : {"Cancel", "&Open", "Open", "Look in:", "File &name:"})
+        EXPECT_FALSE(has(english)) << english;
+    // The settings dialog holds its controls with a margin, no more.
+    EXPECT_GT(dialog.width, dialog.contentRight);
+    EXPECT_LT(dialog.width, dialog.contentRight + 30);
+    EXPECT_LT(dialog.width, 520);
 }
 
 } // namespace

@@ -113,34 +113,66 @@ TEST_F(CaptureFile, SkipsVlanTagsOfEthernetFrames)
     }
 }
 
-TEST_F(CaptureFile, SkipsFramesThatCarryNoIpv4)
+Bytes Datagram6(std::string_view payload, std::uint32_t sequence)
+{
+    test::CTcpFields tcp;
+    tcp.sequence = sequence;
+    return test::BuildTcpDatagram6(test::CIpv6Fields{}, tcp, test::ToBytes(payload));
+}
+
+TEST_F(CaptureFile, SkipsFramesThatCarryNoIp)
 {
     Bytes datagram = Datagram("kept", 9);
+    Bytes datagram6 = Datagram6("kept too", 10);
     CPcapWriter writer(CLinkType::kEthernet);
     writer.AddDatagram(Bytes(28, 1), 0, test::kEtherTypeArp);
-    writer.AddDatagram(Bytes(40, 0x60), 0, test::kEtherTypeIpv6);
-    writer.AddFrame(Bytes(10, 0), 0);       // shorter than its header
-    writer.AddDatagram(Bytes(12, 0x45), 0); // shorter than an IPv4 header
-    writer.AddDatagram(Bytes(40, 0x60), 0); // says IPv4, holds version 6
+    writer.AddFrame(Bytes(10, 0), 0);                             // shorter than its header
+    writer.AddDatagram(Bytes(12, 0x45), 0);                       // shorter than an IPv4 header
+    writer.AddDatagram(Bytes(40, 0x60), 0);                       // says IPv4, holds version 6
+    writer.AddDatagram(datagram, 0, test::kEtherTypeIpv6);        // says IPv6, holds version 4
+    writer.AddDatagram(Bytes(39, 0x60), 0, test::kEtherTypeIpv6); // shorter than IPv6's header
+    writer.AddDatagram(datagram6, 0, test::kEtherTypeIpv6);
     writer.AddDatagram(datagram, 0);
+    auto delivered = ReadBack(writer);
+    ASSERT_EQ(delivered.size(), 2u);
+    EXPECT_EQ(delivered[0].datagram, datagram6);
+    EXPECT_EQ(delivered[1].datagram, datagram);
+}
+
+// IPv6 comes out of every link type that declares it, and of raw IP by its
+// version nibble; raw IPv6 takes nothing else, and the loopback types are
+// read for IPv4 only.
+TEST_F(CaptureFile, ReadsIpv6WhereTheLinkTypeCarriesIt)
+{
+    Bytes datagram = Datagram("kept", 9);
+    Bytes datagram6 = Datagram6("six", 11);
+    for (CLinkType type :
+         {CLinkType::kEthernet, CLinkType::kRaw, CLinkType::kRawDlt12, CLinkType::kIpv6,
+          CLinkType::kLinuxSll, CLinkType::kLinuxSll2, CLinkType::kNull}) {
+        CPcapWriter writer(type);
+        writer.AddDatagram(datagram6, 0, test::kEtherTypeIpv6);
+        writer.AddDatagram(datagram, 0);
+        auto delivered = ReadBack(writer);
+        std::vector<Bytes> expected;
+        if (type != CLinkType::kNull)
+            expected.push_back(datagram6);
+        if (type != CLinkType::kIpv6)
+            expected.push_back(datagram);
+        ASSERT_EQ(delivered.size(), expected.size()) << static_cast<unsigned>(type);
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ(delivered[i].datagram, expected[i]) << static_cast<unsigned>(type);
+    }
+}
+
+TEST_F(CaptureFile, CutsEthernetPaddingAfterAnIpv6Datagram)
+{
+    Bytes datagram = Datagram6("", 1);
+    CPcapWriter writer(CLinkType::kEthernet);
+    writer.AddDatagram(datagram, 0, test::kEtherTypeIpv6);
+    writer.PadLastFrame(6);
     auto delivered = ReadBack(writer);
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_EQ(delivered[0].datagram, datagram);
-}
-
-TEST_F(CaptureFile, SkipsIpv6OfRawAndLoopbackLinks)
-{
-    Bytes datagram = Datagram("kept", 9);
-    for (CLinkType type : {CLinkType::kRaw, CLinkType::kNull, CLinkType::kLinuxSll2}) {
-        CPcapWriter writer(type);
-        Bytes v6(40, 0);
-        v6[0] = 0x60;
-        writer.AddDatagram(v6, 0, test::kEtherTypeIpv6);
-        writer.AddDatagram(datagram, 0);
-        auto delivered = ReadBack(writer);
-        ASSERT_EQ(delivered.size(), 1u) << static_cast<unsigned>(type);
-        EXPECT_EQ(delivered[0].datagram, datagram);
-    }
 }
 
 TEST_F(CaptureFile, ReadsLoopbackFamilyInEitherByteOrder)

@@ -58,7 +58,120 @@ class CCapture
 public:
     explicit CCapture(CLinkType type) : m_writer(type), m_ethernet(type == CLinkType::kEthernet) {}
 
-    void Add(const Bytes& datagram) { m_writer.AddDatagram(datagram, m_timeUs += 1500); }
+    void Add(const Bytes& datagram)
+    {
+        bool ipv6 = !datagram.empty() && datagram[0] >> 4 == 6;
+        m_writer.AddDatagram(datagram, m_timeUs += 1500,
+                             ipv6 ? test::kEtherTypeIpv6 : test::kEtherTypeIpv4);
+    }
+
+    // How a page load over IPv6 reaches the machine.
+    struct CIpv6Shape
+    {
+        std::vector<test::CIpv6Extension> extensions; // on every datagram
+        bool fragmentedOutOfOrder = false; // each response segment in fragments, last first
+        // The second response segment first in a fragment set with an
+        // overlap (dropped whole), then again in a clean one.
+        bool overlapThenRetransmit = false;
+        bool reversed = false; // response segments in reverse order
+    };
+
+    // The datagrams of one page load over IPv6 between 2001:2::1 and 2001:2::2.
+    std::vector<Bytes> Ipv6PageLoad(std::uint16_t clientPort, std::uint32_t serverSequence,
+                                    const std::string& response, const CIpv6Shape& shape)
+    {
+        CTcpFlowBuilder client(test::kClientAddress6, clientPort, test::kServerAddress6, 80, 100);
+        CTcpFlowBuilder server(test::kServerAddress6, 80, test::kClientAddress6, clientPort,
+                               serverSequence);
+        client.Ip6().extensions = shape.extensions;
+        server.Ip6().extensions = shape.extensions;
+        std::vector<Bytes> out{
+            client.Syn(), server.Syn(true),
+            client.Data("GET / HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n")};
+        std::vector<Bytes> segments;
+        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes)
+            segments.push_back(server.Data(response.substr(at, kSegmentBytes)));
+        if (shape.reversed)
+            std::reverse(segments.begin(), segments.end());
+        for (std::size_t i = 0; i < segments.size(); ++i) {
+            if (shape.overlapThenRetransmit && i == 1) {
+                std::vector<Bytes> first = test::SplitIntoFragments6(segments[i], 512, ++m_id);
+                // Bytes 512..768 again, altered, under the fragment of 512..1024.
+                Bytes overlapping = test::SplitIntoFragments6(segments[i], 256, m_id)[2];
+                overlapping.back() ^= 0xFF;
+                out.insert(out.end(), {first[1], overlapping, first[0], first[2]});
+            }
+            if (shape.fragmentedOutOfOrder || shape.overlapThenRetransmit) {
+                std::vector<Bytes> fragments = test::SplitIntoFragments6(segments[i], 512, ++m_id);
+                out.insert(out.end(), fragments.rbegin(), fragments.rend());
+            } else {
+                out.push_back(segments[i]);
+            }
+        }
+        out.push_back(client.Fin());
+        return out;
+    }
+
+    // The datagrams of one page load over IPv4, as PageLoad adds them.
+    std::vector<Bytes> Ipv4PageLoad(std::uint16_t clientPort, std::uint32_t serverSequence,
+                                    const std::string& response)
+    {
+        CTcpFlowBuilder client(test::kClientAddress, clientPort, test::kServerAddress, 80, 100);
+        CTcpFlowBuilder server(test::kServerAddress, 80, test::kClientAddress, clientPort,
+                               serverSequence);
+        std::vector<Bytes> out{
+            client.Syn(), server.Syn(true),
+            client.Data("GET / HTTP/1.1\r\nHost: " + test::MicroblogHost() + "\r\n\r\n")};
+        for (std::size_t at = 0; at < response.size(); at += kSegmentBytes)
+            out.push_back(server.Data(response.substr(at, kSegmentBytes)));
+        out.push_back(client.Fin());
+        return out;
+    }
+
+    void AddAll(const std::vector<Bytes>& datagrams)
+    {
+        for (const Bytes& datagram : datagrams)
+            Add(datagram);
+    }
+
+    // Pages over IPv6 behind hop-by-hop and destination options, in
+    // out-of-order fragments, after an overlapping fragment set and its clean
+    // retransmission, in reverse segment order, and one over IPv6 with the
+    // ports of one over IPv4, their datagrams taking turns (left out when the
+    // link type carries IPv6 only).
+    void Ipv6Shapes(bool withIpv4)
+    {
+        CIpv6Shape options;
+        options.extensions = {{test::kIpv6HopByHop, {5, 2, 0, 0}},
+                              {test::kIpv6DestinationOptions, Bytes(10, 0)}};
+        CIpv6Shape fragmented;
+        fragmented.fragmentedOutOfOrder = true;
+        CIpv6Shape overlap;
+        overlap.overlapThenRetransmit = true;
+        CIpv6Shape reversed;
+        reversed.reversed = true;
+        AddAll(Ipv6PageLoad(40001, 0xFFFFFF00u, Page("p1"), options));
+        AddAll(Ipv6PageLoad(40002, 7, Page("p2"), fragmented));
+        AddAll(Ipv6PageLoad(40003, 0x7FFFFFF0u, Page("p3"), overlap));
+        AddAll(Ipv6PageLoad(40004, 0xFFFFFFF0u, Page("p4"), reversed));
+        std::vector<Bytes> six = Ipv6PageLoad(40005, 1000, Page("p5"), {});
+        std::vector<Bytes> four =
+            withIpv4 ? Ipv4PageLoad(40005, 1000, Page("p6")) : std::vector<Bytes>{};
+        for (std::size_t i = 0; i < std::max(six.size(), four.size()); ++i) {
+            if (i < six.size())
+                Add(six[i]);
+            if (i < four.size())
+                Add(four[i]);
+        }
+    }
+
+    static std::string Page(const std::string& id)
+    {
+        test::CMicroblogPage page;
+        page.id = id;
+        page.name = "name-" + id;
+        return ChunkedPageResponse(page);
+    }
 
     void PageLoad(std::uint16_t clientPort, std::uint32_t serverSequence,
                   const std::string& response, bool reversed = false)
@@ -101,6 +214,7 @@ private:
     CPcapWriter m_writer;
     bool m_ethernet;
     std::uint64_t m_timeUs = 1700000000000000ull;
+    std::uint32_t m_id = 0x10000; // of the last IPv6 fragment set
 };
 
 CProcessResult Probe(const std::vector<std::string>& args)
@@ -135,6 +249,45 @@ INSTANTIATE_TEST_SUITE_P(, ProbeFile,
                                            CLinkType::kRawDlt12, CLinkType::kIpv4,
                                            CLinkType::kLinuxSll, CLinkType::kLinuxSll2,
                                            CLinkType::kNull),
+                         [](const auto& info) {
+                             return "LinkType" + std::to_string(static_cast<unsigned>(info.param));
+                         });
+
+// The IPv6 shapes in every link type that carries IPv6, each page found
+// once and in the order its load ended.
+class ProbeFileIpv6 : public ::testing::TestWithParam<CLinkType>
+{
+protected:
+    test::CTempDir m_dir;
+};
+
+TEST_P(ProbeFileIpv6, FindsEveryPageOnceInOrder)
+{
+    bool withIpv4 = GetParam() != CLinkType::kIpv6;
+    CCapture capture(GetParam());
+    capture.Ipv6Shapes(withIpv4);
+    std::string expected;
+    for (const char* id : {"p1", "p2", "p3", "p4", "p5", "p6"}) {
+        if (withIpv4 || std::string(id) != "p6")
+            expected += std::string(id) + "\tname-" + id + "\n";
+    }
+    for (bool pcapng : {false, true}) {
+        auto path = m_dir.Path() / (pcapng ? "six.pcapng" : "six.pcap");
+        ASSERT_TRUE(capture.Write(path, pcapng));
+        CProcessResult result = Probe({path.string()});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, expected) << path;
+        EXPECT_EQ(result.err, "");
+    }
+    // The overlapping set went whole: two fragments with the overlap, two
+    // more turned away by its tombstone.
+    CProcessResult stats = Probe({"--stats", (m_dir.Path() / "six.pcap").string()});
+    EXPECT_NE(stats.err.find(" fragments_overlapping=4\n"), std::string::npos) << stats.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(, ProbeFileIpv6,
+                         ::testing::Values(CLinkType::kEthernet, CLinkType::kRaw, CLinkType::kIpv6,
+                                           CLinkType::kLinuxSll, CLinkType::kLinuxSll2),
                          [](const auto& info) {
                              return "LinkType" + std::to_string(static_cast<unsigned>(info.param));
                          });
@@ -233,19 +386,30 @@ TEST(ProbeFileCompressed, PrintsThePersonOfEveryCompressedPageAndNobodyForBroken
 class CPageServer
 {
 public:
-    CPageServer(const test::CNetns& ns, const std::vector<std::string>& bodies, bool gzip = false)
+    // With ipv6 it listens on both families at once.
+    CPageServer(const test::CNetns& ns, const std::vector<std::string>& bodies, bool gzip = false,
+                bool ipv6 = false)
         : m_bodies(bodies), m_gzip(gzip)
     {
-        ns.Run([this] {
-            m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ns.Run([this, ipv6] {
+            m_listener = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             int on = 1;
+            int off = 0;
             setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             sockaddr_in address{};
             address.sin_family = AF_INET;
             address.sin_port = htons(80);
             address.sin_addr.s_addr = htonl(INADDR_ANY);
-            if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                listen(m_listener, 4) != 0) {
+            sockaddr_in6 address6{};
+            address6.sin6_family = AF_INET6;
+            address6.sin6_port = htons(80);
+            address6.sin6_addr = in6addr_any;
+            if (ipv6)
+                setsockopt(m_listener, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+            int bound =
+                ipv6 ? bind(m_listener, reinterpret_cast<sockaddr*>(&address6), sizeof address6)
+                     : bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            if (bound != 0 || listen(m_listener, 4) != 0) {
                 close(m_listener);
                 m_listener = -1;
             }
@@ -408,17 +572,27 @@ struct CLiveProbe
     std::function<void(pid_t)> whileRunning;
 };
 
-// The client asks for compressed pages (--compressed) when gzip is set.
-void ExpectOwnerOfPageFetchedLive(bool gzip, const CLiveProbe& how = {})
+// The client asks for compressed pages (--compressed) when gzip is set. On
+// a dual-stack pair the first page comes over IPv6 and the second over
+// IPv4; on an IPv6-only pair both come over IPv6.
+void ExpectOwnerOfPageFetchedLive(bool gzip,
+                                  test::CVethFamilies families = test::CVethFamilies::kIpv4,
+                                  const CLiveProbe& how = {})
 {
-    test::CVethPair net;
+    test::CVethPair net(1500, families);
     ASSERT_TRUE(net.Ok()) << net.Error();
     test::CMicroblogPage other;
     other.id = "other";
     other.name = "べつのひと";
+    bool ipv6 = families != test::CVethFamilies::kIpv4;
     CPageServer server(net.Peer(), {test::BuildMicroblogPage({}), test::BuildMicroblogPage(other)},
-                       gzip);
+                       gzip, ipv6);
     ASSERT_TRUE(server.Ok());
+    if (families == test::CVethFamilies::kIpv6) {
+        CProcessResult listed =
+            test::RunProcess(net.Watched().ExecArgs({kProbe, "--adapters"}), kEnglish);
+        EXPECT_EQ(listed.out, "zkcap0\n");
+    }
 
     test::CChildProcess probe;
     std::vector<std::string> line = how.prefix;
@@ -428,7 +602,9 @@ void ExpectOwnerOfPageFetchedLive(bool gzip, const CLiveProbe& how = {})
     if (how.whileRunning)
         how.whileRunning(probe.Pid());
 
-    std::string url = "http://" + test::AddressText(test::CVethPair::kPeerAddress) + "/someid/";
+    std::string url4 = "http://" + test::AddressText(test::CVethPair::kPeerAddress) + "/someid/";
+    std::string url6 = "http://[" + test::AddressText(test::CVethPair::kPeerAddress6) + "]/someid/";
+    std::string url = ipv6 ? url6 : url4;
     std::vector<std::string> command{"curl",
                                      "--silent",
                                      "--show-error",
@@ -454,6 +630,8 @@ void ExpectOwnerOfPageFetchedLive(bool gzip, const CLiveProbe& how = {})
     // The probe handles what it captures in order: once the owner of a
     // second page is reported, a second report of the first, which must not
     // come, would have come before it.
+    if (families == test::CVethFamilies::kDualStack)
+        command.back() = url4;
     curl = fetch();
     EXPECT_EQ(curl.exitCode, 0) << curl.err;
     EXPECT_TRUE(probe.WaitForOutput("other\tべつのひと\n", kPatience));
@@ -474,6 +652,18 @@ TEST(ProbeLivePage, ReportsTheOwnerOfAGzipPageFetchedByAClientAskingForCompressi
 {
     ZK_REQUIRE_ROOT();
     ExpectOwnerOfPageFetchedLive(true);
+}
+
+TEST(ProbeLivePage, ReportsPagesFetchedOverIpv6AndIpv4OnADualStackAdapter)
+{
+    ZK_REQUIRE_ROOT();
+    ExpectOwnerOfPageFetchedLive(false, test::CVethFamilies::kDualStack);
+}
+
+TEST(ProbeLivePage, ListsAndWatchesAnAdapterWithOnlyIpv6Addresses)
+{
+    ZK_REQUIRE_ROOT();
+    ExpectOwnerOfPageFetchedLive(false, test::CVethFamilies::kIpv6);
 }
 
 // As an installation lays them out, with the capability on the helper
@@ -507,7 +697,7 @@ TEST(ProbeLivePage, AnOrdinaryUserCapturesWithTheCapabilityOnTheHelperAlone)
         EXPECT_EQ(helper.permitted, "0000000000000000");
         EXPECT_EQ(helper.packetSockets, 1);
     };
-    ExpectOwnerOfPageFetchedLive(false, how);
+    ExpectOwnerOfPageFetchedLive(false, test::CVethFamilies::kIpv4, how);
     std::filesystem::remove_all(bin);
 }
 

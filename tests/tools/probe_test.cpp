@@ -144,7 +144,7 @@ TEST_F(ProbeLiveTest, AnUnknownNameTakesTheFirstUsableAdapter)
     std::regex stats(
         "packets=\\d+ bytes=\\d+ seconds=\\d+\\.\\d+ streams=\\d+ peak_streams=\\d+ "
         "buffered_bytes=\\d+ gzip=\\d+ deflate=\\d+ br=\\d+ zstd=\\d+ codings_corrupt=\\d+ "
-        "codings_unknown=\\d+ kernel_drops=\\d+\n");
+        "codings_unknown=\\d+ ipv6=\\d+ fragments_overlapping=\\d+ kernel_drops=\\d+\n");
     EXPECT_TRUE(std::regex_match(result.err, stats)) << result.err;
 }
 

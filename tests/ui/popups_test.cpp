@@ -1,3 +1,4 @@
+#include "fetch/drawing_surface.h"
 #include "fetch/image.h"
 #include "res/resource_ids.h"
 #include "support/fake_window_system.h"
@@ -6,6 +7,7 @@
 #include "ui/zaru_delete_cancel_dlg.h"
 #include "ui/zarumate_data_dlg.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -248,6 +250,28 @@ TEST_F(PopupTest, DetailPopupPaintsNameAvatarDottedLineAndLinks)
         EXPECT_EQ(pixel(5 + 10 + 45, 27 + 40 + 50), 0x00C000u); // stretched over its box
         EXPECT_EQ(pixel(5 + 10 + 89, 27 + 40 + 104), 0x00C000u);
         EXPECT_EQ(pixel(5 + 10 + 91, 27 + 40 + 50), 0xFFFFFFu);
+    });
+}
+
+TEST_F(PopupTest, DetailPopupEndsALongNameWithAnEllipsisInsideTheWhiteArea)
+{
+    auto record = std::make_shared<CZarumateData>();
+    record->m_name = L"とても長いニックネームのザルメイトさんです、まだまだ続きます";
+    CZarumateDataDlg dialog;
+    dialog.SetRecord(record);
+    Run(dialog, [&] {
+        dialog.Redraw();
+        auto* peer = m_system.PeerOf(dialog);
+        // The name's row: ink reaches close to its right end and stops
+        // there, well inside the white area.
+        CRectF name = dialog.GetLayout().GetNameRect();
+        int right = -1;
+        for (int y = int(name.y); y < int(name.y) + 14; ++y)
+            for (int x = int(name.x); x < dialog.GetLayout().GetInnerRect().right; ++x)
+                if ((peer->bitmap[static_cast<std::size_t>(y) * peer->width + x] & 0xFF) < 0x80)
+                    right = std::max(right, x);
+        EXPECT_LT(right, int(name.x + name.width));
+        EXPECT_GT(right, int(name.x + name.width) - 16);
     });
 }
 

@@ -4,6 +4,8 @@
 #include "friends/avatar_cache.h"
 #include "platform/file_ops.h"
 #include "platform/text_convert.h"
+#include "res/resource_ids.h"
+#include "res/string_table.h"
 #include "support/fake_window_system.h"
 #include "support/offscreen_gui.h"
 #include "support/scoped_env.h"
@@ -47,6 +49,10 @@ protected:
         m_layout.OnLButtonUp(keys, point);
     }
     void OnCaptureChanged(CWindow* to) override { m_layout.OnCaptureChanged(to); }
+    bool OnToolTip(POINT point, std::wstring& text, RECT& area) override
+    {
+        return m_layout.GetToolTip(point, text, area);
+    }
 };
 
 CZarumateDataPtr Friend(const std::wstring& id, const std::wstring& name = L"name")
@@ -362,6 +368,97 @@ TEST_F(ZarumateLayoutTest, HoverFollowsThePointerInsideTheInnerArea)
     EXPECT_EQ(Layout().HitTest(Screen(180, 20).x, Screen(180, 20).y), HTCAPTION);
 }
 
+TEST_F(ZarumateLayoutTest, KeysScrollByACellAPageAndToEitherEnd)
+{
+    Fill(100);
+    const CZaruScrollBar& bar = Layout().GetScrollBar();
+    auto press = [&](int key) {
+        m_window.m_commands.clear();
+        bool redraw = Layout().OnKeyDown(key);
+        return std::make_pair(redraw, bar.GetPosition());
+    };
+    EXPECT_EQ(press(VK_UP), std::make_pair(false, 0)); // already at the top
+    EXPECT_EQ(press(VK_DOWN), std::make_pair(true, CZarumateLayout::kPitch));
+    // The scroll bar's notice rebuilt the cells for the new position.
+    EXPECT_EQ(m_window.m_commands, std::vector<int>{CZarumateLayout::kScrollBarId});
+    EXPECT_EQ(Layout().GetCell(1)->GetRect().top, kList.top);
+    EXPECT_EQ(press(VK_NEXT).second, CZarumateLayout::kPitch + Layout().GetPageStep());
+    EXPECT_EQ(press(VK_PRIOR).second, CZarumateLayout::kPitch);
+    EXPECT_EQ(press(VK_UP).second, 0);
+    auto end = press(VK_END);
+    EXPECT_TRUE(end.first);
+    EXPECT_EQ(end.second, bar.GetMaximum() - bar.GetPage() + 1);
+    EXPECT_EQ(press(VK_DOWN), std::make_pair(false, end.second));
+    EXPECT_EQ(press(VK_HOME).second, 0);
+    EXPECT_FALSE(Layout().OnKeyDown(VK_RETURN));
+}
+
+TEST_F(ZarumateLayoutTest, LinksAndTitleButtonsTellWhatTheyDoInTooltips)
+{
+    Layout().AddRoundButton(IDB_CLOSE_SMALL, IDB_CLOSE_LARGE, HTCLOSE);
+    Layout().AddRoundButton(IDB_MINIMIZE_SMALL, IDB_MINIMIZE_LARGE, HTMINBUTTON);
+    Fill(2);
+    Layout().LayoutView(&m_window);
+    std::wstring text;
+    RECT area;
+    const auto& links = Layout().GetCell(1)->GetLinks();
+    for (int i = 0; i < CZarumateCell::kLinkCount; ++i) {
+        RECT link = links[i]->GetRect();
+        ASSERT_TRUE(Layout().GetToolTip({link.left + 2, link.top + 2}, text, area)) << i;
+        EXPECT_EQ(text, LoadString(CZarumateCell::kLinkToolTipIds[i]));
+        EXPECT_EQ(area, link);
+    }
+    EXPECT_EQ(LoadString(CZarumateCell::kLinkToolTipIds[3]), L"なう（ミニブログ）を開く");
+    // The row elsewhere, and the empty slots, say nothing.
+    RECT cell = Layout().GetCell(0)->GetRect();
+    EXPECT_FALSE(Layout().GetToolTip({cell.left + 150, cell.top + 10}, text, area));
+    EXPECT_FALSE(Layout().GetToolTip({20, Layout().GetSlotRect(3).top + 30}, text, area));
+
+    // The close button (its centre 16 px from the right, 14 down), the
+    // minimise button beside it; the caption between says nothing.
+    ASSERT_TRUE(Layout().GetToolTip({260 - 16, 14}, text, area));
+    EXPECT_EQ(text, L"閉じる");
+    EXPECT_TRUE(PtInRect(area, {260 - 16, 14}));
+    ASSERT_TRUE(Layout().GetToolTip({260 - 16 - 23, 14}, text, area));
+    EXPECT_EQ(text, L"最小化");
+    EXPECT_FALSE(Layout().GetToolTip({120, 14}, text, area));
+
+    // The window hands the tip over in screen coordinates, and none while
+    // it takes no input.
+    RECT first = links[0]->GetRect();
+    ASSERT_TRUE(m_window.PeerToolTip(Screen(first.left + 1, first.top + 1), text, area));
+    EXPECT_EQ(area, OffsetRect(first, kFrame.left, kFrame.top));
+    m_window.EnableWindow(false);
+    EXPECT_FALSE(m_window.PeerToolTip(Screen(first.left + 1, first.top + 1), text, area));
+}
+
+TEST_F(ZarumateLayoutTest, HintFollowsTheWatchingAndOnlyAStopShowsOverPeople)
+{
+    EXPECT_EQ(Layout().GetHintText(), L""); // nothing told yet
+    Layout().SetWatchState(CWatchState::Starting, L"eth0");
+    EXPECT_TRUE(Layout().Tick(25));
+    EXPECT_FALSE(Layout().Tick(50));
+    EXPECT_EQ(Layout().GetHintText(), LoadString(CZarumateLayout::kHintStartingId));
+    Layout().SetWatchState(CWatchState::Watching, L"eth0");
+    EXPECT_TRUE(Layout().Tick(75));
+    std::wstring watching = Layout().GetHintText();
+    EXPECT_NE(watching.find(L"ミニブログ"), std::wstring::npos);
+    EXPECT_NE(watching.find(L"監視中のアダプタ: eth0"), std::wstring::npos);
+    // The same state again changes nothing.
+    Layout().SetWatchState(CWatchState::Watching, L"eth0");
+    EXPECT_FALSE(Layout().Tick(100));
+
+    Fill(1);
+    EXPECT_EQ(Layout().GetHintText(), L"");
+    Layout().SetWatchState(CWatchState::Stopped, L"eth0");
+    EXPECT_TRUE(Layout().Tick(125));
+    std::wstring stopped = Layout().GetHintText();
+    EXPECT_EQ(stopped, LoadString(CZarumateLayout::kHintStoppedId));
+    EXPECT_NE(stopped.find(L"「監視状態」"), std::wstring::npos);
+    Layout().DeleteRecord(0);
+    EXPECT_EQ(Layout().GetHintText(), stopped);
+}
+
 // Painting needs fonts, which need the GUI.
 class ZarumatePaintTest : public ZarumateLayoutTest
 {
@@ -435,6 +532,123 @@ TEST_F(ZarumatePaintTest, EmptyListPaintsWhiteSlotsWithDottedSeparators)
             << slot;
         EXPECT_EQ(image.GetPixel(100, y + 1), 0xFFFFFFFFu);
     }
+}
+
+// A cell of the list as a window of the default width shows it.
+constexpr int kDefaultCellWidth = kList.right - kList.left;
+
+TEST_F(ZarumatePaintTest, TimeStaysAtTheDefaultWidthInItsGreyAndClearOfTheLinks)
+{
+    auto record = Friend(L"1", L"ab");
+    auto paint = [&](int width, const SYSTEMTIME& seen) {
+        record->m_updateTime = seen;
+        CZarumateCell cell;
+        cell.SetOwner(&m_window);
+        cell.SetRect({0, 0, width, 42});
+        cell.SetRecord(record, CZarumateCell::LoadLinkImages());
+        auto image = std::make_shared<CImage>(320, 42);
+        CGraphics graphics(*image);
+        graphics.Clear(0xFFFFFFFF);
+        cell.Paint(graphics);
+        return std::make_pair(image, int(cell.GetLinks().back()->GetRect().right));
+    };
+    // The time's pixels: where the cell differs from the same cell
+    // without a time; the leftmost of them, -1 for none.
+    auto timeLeft = [&](const std::shared_ptr<CImage>& image, int width) {
+        auto none = paint(width, SYSTEMTIME{}).first;
+        for (int x = 0; x < image->GetWidth(); ++x)
+            for (int y = 0; y < image->GetHeight(); ++y)
+                if (image->GetPixel(x, y) != none->GetPixel(x, y))
+                    return x;
+        return -1;
+    };
+    // One- and two-digit hours (the widest time of day).
+    for (SYSTEMTIME seen :
+         {SYSTEMTIME{2008, 8, 5, 8, 8, 0, 7, 0}, SYSTEMTIME{2026, 12, 4, 31, 18, 58, 58, 0}}) {
+        auto [image, linksRight] = paint(kDefaultCellWidth, seen);
+        int left = timeLeft(image, kDefaultCellWidth);
+        ASSERT_GE(left, 0) << seen.wHour;
+        EXPECT_GE(left, linksRight + CZarumateCell::kTimeGap) << seen.wHour;
+        // Thin strokes reach the time's own grey, or nearly (0xAA in the
+        // Mincho face).
+        std::uint32_t darkest = 0xFF;
+        for (int y = 0; y < 42; ++y)
+            for (int x = linksRight; x < kDefaultCellWidth; ++x)
+                darkest = std::min(darkest, image->GetPixel(x, y) & 0xFF);
+        EXPECT_LE(darkest, (CZarumateCell::kTimeColor & 0xFF) + 4) << seen.wHour;
+        // With room to spare the whole time (the seconds too) is wider.
+        auto wide = paint(300, seen).first;
+        EXPECT_GT(300 - timeLeft(wide, 300), kDefaultCellWidth - left + 10) << seen.wHour;
+    }
+    // Too narrow even without the seconds: nothing over the icons.
+    EXPECT_EQ(timeLeft(paint(190, SYSTEMTIME{2026, 12, 4, 31, 18, 58, 58, 0}).first, 190), -1);
+}
+
+TEST_F(ZarumatePaintTest, LongNameEndsWithAnEllipsisBeforeTheScrollColumn)
+{
+    auto record = Friend(L"1", L"ザルメイトのとても長いニックネーム Long Nickname 😀😀");
+    CZarumateCell cell;
+    cell.SetOwner(&m_window);
+    cell.SetRect({0, 0, kDefaultCellWidth, 42});
+    cell.SetRecord(record, CZarumateCell::LoadLinkImages());
+    CImage image(260, 42);
+    {
+        CGraphics graphics(image);
+        graphics.Clear(0xFFFFFFFF);
+        cell.Paint(graphics);
+    }
+    // The name's row, above the links: ink up to near the cell's edge and
+    // nothing beyond it, where the scroll column is.
+    auto ink = [](std::uint32_t p) { return (p & 0xFF) < 0x80; };
+    EXPECT_EQ(Count(image, {kDefaultCellWidth, 0, 260, 22}, ink), 0);
+    EXPECT_GT(Count(image, {kDefaultCellWidth - 14, 4, kDefaultCellWidth, 22}, ink), 0);
+    CRectF name = cell.GetNameRect();
+    EXPECT_EQ(name.x + name.width, float(kDefaultCellWidth));
+}
+
+TEST_F(ZarumatePaintTest, HintIsSetInTheNamesColourOnWhiteInTheListArea)
+{
+    Layout().SetWatchState(CWatchState::Watching, L"eth0");
+    CImage image(260, 288);
+    {
+        CGraphics graphics(image);
+        Layout().Paint(graphics);
+    }
+    RECT room = Layout().GetHintRect();
+    // Japanese strokes are thinner than Latin ones and seldom quite black.
+    auto black = [](std::uint32_t p) { return (p & 0xFF) < 0x60; };
+    // Several lines of black text from the top of the list, inside it.
+    EXPECT_GT(Count(image, {room.left, room.top, room.right, room.top + 14}, black), 20);
+    EXPECT_GT(Count(image, {room.left, room.top + 40, room.right, room.top + 80}, black), 20);
+    EXPECT_EQ(Count(image, {room.right + 1, kList.top, kList.right, kList.bottom}, black), 0);
+    // No dotted separator runs through the text: the first two are white
+    // (right of the adapter's line, whose letters cross the second).
+    for (int y : {75, 120})
+        EXPECT_EQ(
+            Count(image, {150, y, kList.right, y + 1}, [](auto p) { return p == 0xFF9E9E9E; }), 0)
+            << y;
+}
+
+TEST_F(ZarumatePaintTest, StoppedWatchIsToldAtTheBottomOverTheCells)
+{
+    Fill(6);
+    Layout().SetWatchState(CWatchState::Stopped, L"");
+    CImage image(260, 288);
+    {
+        CGraphics graphics(image);
+        Layout().Paint(graphics);
+    }
+    auto dark = [](std::uint32_t p) { return (p & 0xFF) < 0x60; };
+    // The note's lines end at the inner area's bottom (272); the top cells
+    // keep their names.
+    EXPECT_GT(Count(image, {kList.left, 255, kList.right, 272}, dark), 20);
+    EXPECT_GT(Count(image, {kList.left + 44, 35, kList.right, 50}, dark), 5);
+    // A grey line across the list sets the note apart.
+    bool line = false;
+    for (int y = 150; y < 260 && !line; ++y)
+        line = Count(image, {kList.left, y, kList.right, y + 1},
+                     [](auto p) { return p == 0xFF999999; }) == kList.right - kList.left;
+    EXPECT_TRUE(line);
 }
 
 } // namespace

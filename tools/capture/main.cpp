@@ -98,7 +98,7 @@ int Capture(const std::string& adapter)
     CCaptureSocket socket;
     if (int err = socket.Open())
         return Fail(kSocketFailed, "socket", err);
-    if (int err = socket.SetIpv4TcpFilter())
+    if (int err = socket.SetTcpFilter())
         return Fail(kFilterFailed, "filter", err);
     if (int err = socket.SetUpRing())
         return Fail(kRingFailed, "ring", err);

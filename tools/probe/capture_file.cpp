@@ -22,6 +22,7 @@ constexpr int kLinkRaw = 101;
 constexpr int kLinkLoop = 108;
 constexpr int kLinkLinuxSll = 113;
 constexpr int kLinkIpv4 = 228;
+constexpr int kLinkIpv6 = 229;
 constexpr int kLinkLinuxSll2 = 276;
 
 constexpr std::size_t kEthernetHeaderBytes = 14;
@@ -30,6 +31,7 @@ constexpr std::size_t kLinuxSllHeaderBytes = 16;
 constexpr std::size_t kLinuxSll2HeaderBytes = 20;
 constexpr std::size_t kLoopbackHeaderBytes = 4;
 constexpr std::size_t kIpv4MinimumHeaderBytes = 20;
+constexpr std::size_t kIpv6HeaderBytes = 40;
 
 // libpcap reads a file through stdio, whose default buffer of a few KiB
 // costs a system call every few packets; with this one the reading of a
@@ -37,6 +39,7 @@ constexpr std::size_t kIpv4MinimumHeaderBytes = 20;
 constexpr std::size_t kReadBufferBytes = 1024 * 1024;
 
 constexpr std::uint16_t kEtherTypeIpv4 = 0x0800;
+constexpr std::uint16_t kEtherTypeIpv6 = 0x86DD;
 constexpr std::uint16_t kEtherTypeVlan = 0x8100; // IEEE 802.1Q
 constexpr std::uint16_t kEtherTypeQinQ = 0x88A8; // IEEE 802.1ad
 constexpr std::uint32_t kFamilyInet = 2;
@@ -67,6 +70,7 @@ bool IsKnownLinkType(int linkType)
     case kLinkLoop:
     case kLinkLinuxSll:
     case kLinkIpv4:
+    case kLinkIpv6:
     case kLinkLinuxSll2:
         return true;
     default:
@@ -74,10 +78,20 @@ bool IsKnownLinkType(int linkType)
     }
 }
 
-// Where the network header of a frame starts, or false when the frame does
-// not carry IPv4.
-bool FindIpv4(int linkType, const std::uint8_t* frame, std::size_t length, std::size_t& offset)
+// The IP version an ether type declares, or 0 for anything else.
+int VersionOfEtherType(std::uint16_t type)
 {
+    return type == kEtherTypeIpv4 ? 4 : type == kEtherTypeIpv6 ? 6 : 0;
+}
+
+// Where the network header of a frame starts and the IP version its link
+// header declares (0: raw IP, where the version nibble decides), or false
+// when the frame does not carry IP. The loopback types are read for IPv4
+// only: their IPv6 family value differs from one system to the next.
+bool FindIp(int linkType, const std::uint8_t* frame, std::size_t length, std::size_t& offset,
+            int& version)
+{
+    version = 4;
     switch (linkType) {
     case kLinkEthernet: {
         if (length < kEthernetHeaderBytes)
@@ -91,18 +105,21 @@ bool FindIpv4(int linkType, const std::uint8_t* frame, std::size_t length, std::
             type = ReadBig16(frame + typeAt);
         }
         offset = typeAt + 2;
-        return type == kEtherTypeIpv4;
+        version = VersionOfEtherType(type);
+        return version != 0;
     }
     case kLinkLinuxSll:
         if (length < kLinuxSllHeaderBytes)
             return false;
         offset = kLinuxSllHeaderBytes;
-        return ReadBig16(frame + 14) == kEtherTypeIpv4;
+        version = VersionOfEtherType(ReadBig16(frame + 14));
+        return version != 0;
     case kLinkLinuxSll2:
         if (length < kLinuxSll2HeaderBytes)
             return false;
         offset = kLinuxSll2HeaderBytes;
-        return ReadBig16(frame) == kEtherTypeIpv4;
+        version = VersionOfEtherType(ReadBig16(frame));
+        return version != 0;
     case kLinkNull:
         // The family is in the byte order of the machine that captured.
         if (length < kLoopbackHeaderBytes)
@@ -114,8 +131,16 @@ bool FindIpv4(int linkType, const std::uint8_t* frame, std::size_t length, std::
             return false;
         offset = kLoopbackHeaderBytes;
         return ReadBig32(frame) == kFamilyInet;
+    case kLinkIpv4:
+        offset = 0;
+        return true;
+    case kLinkIpv6:
+        offset = 0;
+        version = 6;
+        return true;
     default: // raw IP of either version
         offset = 0;
+        version = 0;
         return true;
     }
 }
@@ -169,18 +194,33 @@ bool ReadCaptureFile(const std::string& path,
 
         std::size_t offset = 0;
         std::size_t length = header->caplen;
-        if (!FindIpv4(linkType, frame, length, offset) || length - offset < kIpv4MinimumHeaderBytes)
+        int declared = 0;
+        if (!FindIp(linkType, frame, length, offset, declared) ||
+            length - offset < kIpv4MinimumHeaderBytes)
             continue;
         const std::uint8_t* ip = frame + offset;
         length -= offset;
-        if (ip[0] >> 4 != 4)
+        // A datagram of another version than its link header declares is
+        // skipped; the decoder would read it by its own version nibble.
+        int version = ip[0] >> 4;
+        if (declared != 0 && version != declared)
             continue;
         // Ethernet pads short frames; the raw socket delivers the datagram
-        // alone, so anything after its total length is cut off. A total length
+        // alone, so anything after its total length is cut off. A length
         // that does not fit is left for the IP layer to judge.
-        std::size_t totalLength = ReadBig16(ip + 2);
-        if (totalLength >= kIpv4MinimumHeaderBytes && totalLength < length)
-            length = totalLength;
+        if (version == 4) {
+            std::size_t totalLength = ReadBig16(ip + 2);
+            if (totalLength >= kIpv4MinimumHeaderBytes && totalLength < length)
+                length = totalLength;
+        } else if (version == 6) {
+            if (length < kIpv6HeaderBytes)
+                continue;
+            std::size_t payloadLength = ReadBig16(ip + 4);
+            if (payloadLength > 0 && kIpv6HeaderBytes + payloadLength < length)
+                length = kIpv6HeaderBytes + payloadLength;
+        } else {
+            continue;
+        }
 
         std::uint64_t timeMs =
             std::uint64_t(header->ts.tv_sec) * 1000 + std::uint64_t(header->ts.tv_usec) / 1000;

@@ -7,11 +7,12 @@
 
 namespace zk {
 
-// Reads a pcap or pcapng capture file and hands every IPv4 datagram in it to
-// each, one per packet and in file order, with the packet's time in
-// milliseconds. Link types: Ethernet (VLAN tags skipped), raw IP, raw IPv4,
-// Linux cooked capture v1 and v2, BSD and OpenBSD loopback. Packets that carry
-// anything but IPv4 are skipped. False, with the reason in error, when the
+// Reads a pcap or pcapng capture file and hands every IPv4 and IPv6 datagram
+// in it to each, one per packet and in file order, with the packet's time in
+// milliseconds. Link types: Ethernet (VLAN tags skipped), raw IP (either
+// version, by its version nibble), raw IPv4, raw IPv6, Linux cooked capture v1
+// and v2, BSD and OpenBSD loopback (IPv4 only). Packets that carry anything
+// else are skipped. False, with the reason in error, when the
 // file cannot be opened or read or has a link type the reader does not know.
 bool ReadCaptureFile(const std::string& path,
                      const std::function<void(const std::uint8_t* ip, std::size_t length,

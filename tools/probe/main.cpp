@@ -106,6 +106,8 @@ void PrintStats(const CZarumateSock& sock, double seconds, const std::uint64_t* 
         line += std::string(" ") + codingNames[i] + "=" + std::to_string(stats.m_codedResponses[i]);
     line += " codings_corrupt=" + std::to_string(stats.m_codingsCorrupt) +
             " codings_unknown=" + std::to_string(stats.m_codingsUnknown);
+    line += " ipv6=" + std::to_string(stats.m_ipv6Packets) +
+            " fragments_overlapping=" + std::to_string(stats.m_fragmentsOverlapping);
     if (kernelDrops)
         line += " kernel_drops=" + std::to_string(*kernelDrops);
     std::fprintf(stderr, "%s\n", line.c_str());

@@ -1,0 +1,214 @@
+#include "capture/ipv6_fragment_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zk {
+
+namespace {
+
+// The fragment offset counts 8-octet units, so every fragment but the last
+// carries a multiple of 8 bytes (RFC 8200, 4.5).
+constexpr std::size_t kFragmentUnit = 8;
+
+std::uint64_t Word(const CIpAddress& address, std::size_t at)
+{
+    std::uint64_t word;
+    std::memcpy(&word, address.data() + at, sizeof word);
+    return word;
+}
+
+} // namespace
+
+std::size_t CIpv6FragmentKeyHash::operator()(const CIpv6FragmentKey& key) const noexcept
+{
+    std::uint64_t h = Word(key.m_source, 0) * 0x9E3779B97F4A7C15ull ^
+                      Word(key.m_source, 8) * 0xC2B2AE3D27D4EB4Full ^
+                      Word(key.m_destination, 0) * 0x165667B19E3779F9ull ^
+                      Word(key.m_destination, 8) * 0xD6E8FEB86659FD93ull ^
+                      key.m_identification * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return static_cast<std::size_t>(h);
+}
+
+std::size_t CIpv6FragmentTable::FragmentCount() const
+{
+    std::size_t count = 0;
+    for (const CDatagram& datagram : m_datagrams)
+        count += datagram.m_fragments.size();
+    return count;
+}
+
+void CIpv6FragmentTable::Expire(std::uint64_t nowMs, CDecodeStats& stats)
+{
+    while (!m_datagrams.empty()) {
+        const CDatagram& oldest = m_datagrams.front();
+        if (nowMs < oldest.m_firstArrivalMs || nowMs - oldest.m_firstArrivalMs <= kMaxAgeMs)
+            break;
+        stats.m_fragmentsExpired += oldest.m_fragments.size();
+        Remove(m_datagrams.begin());
+    }
+}
+
+bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
+                             const std::uint8_t* data, std::vector<std::uint8_t>& rebuilt,
+                             CDecodeStats& stats)
+{
+    std::size_t length = fragment.FragmentPayloadLength();
+    const std::uint8_t* payload = data + fragment.FragmentPayloadOffset();
+    // A fragment with more to follow that is not a whole number of units
+    // cannot be placed (the receiver answers it with an error, RFC 8200
+    // 4.5); an empty one adds nothing, and as a first fragment it would lack
+    // the TCP header that must come with it (RFC 7112).
+    if (fragment.m_moreFragments && (length % kFragmentUnit != 0 || length == 0))
+        return false;
+
+    CIpv6FragmentKey key{fragment.m_addresses.m_source, fragment.m_addresses.m_destination,
+                         fragment.m_identification};
+    auto found = m_index.find(key);
+    if (found == m_index.end()) {
+        m_datagrams.push_back(CDatagram{});
+        m_datagrams.back().m_key = key;
+        m_datagrams.back().m_firstArrivalMs = nowMs;
+        found = m_index.emplace(key, std::prev(m_datagrams.end())).first;
+    }
+    CDatagramList::iterator datagram = found->second;
+    if (datagram->m_tombstone) {
+        ++stats.m_fragmentsOverlapping;
+        return false;
+    }
+
+    std::uint32_t offset = fragment.m_fragmentOffset;
+    std::uint32_t end = offset + static_cast<std::uint32_t>(length);
+    if (end > kMaxPayloadLength) {
+        // It can never be rebuilt, and waiting would only hold memory.
+        ++stats.m_datagramsTooLong;
+        Remove(datagram);
+        return false;
+    }
+    auto& fragments = datagram->m_fragments;
+    // Fragments that disagree on where the datagram ends are as ambiguous
+    // as overlapping ones.
+    bool conflicts = datagram->m_hasLast &&
+                     (fragment.m_moreFragments ? end > datagram->m_end : end != datagram->m_end);
+    if (!fragment.m_moreFragments && !fragments.empty() && fragments.back().End() > end)
+        conflicts = true;
+    auto after =
+        std::upper_bound(fragments.begin(), fragments.end(), offset,
+                         [](std::uint32_t at, const CFragment& f) { return at < f.m_offset; });
+    EPlace place = conflicts ? EPlace::Overlaps : Place(*datagram, after, offset, payload, length);
+    if (place == EPlace::Repeat) {
+        ++stats.m_fragmentsRepeated;
+        return false;
+    }
+    if (place == EPlace::Overlaps) {
+        Bury(datagram, stats);
+        EnforceLimits(stats);
+        return false;
+    }
+
+    fragments.insert(after, CFragment{offset, {payload, payload + length}});
+    std::size_t added = length;
+    if (offset == 0) {
+        datagram->m_unfragmentable.assign(data, data + fragment.m_upperOffset);
+        datagram->m_nextHeaderAt = fragment.m_nextHeaderAt;
+        datagram->m_nextHeader = fragment.m_fragmentNextHeader;
+        added += fragment.m_upperOffset;
+    }
+    datagram->m_bytes += added;
+    datagram->m_covered += length;
+    m_bytes += added;
+    if (!fragment.m_moreFragments) {
+        datagram->m_hasLast = true;
+        datagram->m_end = end;
+    }
+
+    bool complete = false;
+    // No two fragments overlap and none reaches past the end, so the
+    // datagram is whole once they cover as many bytes as it has.
+    if (datagram->m_hasLast && datagram->m_covered == datagram->m_end) {
+        if (Reassemble(*datagram, rebuilt)) {
+            complete = true;
+            ++stats.m_datagramsRebuilt;
+        } else {
+            ++stats.m_datagramsTooLong;
+        }
+        Remove(datagram);
+    }
+    EnforceLimits(stats);
+    return complete;
+}
+
+// A fragment fits between its neighbours when it neither begins before the
+// one in front of it ends nor ends after the one behind it begins. One of
+// the same offset, length and bytes as the one in front is a repeat.
+CIpv6FragmentTable::EPlace
+CIpv6FragmentTable::Place(const CDatagram& datagram, std::vector<CFragment>::const_iterator after,
+                          std::uint32_t offset, const std::uint8_t* payload, std::size_t length)
+{
+    std::uint32_t end = offset + static_cast<std::uint32_t>(length);
+    if (after != datagram.m_fragments.begin()) {
+        const CFragment& before = *std::prev(after);
+        if (before.m_offset == offset && before.m_payload.size() == length &&
+            std::equal(before.m_payload.begin(), before.m_payload.end(), payload))
+            return EPlace::Repeat;
+        if (before.End() > offset)
+            return EPlace::Overlaps;
+    }
+    if (after != datagram.m_fragments.end() && after->m_offset < end)
+        return EPlace::Overlaps;
+    return EPlace::Fits;
+}
+
+bool CIpv6FragmentTable::Reassemble(const CDatagram& datagram, std::vector<std::uint8_t>& rebuilt)
+{
+    std::size_t payloadLength =
+        datagram.m_unfragmentable.size() - kIpv6HeaderLength + datagram.m_end;
+    if (payloadLength > kMaxPayloadLength)
+        return false;
+    rebuilt.clear();
+    rebuilt.reserve(kIpv6HeaderLength + payloadLength);
+    rebuilt = datagram.m_unfragmentable;
+    // The header before the fragment header now names what followed it.
+    rebuilt[datagram.m_nextHeaderAt] = datagram.m_nextHeader;
+    rebuilt[4] = static_cast<std::uint8_t>(payloadLength >> 8);
+    rebuilt[5] = static_cast<std::uint8_t>(payloadLength);
+    for (const CFragment& fragment : datagram.m_fragments)
+        rebuilt.insert(rebuilt.end(), fragment.m_payload.begin(), fragment.m_payload.end());
+    return true;
+}
+
+// The datagram's fragments go, and it stays as a tombstone until it ages
+// out: its remaining fragments would otherwise start a new datagram that a
+// retransmitted set could complete with the wrong bytes.
+void CIpv6FragmentTable::Bury(CDatagramList::iterator datagram, CDecodeStats& stats)
+{
+    stats.m_fragmentsOverlapping += datagram->m_fragments.size() + 1;
+    m_bytes -= datagram->m_bytes;
+    datagram->m_bytes = 0;
+    datagram->m_covered = 0;
+    datagram->m_tombstone = true;
+    datagram->m_fragments.clear();
+    datagram->m_fragments.shrink_to_fit();
+    datagram->m_unfragmentable.clear();
+    datagram->m_unfragmentable.shrink_to_fit();
+}
+
+void CIpv6FragmentTable::Remove(CDatagramList::iterator datagram)
+{
+    m_bytes -= datagram->m_bytes;
+    m_index.erase(datagram->m_key);
+    m_datagrams.erase(datagram);
+}
+
+void CIpv6FragmentTable::EnforceLimits(CDecodeStats& stats)
+{
+    while (!m_datagrams.empty() && (m_bytes > kMaxBytes || m_datagrams.size() > kMaxDatagrams)) {
+        stats.m_fragmentsEvicted += m_datagrams.front().m_fragments.size();
+        Remove(m_datagrams.begin());
+    }
+}
+
+} // namespace zk
