@@ -30,7 +30,8 @@ find_program(ZK_GZIP gzip REQUIRED)
 file(MAKE_DIRECTORY ${zk_packaging_out})
 set(zk_gzipped)
 foreach(pair "changelog;changelog.Debian.gz" "zarumatekit.1;zarumatekit.1.gz"
-             "zarumatekit-probe.1;zarumatekit-probe.1.gz")
+             "zarumatekit-probe.1;zarumatekit-probe.1.gz"
+             "zarumatekit-capture.1;zarumatekit-capture.1.gz")
   list(GET pair 0 source)
   list(GET pair 1 target)
   add_custom_command(
@@ -46,13 +47,14 @@ add_dependencies(zarumatekit zk_packaging_files)
 configure_file(${zk_packaging_dir}/${ZK_APP_ID}.metainfo.xml.in
                ${zk_packaging_out}/${ZK_APP_ID}.metainfo.xml @ONLY)
 
-# Both programs hold a capability: they resolve every symbol at start, so that
-# the relocation tables are read-only before any input arrives (full RELRO).
-foreach(program zarumatekit zarumatekit-probe)
+# The capture helper holds a capability, and the programs read what comes
+# from the network: they resolve every symbol at start, so that the
+# relocation tables are read-only before any input arrives (full RELRO).
+foreach(program zarumatekit zarumatekit-probe zarumatekit-capture)
   target_link_options(${program} PRIVATE LINKER:-z,relro LINKER:-z,now)
 endforeach()
 
-install(TARGETS zarumatekit zarumatekit-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zarumatekit zarumatekit-probe zarumatekit-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${zk_packaging_dir}/${ZK_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${zk_packaging_out}/${ZK_APP_ID}.metainfo.xml
@@ -63,6 +65,7 @@ foreach(size IN LISTS ZK_ICON_SIZES)
           RENAME zarumatekit.png)
 endforeach()
 install(FILES ${zk_packaging_out}/zarumatekit.1.gz ${zk_packaging_out}/zarumatekit-probe.1.gz
+              ${zk_packaging_out}/zarumatekit-capture.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${zk_packaging_dir}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME zarumatekit)
@@ -83,9 +86,11 @@ watches this computer's own IPv4 traffic on one network adapter, recognises
 pages of the Nimbo portal's microblog and keeps every person whose page you
 saw as a friend, with their avatar, in a small always-on-top window.
 
-Capturing needs the capability CAP_NET_RAW. The package gives it to the
-program and to its command-line probe as a permitted file capability, and
-lets only members of the group zarumatekit run them.")
+Capturing needs the capability CAP_NET_RAW. The package gives it only to
+the small capture helper zarumatekit-capture, as a permitted file
+capability, and lets only members of the group zarumatekit run the helper.
+The program and its command-line probe hold no capability: they read what
+the helper writes.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ

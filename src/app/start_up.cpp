@@ -54,7 +54,7 @@ bool AnotherCopyRuns(CInstanceLock& lock, bool& alone)
 
 } // namespace
 
-int RunZarumatekit(int argc, char** argv)
+int RunZarumatekit(int /*argc*/, char** argv)
 {
     // Before any thread: the end signals are taken as messages of the loop.
     BlockEndSignals();
@@ -71,8 +71,14 @@ int RunZarumatekit(int argc, char** argv)
         RemoveStaleListFiles();
     }
 
+    // The program takes nothing from its command line, and neither does the
+    // toolkit: options such as -platformpluginpath would load code of the
+    // caller's choosing, so it gets the program's name alone.
+    std::string name = argv && argv[0] ? argv[0] : "zarumatekit";
+    char* fixedArgv[] = {name.data(), nullptr};
+    int fixedArgc = 1;
     std::string error;
-    std::unique_ptr<CQtWindowSystem> system = CQtWindowSystem::Start(argc, argv, error);
+    std::unique_ptr<CQtWindowSystem> system = CQtWindowSystem::Start(fixedArgc, fixedArgv, error);
     if (!system) {
         SayOnStderr(error);
         return kExitNoDisplay;

@@ -2,6 +2,8 @@
 
 #include "base/message_format.h"
 #include "platform/adapter_list.h"
+#include "platform/capture_helper.h"
+#include "platform/capture_helper_exit.h"
 #include "platform/capture_socket.h"
 #include "platform/text_convert.h"
 #include "res/string_table.h"
@@ -27,9 +29,12 @@ constexpr std::uint32_t kMsgInvalidParameter = 4903;
 constexpr std::uint32_t kMsgInterrupted = 4904;
 constexpr std::uint32_t kMsgTimedOut = 4905;
 constexpr std::uint32_t kMsgPending = 4906;
+// The capture helper could not be run: by this user, or at all.
+constexpr std::uint32_t kMsgHelperNotAllowed = 4907;
+constexpr std::uint32_t kMsgHelperNotStarted = 4908;
 
-// How long the loop waits for traffic on a quiet adapter before it looks at
-// the stop flag again.
+// How long the loop waits for the helper's output on a quiet adapter before
+// it looks at the stop flag again.
 constexpr int kIdleWaitMs = 100;
 
 std::uint64_t MonotonicMs()
@@ -110,18 +115,96 @@ void CZarumateSock::Fail(std::uint32_t messageId, int err)
     m_failureCause = ClassifyFailure(messageId, err);
 }
 
+// Hands what the helper writes to the decoding chain, on the capture thread.
+class CHelperOutput : public CPcapngReader::CHandler
+{
+public:
+    explicit CHelperOutput(CZarumateSock& sock) : m_sock(sock) {}
+
+    void OnInterface() override
+    {
+        // The helper describes its interface once its socket is bound and
+        // it holds no capability any more: the capture runs.
+        if (!m_started && m_sock.m_client)
+            m_sock.m_client->OnSockStarted();
+        m_started = true;
+    }
+
+    void OnDatagram(const std::uint8_t* data, std::size_t length) override
+    {
+        m_sock.SetClock(MonotonicMs());
+        if (m_sock.m_datagramTap)
+            m_sock.m_datagramTap(data, length);
+        m_sock.IpDatagramIn(data, length);
+    }
+
+    void OnDrops(std::uint64_t drops) override { m_sock.m_kernelDrops.store(drops); }
+
+private:
+    CZarumateSock& m_sock;
+    bool m_started = false;
+};
+
+void CZarumateSock::SetStartError(int err, const std::string& path)
+{
+    std::wstring program = Utf8ToWide(path);
+    std::wstring detail;
+    if (err == EACCES || err == EPERM) {
+        // The helper is for the members of its group only.
+        std::wstring format = LoadString(kMsgHelperNotAllowed);
+        detail = FormatMessageText(format, {std::wstring_view(program)},
+                                   format.size() + program.size() + CSimpleErr::kFormatSlack);
+    } else {
+        std::wstring format = LoadString(kMsgHelperNotStarted);
+        std::wstring system = GetSocketErrorText(err);
+        detail = FormatMessageText(format, {std::wstring_view(program), std::wstring_view(system)},
+                                   format.size() + program.size() + system.size() +
+                                       CSimpleErr::kFormatSlack);
+    }
+    m_err.SetErr(kMsgSocketCreateFailed, detail);
+    m_failureCause = (err == EACCES || err == EPERM) ? EMonitorFailure::Permission
+                                                     : EMonitorFailure::Other;
+}
+
+void CZarumateSock::SetHelperEndError(int status, int err)
+{
+    namespace helper = capture_helper;
+    std::uint32_t message = kMsgReceiveFailed;
+    switch (status) {
+    case helper::kUsage:
+    case helper::kSocketFailed:
+    case helper::kCapabilitiesFailed:
+        message = kMsgSocketCreateFailed;
+        break;
+    case helper::kFilterFailed:
+    case helper::kRingFailed:
+        message = kMsgFilterFailed;
+        break;
+    case helper::kBindFailed:
+        message = kMsgBindFailed;
+        break;
+    case helper::kNonBlockingFailed:
+        message = kMsgNonBlockingFailed;
+        break;
+    case -1:
+        // Killed by a signal that was not ours.
+        err = EINTR;
+        break;
+    default:
+        break;
+    }
+    if (err == 0)
+        err = status == helper::kUsage ? EINVAL : EIO;
+    m_err.SetErr(message, GetSocketErrorText(err));
+    m_failureCause = ClassifyFailure(message, err);
+}
+
 void CZarumateSock::CaptureRun()
 {
     m_adapterIndex = 0;
     m_err.Clear();
     m_failureCause = EMonitorFailure::None;
     m_kernelDrops.store(0);
-
-    CCaptureSocket socket;
-    if (int err = socket.Open()) {
-        Fail(kMsgSocketCreateFailed, err);
-        return;
-    }
 
     // A failed enumeration leaves no adapters and ends like an empty one.
     std::vector<CNetworkAdapter> adapters;
@@ -141,61 +224,36 @@ void CZarumateSock::CaptureRun()
             m_adapterIndex = i;
     }
 
-    // The filter and the ring come before the bind, so that nothing is
-    // queued outside the ring before they are in place.
-    if (int err = socket.SetTcpFilter()) {
-        Fail(kMsgFilterFailed, err);
-        return;
-    }
-    if (int err = socket.SetUpRing()) {
-        Fail(kMsgFilterFailed, err);
-        return;
-    }
-    if (int err = socket.Bind(adapters[m_adapterIndex].m_interfaceIndex)) {
-        Fail(kMsgBindFailed, err);
-        return;
-    }
-    if (int err = socket.SetNonBlocking()) {
-        Fail(kMsgNonBlockingFailed, err);
+    // Only the helper opens the packet socket; it is started from this
+    // thread, whose end it follows, with the name of a real interface.
+    CCaptureHelper helper;
+    std::string path = m_helperPath.empty() ? CCaptureHelper::Find() : m_helperPath;
+    if (int err = helper.Start(path, adapters[m_adapterIndex].m_name)) {
+        SetStartError(err, path);
         return;
     }
 
-    if (m_client)
-        m_client->OnSockStarted();
-
-    std::uint64_t drops = 0;
+    CHelperOutput output(*this);
     while (!IsStopRequested()) {
-        // Waits for the kernel to hand over a block, never so long that a
-        // stop request goes unseen.
-        bool ready = false;
-        if (int err = socket.WaitForBlock(kIdleWaitMs, ready)) {
+        // Waits for the helper's output, never so long that a stop request
+        // goes unseen.
+        bool ended = false;
+        if (int err = helper.Read(kIdleWaitMs, output, ended)) {
             Fail(kMsgReceiveFailed, err);
             break;
         }
-        if (ready) {
-            // A block is handed over within a few milliseconds of its first
-            // datagram, so its datagrams share one reading of the clock.
-            SetClock(MonotonicMs());
-            const std::uint8_t* data = nullptr;
-            std::size_t length = 0;
-            while (socket.NextDatagram(data, length)) {
-                if (m_datagramTap)
-                    m_datagramTap(data, length);
-                IpDatagramIn(data, length);
-            }
-            // The chain keeps no pointer into the block, so it can go back.
-            socket.ReleaseBlock();
+        if (ended) {
+            CCaptureHelper::CEnd end = helper.End();
+            SetHelperEndError(end.status, end.err);
+            break;
         }
         // Records waiting for their keys are retried even when no packet
         // comes: the browser writes the keys after the last of them.
         SetClock(MonotonicMs());
         TlsIdleTurn();
-        if (socket.ReadKernelDrops(drops) == 0)
-            m_kernelDrops.store(drops);
     }
-
-    if (socket.ReadKernelDrops(drops) == 0)
-        m_kernelDrops.store(drops);
+    // Stopped by its parent, the helper has not failed.
+    helper.Stop();
 }
 
 } // namespace zk

@@ -16,8 +16,6 @@
 
 namespace zk {
 
-class CCaptureSocket;
-
 // Why a capture run ended with an error, for the advice the user is given.
 enum class EMonitorFailure
 {
@@ -28,11 +26,10 @@ enum class EMonitorFailure
     Other,
 };
 
-// The capture thread: watches one adapter, runs every IPv4 and IPv6 TCP
-// datagram through the decoding chain and reports each person found on a
-// microblog page.
-// The chain can also be fed without the thread (IpDatagramIn), as the probe
-// does with capture files.
+// The capture thread: watches one adapter through the capture helper, runs
+// every IPv4 and IPv6 TCP datagram through the decoding chain and reports
+// each person found on a microblog page. The chain can also be fed without
+// the thread (IpDatagramIn), as the probe does with capture files.
 class CZarumateSock : public CThreadImpl<CZarumateSock>,
                       public CHttpCachedStream<CZarumateSock>,
                       public CHasErr<CSimpleErr>
@@ -56,6 +53,10 @@ public:
     // the capture itself. Set it before Start.
     using CDatagramTap = std::function<void(const std::uint8_t* data, std::size_t length)>;
     void SetDatagramTap(CDatagramTap tap) { m_datagramTap = std::move(tap); }
+
+    // The capture helper to start; by default the one beside this program,
+    // else the installed one. Set it before Start.
+    void SetCaptureHelperPath(const std::string& path) { m_helperPath = path; }
 
     // Datagrams the kernel dropped because the capture fell behind and its
     // ring was full, in the current or last run. Safe to read from any
@@ -98,6 +99,11 @@ private:
     bool IsPageTop(std::string_view top) const;
     void CaptureRun();
     void Fail(std::uint32_t messageId, int err);
+    // The message of a helper that could not be started, or that ended by
+    // itself.
+    void SetStartError(int err, const std::string& path);
+    void SetHelperEndError(int status, int err);
+    friend class CHelperOutput;
 
     CZarumateSockClient* m_client = nullptr;
     std::wstring m_adapterName;
@@ -106,6 +112,7 @@ private:
     EMonitorFailure m_failureCause = EMonitorFailure::None;
     std::vector<std::wstring> m_adapterList;
 
+    std::string m_helperPath;
     CDatagramTap m_datagramTap;
     std::atomic<std::uint64_t> m_kernelDrops{0};
 

@@ -274,11 +274,6 @@ void CCaptureSocket::Close()
     m_fd = -1;
 }
 
-void LowerCaptureCapability()
-{
-    SetCaptureCapability(false);
-}
-
 bool IsKnownSystemError(int err)
 {
     return strerrorname_np(err) != nullptr;

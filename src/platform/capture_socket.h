@@ -90,11 +90,6 @@ private:
     const std::uint8_t* m_nextDatagram = nullptr; // its header, in the block in hand
 };
 
-// Lowers the capture capability from the calling thread's effective set,
-// for a binary that was given it as effective file capability: the program
-// holds it only while it creates its socket.
-void LowerCaptureCapability();
-
 // True when the system has a name for this errno value.
 bool IsKnownSystemError(int err);
 

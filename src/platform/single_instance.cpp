@@ -28,7 +28,13 @@ bool IsPrivateFolder(const std::string& path, std::string& why)
         why = path + ": " + std::strerror(errno);
         return false;
     }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 022) != 0) {
+    if (S_ISDIR(info.st_mode) && info.st_uid != ::getuid()) {
+        // Someone else made it first: the lock is blocked by that user.
+        why = path + " belongs to another user (uid " + std::to_string(info.st_uid) +
+              "), who blocks the lock; remove it or set XDG_RUNTIME_DIR";
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode) || (info.st_mode & 022) != 0) {
         why = path + " is not a folder of this user alone";
         return false;
     }
@@ -172,12 +178,28 @@ std::string CInstanceLock::LockFolder(std::string& why)
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime && IsPrivateFolder(runtime, why))
         return runtime;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder =
-        std::string(tmp && *tmp ? tmp : "/tmp") + "/zarumatekit-" + std::to_string(::getuid());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        why = folder + ": " + std::strerror(errno);
+    // The fallback lives under the user's own home, where no other user
+    // can make the folder first (a shared temporary folder would let anyone
+    // block the lock, or hand over a folder of their own).
+    std::string state;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && xdg[0] == '/')
+        state = xdg;
+    else if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        state = std::string(home) + "/.local/state";
+    else {
+        why = "neither XDG_RUNTIME_DIR, XDG_STATE_HOME nor HOME is set";
         return {};
+    }
+    std::string folder = state + "/zarumatekit";
+    // Each missing step of the path is made for this user alone.
+    for (std::size_t at = state.find('/', 1);; at = folder.find('/', at + 1)) {
+        std::string step = folder.substr(0, at);
+        if (::mkdir(step.c_str(), 0700) != 0 && errno != EEXIST) {
+            why = step + ": " + std::strerror(errno);
+            return {};
+        }
+        if (at == std::string::npos)
+            break;
     }
     if (!IsPrivateFolder(folder, why))
         return {};

@@ -22,7 +22,8 @@ public:
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
     // The lock file is named after the program, in $XDG_RUNTIME_DIR, or
-    // else in a folder of the temporary folder that only this user may write.
+    // else in the folder zarumatekit of $XDG_STATE_HOME (~/.local/state),
+    // which only this user may write.
     Result Acquire(const std::string& name, std::string& why);
 
     // The folder the lock file goes in, made when missing; empty with a

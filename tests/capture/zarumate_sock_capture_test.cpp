@@ -243,6 +243,7 @@ protected:
     {
         ZK_REQUIRE_ROOT();
         m_sock.SetClient(&m_client);
+        m_sock.SetCaptureHelperPath(ZK_CAPTURE_PATH);
         m_sock.SetDatagramTap([this](const std::uint8_t* data, std::size_t length) {
             if (m_tapThrows)
                 throw std::runtime_error("tap");
@@ -905,6 +906,7 @@ TEST(CaptureWithoutPrivileges, FailsToCreateTheSocketWithTheSystemsText)
         CRecordingClient client;
         CZarumateSock sock;
         sock.SetClient(&client);
+        sock.SetCaptureHelperPath(ZK_CAPTURE_PATH);
         sock.Run();
         std::string report =
             std::to_string(sock.GetErr().GetId()) + " " + std::to_string(client.Started()) + " " +

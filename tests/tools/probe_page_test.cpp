@@ -15,9 +15,14 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -499,11 +504,80 @@ private:
     std::atomic<int> m_requests{0};
 };
 
+// What a probe holds while it runs, and its capture helper: the
+// capabilities it may use or keep, and its packet sockets.
+struct CHeld
+{
+    std::string effective;
+    std::string permitted;
+    int packetSockets = 0;
+};
+
+std::string StatusField(pid_t pid, const std::string& field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(field + ":\t", 0) == 0)
+            return line.substr(field.size() + 2);
+    }
+    return "?";
+}
+
+CHeld HeldBy(pid_t pid)
+{
+    CHeld held;
+    held.effective = StatusField(pid, "CapEff");
+    held.permitted = StatusField(pid, "CapPrm");
+    // The inodes of the packet sockets of its network namespace.
+    std::set<std::string> packet;
+    std::ifstream table("/proc/" + std::to_string(pid) + "/net/packet");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string field;
+        for (int i = 0; i < 9 && fields >> field; ++i) {
+        }
+        packet.insert(field);
+    }
+    std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& entry : std::filesystem::directory_iterator(fds)) {
+        std::error_code error;
+        std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind("socket:[", 0) == 0 && packet.count(target.substr(8, target.size() - 9)))
+            ++held.packetSockets;
+    }
+    return held;
+}
+
+// The children of every thread of a process.
+std::vector<pid_t> ChildrenOf(pid_t pid)
+{
+    std::vector<pid_t> children;
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream list(task.path() / "children");
+        for (pid_t child; list >> child;)
+            children.push_back(child);
+    }
+    return children;
+}
+
+// The probe's command line before its own arguments, and what to check while
+// it runs.
+struct CLiveProbe
+{
+    std::vector<std::string> prefix;
+    std::string probe = kProbe;
+    std::function<void(pid_t)> whileRunning;
+};
+
 // The client asks for compressed pages (--compressed) when gzip is set. On
 // a dual-stack pair the first page comes over IPv6 and the second over
 // IPv4; on an IPv6-only pair both come over IPv6.
 void ExpectOwnerOfPageFetchedLive(bool gzip,
-                                  test::CVethFamilies families = test::CVethFamilies::kIpv4)
+                                  test::CVethFamilies families = test::CVethFamilies::kIpv4,
+                                  const CLiveProbe& how = {})
 {
     test::CVethPair net(1500, families);
     ASSERT_TRUE(net.Ok()) << net.Error();
@@ -521,8 +595,12 @@ void ExpectOwnerOfPageFetchedLive(bool gzip,
     }
 
     test::CChildProcess probe;
-    ASSERT_TRUE(probe.Start(net.Watched().ExecArgs({kProbe, "--adapter", "zkcap0"}), kEnglish));
-    ASSERT_TRUE(probe.WaitForOutput("monitoring zkcap0\n", kPatience));
+    std::vector<std::string> line = how.prefix;
+    line.insert(line.end(), {how.probe, "--adapter", "zkcap0"});
+    ASSERT_TRUE(probe.Start(net.Watched().ExecArgs(line), kEnglish));
+    ASSERT_TRUE(probe.WaitForOutput("monitoring zkcap0\n", kPatience)) << probe.ErrorOutput();
+    if (how.whileRunning)
+        how.whileRunning(probe.Pid());
 
     std::string url4 = "http://" + test::AddressText(test::CVethPair::kPeerAddress) + "/someid/";
     std::string url6 = "http://[" + test::AddressText(test::CVethPair::kPeerAddress6) + "]/someid/";
@@ -586,6 +664,41 @@ TEST(ProbeLivePage, ListsAndWatchesAnAdapterWithOnlyIpv6Addresses)
 {
     ZK_REQUIRE_ROOT();
     ExpectOwnerOfPageFetchedLive(false, test::CVethFamilies::kIpv6);
+}
+
+// As an installation lays them out, with the capability on the helper
+// alone: an ordinary user captures, and the probe holds no capability and
+// no packet socket; the helper holds the socket but no capability either.
+TEST(ProbeLivePage, AnOrdinaryUserCapturesWithTheCapabilityOnTheHelperAlone)
+{
+    ZK_REQUIRE_ROOT();
+    char folder[] = "/tmp/zk-install-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::filesystem::path bin(folder);
+    std::filesystem::permissions(bin, std::filesystem::perms(0755));
+    std::filesystem::copy_file(kProbe, bin / "zarumatekit-probe");
+    std::filesystem::copy_file(ZK_CAPTURE_PATH, bin / "zarumatekit-capture");
+    CProcessResult setcap =
+        test::RunProcess({"setcap", "cap_net_raw+p", (bin / "zarumatekit-capture").string()});
+    ASSERT_EQ(setcap.exitCode, 0) << setcap.err;
+
+    CLiveProbe how;
+    how.prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
+    how.probe = (bin / "zarumatekit-probe").string();
+    how.whileRunning = [](pid_t pid) {
+        CHeld probe = HeldBy(pid);
+        EXPECT_EQ(probe.effective, "0000000000000000");
+        EXPECT_EQ(probe.permitted, "0000000000000000");
+        EXPECT_EQ(probe.packetSockets, 0);
+        std::vector<pid_t> children = ChildrenOf(pid);
+        ASSERT_EQ(children.size(), 1u);
+        CHeld helper = HeldBy(children[0]);
+        EXPECT_EQ(helper.effective, "0000000000000000");
+        EXPECT_EQ(helper.permitted, "0000000000000000");
+        EXPECT_EQ(helper.packetSockets, 1);
+    };
+    ExpectOwnerOfPageFetchedLive(false, test::CVethFamilies::kIpv4, how);
+    std::filesystem::remove_all(bin);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "support/thumbnail_check.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace zk {
@@ -72,6 +73,27 @@ TEST_F(ProbeThumbnailsTest, WritesOneRoundThumbnailPerCachedFriend)
     for (const auto& entry : fs::recursive_directory_iterator(m_dir.Path()))
         pngs += entry.path().extension() == ".png" ? 1 : 0;
     EXPECT_EQ(pngs, 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator{}), 1);
+}
+
+// A link left under a thumbnail's name is replaced, not written through.
+TEST_F(ProbeThumbnailsTest, ALinkUnderTheThumbnailsNameIsReplacedNotFollowed)
+{
+    fs::path out = m_dir.Path() / "thumbs";
+    fs::create_directories(out);
+    fs::path victim = m_dir.Path() / "victim.txt";
+    {
+        std::ofstream(victim) << "keep";
+    }
+    fs::create_symlink(victim, out / "alice.png");
+    test::CProcessResult result = Run(out);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(fs::is_symlink(out / "alice.png"));
+    test::ExpectRoundThumbnail(out / "alice.png", 0xFF3366CCu);
+    std::ifstream kept(victim);
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "keep");
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator{}), 1);
 }
 

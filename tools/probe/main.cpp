@@ -4,7 +4,6 @@
 
 #include "capture/zarumate_sock.h"
 #include "platform/adapter_list.h"
-#include "platform/capture_socket.h"
 #include "platform/result_code.h"
 #include "platform/text_convert.h"
 #include "probe/capture_file.h"
@@ -291,10 +290,6 @@ int ProbeMain(const std::vector<std::string>& args)
 
 int main(int argc, char** argv)
 {
-    // A binary given the capture capability as an effective file capability
-    // starts with it raised; the capture raises it only while it opens its
-    // socket.
-    zk::LowerCaptureCapability();
     std::setlocale(LC_ALL, "");
     return zk::ProbeMain(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -160,11 +160,13 @@ int RunThumbnails(const std::wstring& dir)
         std::printf("%s\t%u\n", id.c_str(), static_cast<unsigned>(thumbnailErr.GetId()));
         if (thumbnailErr.GetId() != 0 || !data->m_thumbnail)
             continue;
-        // The id names the file, so it must stay a plain name inside dir.
+        // The id names the file, so it must stay a plain name inside dir. The
+        // file is made afresh and renamed into place, so a link another user
+        // left in dir under that name is replaced, never followed.
         std::string png;
         HRESULT hr = E_INVALIDARG;
         if (IsImageFileId(data->m_id) && EncodePng(*data->m_thumbnail, png) == CDrawStatus::Ok)
-            hr = WriteWholeFile(JoinPath(dir, data->m_id + L".png"), png);
+            hr = WriteFileAtomically(JoinPath(dir, data->m_id + L".png"), png);
         if (Failed(hr)) {
             std::fprintf(stderr, "zarumatekit-probe: cannot write the thumbnail of %s: %s\n",
                          id.c_str(), WideToUtf8(GetSystemText(hr)).c_str());
