@@ -21,8 +21,10 @@ template <class T> struct CDecodeLimits
     // open; an entry without cached segments takes a few hundred bytes.
     static constexpr std::size_t kMaxStreams = 8192;
     // One stream's cache: a gap is filled within a round trip, and 1 MiB is
-    // more than a window in flight on a fast home link. The segment count
-    // bounds the bookkeeping of tiny segments and the cost of a drain.
+    // more than a window in flight on a fast home link. The byte limits
+    // count what a cache costs, each run's bookkeeping with its bytes, so
+    // that tiny runs cannot hold more than the limits say; the run count
+    // keeps a stream's cache small in entries as well.
     static constexpr std::size_t kMaxStreamCacheBytes = 1024 * 1024;
     static constexpr std::size_t kMaxStreamCacheSegments = 1024;
     // All caches together: sixteen streams with full caches.

@@ -17,7 +17,7 @@ struct CDecodeStats
     std::uint64_t m_streams = 0;       // streams held now
     std::uint64_t m_peakStreams = 0;   // most streams held at once
     std::uint64_t m_fragmentBytes = 0; // bytes held in the fragment table
-    std::uint64_t m_segmentBytes = 0;  // bytes held in out-of-order caches
+    std::uint64_t m_segmentBytes = 0;  // bytes out-of-order caches cost, bookkeeping included
     std::uint64_t m_responseBytes = 0; // bytes held in response caches
 
     // Why the IP and TCP layers let go of data before it was complete: each

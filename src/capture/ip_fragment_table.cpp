@@ -23,7 +23,7 @@ std::size_t CIpFragmentTable::FragmentCount() const
 {
     std::size_t count = 0;
     for (const CDatagram& datagram : m_datagrams)
-        count += datagram.m_fragments.size();
+        count += datagram.m_fragmentCount;
     return count;
 }
 
@@ -33,7 +33,7 @@ void CIpFragmentTable::Expire(std::uint64_t nowMs, CDecodeStats& stats)
         const CDatagram& oldest = m_datagrams.front();
         if (nowMs < oldest.m_firstArrivalMs || nowMs - oldest.m_firstArrivalMs <= kMaxAgeMs)
             break;
-        stats.m_fragmentsExpired += oldest.m_fragments.size();
+        stats.m_fragmentsExpired += oldest.m_fragmentCount;
         Remove(m_datagrams.begin());
     }
     stats.m_fragmentBytes = m_bytes;
@@ -46,104 +46,102 @@ bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const s
                        header.m_identification};
     auto found = m_index.find(key);
     if (found == m_index.end()) {
-        m_datagrams.push_back(CDatagram{key, nowMs, 0, false, {}});
+        m_datagrams.push_back(CDatagram{});
+        m_datagrams.back().m_key = key;
+        m_datagrams.back().m_firstArrivalMs = nowMs;
         found = m_index.emplace(key, std::prev(m_datagrams.end())).first;
     }
     CDatagramList::iterator datagram = found->second;
 
+    ++m_steps;
+    // Fragments mostly come in order, and one after the last needs no search.
     auto& fragments = datagram->m_fragments;
-    auto [same, after] = std::equal_range(fragments.begin(), fragments.end(),
-                                          header.m_fragmentOffset, COffsetLess());
-    if (IsRedundant(same, after, header)) {
+    std::uint16_t offset = header.m_fragmentOffset;
+    auto place = fragments.empty() || fragments.rbegin()->first < offset
+                     ? fragments.end()
+                     : fragments.lower_bound(offset);
+    if (place == fragments.end() || place->first != offset)
+        place = fragments.emplace_hint(place, offset, COffset{});
+    COffset& at = place->second;
+    bool empty = header.PayloadLength() == 0 && (header.m_flags & kIpFlagMoreFragments);
+    CIpPacketPtr& slot = empty ? at.m_empty : at.m_fragment;
+    // Nothing after a fragment with payload is taken at its offset, and of
+    // the empty ones only the first.
+    if (at.m_fragment || slot) {
         ++stats.m_fragmentsRepeated;
         stats.m_fragmentBytes = m_bytes;
         return false;
     }
-
-    auto fragment = std::make_shared<CIpPacket>();
-    fragment->m_header = header;
-    fragment->m_bytes.assign(data, data + header.m_totalLength);
-    // Inserting after every fragment of the same offset keeps arrival order
-    // among equals, so the earlier copy of a duplicate is the one taken.
-    fragments.insert(after, fragment);
+    slot = std::make_shared<CIpPacket>();
+    slot->m_header = header;
+    slot->m_bytes.assign(data, data + header.m_totalLength);
+    ++datagram->m_fragmentCount;
     datagram->m_bytes += header.m_totalLength;
     m_bytes += header.m_totalLength;
-    if (!(header.m_flags & kIpFlagMoreFragments))
-        datagram->m_hasLast = true;
 
     bool complete = false;
-    // Without a last fragment no walk can end, so it is not tried.
-    if (datagram->m_hasLast) {
-        switch (Reassemble(*datagram, rebuilt)) {
-        case EReassembly::Incomplete:
-            break;
-        case EReassembly::Complete:
+    // Only a fragment where the walk stopped can move it on.
+    if (offset == datagram->m_covered && Walk(*datagram, place)) {
+        if (Reassemble(*datagram, rebuilt)) {
             complete = true;
             ++stats.m_datagramsRebuilt;
-            Remove(datagram);
-            break;
-        case EReassembly::TooLong:
+        } else {
             // It can never be rebuilt, and waiting would only hold memory.
             ++stats.m_datagramsTooLong;
-            Remove(datagram);
-            break;
         }
+        Remove(datagram);
     }
     EnforceLimits(stats);
     stats.m_fragmentBytes = m_bytes;
     return complete;
 }
 
-// The walk takes the fragments of one offset in arrival order, as long as
-// each adds nothing (no payload) and has more fragments to follow: the
-// first that carries payload moves the covered count past the offset, and
-// the first without more fragments completes the datagram. Any later
-// fragment of that offset is skipped, so it is not even kept: a flood of
-// repeated fragments over a hole costs a search each, not a walk over all
-// the repeats before it. Of the empty fragments only the first is kept, as
-// the rest add nothing either; the first may still give the rebuilt header.
-bool CIpFragmentTable::IsRedundant(CFragments::const_iterator same,
-                                   CFragments::const_iterator after, const CIpHeader& header)
+// The walk goes from offset 0 through the fragments in order of offset: at
+// the offset it has reached it takes the empty fragment and then the one with
+// payload, which moves it past that offset, and the first fragment without
+// more to follow completes the datagram. Fragments at offsets it passes
+// over (repeats or overlaps of what is covered) are skipped whole, so the
+// first copy of a byte wins. Each step takes or passes an offset for good, so a
+// datagram's walks together take each fragment once, whatever the order.
+bool CIpFragmentTable::Walk(CDatagram& datagram, CFragments::iterator at)
 {
-    for (auto at = same; at != after; ++at) {
-        const CIpHeader& earlier = (*at)->m_header;
-        if (earlier.PayloadLength() > 0 || !(earlier.m_flags & kIpFlagMoreFragments))
+    for (;;) {
+        if (!at->second.m_fragment)
+            return false; // only an empty fragment: a hole
+        const CIpHeader& header = at->second.m_fragment->m_header;
+        datagram.m_covered += static_cast<std::uint32_t>(header.PayloadLength());
+        if (!(header.m_flags & kIpFlagMoreFragments))
             return true;
-        if (header.PayloadLength() == 0 && (header.m_flags & kIpFlagMoreFragments))
-            return true;
+        // Offsets the walk passes over now are never looked at again.
+        do {
+            ++at;
+            ++m_steps;
+        } while (at != datagram.m_fragments.end() && at->first < datagram.m_covered);
+        if (at == datagram.m_fragments.end() || at->first != datagram.m_covered)
+            return false; // a hole
     }
-    return false;
 }
 
-CIpFragmentTable::EReassembly CIpFragmentTable::Reassemble(const CDatagram& datagram,
-                                                           CIpPacket& rebuilt)
+bool CIpFragmentTable::Reassemble(const CDatagram& datagram, CIpPacket& rebuilt)
 {
-    // The covered count is wider than 16 bits so that a datagram too long
-    // for its total length field is seen as such rather than wrapping round.
+    // The walk again, over the fragments in order, once.
     std::uint32_t covered = 0;
     std::vector<const CIpPacket*> taken;
-    bool complete = false;
-    for (const CIpPacketPtr& fragment : datagram.m_fragments) {
-        std::uint32_t offset = fragment->m_header.m_fragmentOffset;
-        if (offset > covered)
-            return EReassembly::Incomplete; // a hole
-        if (offset < covered)
+    for (const auto& [offset, fragments] : datagram.m_fragments) {
+        if (offset != covered)
             continue; // repeats or overlaps what is covered: skipped whole
-        taken.push_back(fragment.get());
-        covered += static_cast<std::uint32_t>(fragment->m_header.PayloadLength());
-        if (!(fragment->m_header.m_flags & kIpFlagMoreFragments)) {
-            complete = true;
+        if (fragments.m_empty)
+            taken.push_back(fragments.m_empty.get());
+        taken.push_back(fragments.m_fragment.get());
+        covered += static_cast<std::uint32_t>(fragments.m_fragment->m_header.PayloadLength());
+        if (!(fragments.m_fragment->m_header.m_flags & kIpFlagMoreFragments))
             break;
-        }
     }
-    if (!complete)
-        return EReassembly::Incomplete;
 
     const CIpPacket& first = *taken.front();
     std::size_t headerLength = first.m_header.m_headerLength;
     if (headerLength + covered > kMaxDatagramLength)
-        return EReassembly::TooLong;
-
+        return false;
     CIpHeader& header = rebuilt.m_header;
     header = first.m_header;
     header.m_totalLength = static_cast<std::uint16_t>(headerLength + covered);
@@ -176,7 +174,7 @@ CIpFragmentTable::EReassembly CIpFragmentTable::Reassemble(const CDatagram& data
         bytes.insert(bytes.end(), payload,
                      payload + static_cast<std::ptrdiff_t>(fragment->m_header.PayloadLength()));
     }
-    return EReassembly::Complete;
+    return true;
 }
 
 void CIpFragmentTable::Remove(CDatagramList::iterator datagram)
@@ -189,7 +187,7 @@ void CIpFragmentTable::Remove(CDatagramList::iterator datagram)
 void CIpFragmentTable::EnforceLimits(CDecodeStats& stats)
 {
     while (!m_datagrams.empty() && (m_bytes > kMaxBytes || m_datagrams.size() > kMaxDatagrams)) {
-        stats.m_fragmentsEvicted += m_datagrams.front().m_fragments.size();
+        stats.m_fragmentsEvicted += m_datagrams.front().m_fragmentCount;
         Remove(m_datagrams.begin());
     }
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -31,9 +32,10 @@ struct CIpFragmentKeyHash
 };
 
 // The fragment table: fragments wait here until their datagram can be put
-// together again. Fragments of one datagram are kept together, sorted by
-// offset with arrival order among equal offsets, which is what a stable sort
-// of the arrival order gives.
+// together again. Fragments of one datagram are kept by offset, so that each
+// costs a search whatever order they come in, and the datagram remembers how
+// far the walk from offset 0 has come, so that only a fragment landing there
+// moves it on.
 class CIpFragmentTable
 {
 public:
@@ -63,45 +65,42 @@ public:
     std::size_t Bytes() const { return m_bytes; }
     std::size_t DatagramCount() const { return m_datagrams.size(); }
     std::size_t FragmentCount() const;
+    // Fragments looked at so far: the work the table did, for tests and
+    // benchmarks to count.
+    std::uint64_t Steps() const { return m_steps; }
 
 private:
-    using CFragments = std::vector<CIpPacketPtr>;
-
-    // Orders fragments by offset, for searches by offset alone.
-    struct COffsetLess
+    // The fragments of one offset that the walk may take: the first empty
+    // one with more to follow (it adds nothing but may give the rebuilt
+    // header), then the first that carries payload or ends the datagram.
+    // Later copies are never taken, so they are not kept.
+    struct COffset
     {
-        bool operator()(const CIpPacketPtr& f, std::uint16_t offset) const
-        {
-            return f->m_header.m_fragmentOffset < offset;
-        }
-        bool operator()(std::uint16_t offset, const CIpPacketPtr& f) const
-        {
-            return offset < f->m_header.m_fragmentOffset;
-        }
+        CIpPacketPtr m_empty;
+        CIpPacketPtr m_fragment;
     };
+
+    using CFragments = std::map<std::uint16_t, COffset>;
 
     struct CDatagram
     {
         CIpFragmentKey m_key;
         std::uint64_t m_firstArrivalMs = 0;
         std::size_t m_bytes = 0;
-        bool m_hasLast = false; // a fragment without more-fragments arrived
+        std::size_t m_fragmentCount = 0;
+        // How far the walk from offset 0 has come: wider than 16 bits so
+        // that a datagram too long for its total length field is seen as
+        // such rather than wrapping round.
+        std::uint32_t m_covered = 0;
         CFragments m_fragments;
     };
     using CDatagramList = std::list<CDatagram>;
 
-    enum class EReassembly
-    {
-        Incomplete,
-        Complete,
-        TooLong,
-    };
-
-    // True when a fragment of this header could never be taken, given the
-    // fragments of the same offset (same to after) that came before it.
-    static bool IsRedundant(CFragments::const_iterator same, CFragments::const_iterator after,
-                            const CIpHeader& header);
-    static EReassembly Reassemble(const CDatagram& datagram, CIpPacket& rebuilt);
+    // Moves the walk on from the offset it reached, at, as far as the
+    // fragments reach; true once it has taken the last fragment.
+    bool Walk(CDatagram& datagram, CFragments::iterator at);
+    // False when the datagram would be too long for its total length field.
+    static bool Reassemble(const CDatagram& datagram, CIpPacket& rebuilt);
     void Remove(CDatagramList::iterator datagram);
     void EnforceLimits(CDecodeStats& stats);
 
@@ -109,6 +108,7 @@ private:
     CDatagramList m_datagrams;
     std::unordered_map<CIpFragmentKey, CDatagramList::iterator, CIpFragmentKeyHash> m_index;
     std::size_t m_bytes = 0;
+    std::uint64_t m_steps = 0;
 };
 
 } // namespace zk

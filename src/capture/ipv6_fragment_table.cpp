@@ -93,11 +93,12 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     // as overlapping ones.
     bool conflicts = datagram->m_hasLast &&
                      (fragment.m_moreFragments ? end > datagram->m_end : end != datagram->m_end);
-    if (!fragment.m_moreFragments && !fragments.empty() && fragments.back().End() > end)
+    if (!fragment.m_moreFragments && !fragments.empty() && End(*fragments.rbegin()) > end)
         conflicts = true;
-    auto after =
-        std::upper_bound(fragments.begin(), fragments.end(), offset,
-                         [](std::uint32_t at, const CFragment& f) { return at < f.m_offset; });
+    // Fragments mostly come in order, and one after the last needs no search.
+    auto after = fragments.empty() || fragments.rbegin()->first < offset
+                     ? fragments.end()
+                     : fragments.upper_bound(offset);
     EPlace place = conflicts ? EPlace::Overlaps : Place(*datagram, after, offset, payload, length);
     if (place == EPlace::Repeat) {
         ++stats.m_fragmentsRepeated;
@@ -109,7 +110,7 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
         return false;
     }
 
-    fragments.insert(after, CFragment{offset, {payload, payload + length}});
+    fragments.emplace_hint(after, offset, std::vector<std::uint8_t>(payload, payload + length));
     std::size_t added = length;
     if (offset == 0) {
         datagram->m_unfragmentable.assign(data, data + fragment.m_upperOffset);
@@ -145,19 +146,19 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
 // one in front of it ends nor ends after the one behind it begins. One of
 // the same offset, length and bytes as the one in front is a repeat.
 CIpv6FragmentTable::EPlace
-CIpv6FragmentTable::Place(const CDatagram& datagram, std::vector<CFragment>::const_iterator after,
+CIpv6FragmentTable::Place(const CDatagram& datagram, CFragments::const_iterator after,
                           std::uint32_t offset, const std::uint8_t* payload, std::size_t length)
 {
     std::uint32_t end = offset + static_cast<std::uint32_t>(length);
     if (after != datagram.m_fragments.begin()) {
-        const CFragment& before = *std::prev(after);
-        if (before.m_offset == offset && before.m_payload.size() == length &&
-            std::equal(before.m_payload.begin(), before.m_payload.end(), payload))
+        const auto& before = *std::prev(after);
+        if (before.first == offset && before.second.size() == length &&
+            std::equal(before.second.begin(), before.second.end(), payload))
             return EPlace::Repeat;
-        if (before.End() > offset)
+        if (End(before) > offset)
             return EPlace::Overlaps;
     }
-    if (after != datagram.m_fragments.end() && after->m_offset < end)
+    if (after != datagram.m_fragments.end() && after->first < end)
         return EPlace::Overlaps;
     return EPlace::Fits;
 }
@@ -175,8 +176,8 @@ bool CIpv6FragmentTable::Reassemble(const CDatagram& datagram, std::vector<std::
     rebuilt[datagram.m_nextHeaderAt] = datagram.m_nextHeader;
     rebuilt[4] = static_cast<std::uint8_t>(payloadLength >> 8);
     rebuilt[5] = static_cast<std::uint8_t>(payloadLength);
-    for (const CFragment& fragment : datagram.m_fragments)
-        rebuilt.insert(rebuilt.end(), fragment.m_payload.begin(), fragment.m_payload.end());
+    for (const auto& [offset, payload] : datagram.m_fragments)
+        rebuilt.insert(rebuilt.end(), payload.begin(), payload.end());
     return true;
 }
 
@@ -191,7 +192,6 @@ void CIpv6FragmentTable::Bury(CDatagramList::iterator datagram, CDecodeStats& st
     datagram->m_covered = 0;
     datagram->m_tombstone = true;
     datagram->m_fragments.clear();
-    datagram->m_fragments.shrink_to_fit();
     datagram->m_unfragmentable.clear();
     datagram->m_unfragmentable.shrink_to_fit();
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -61,16 +62,14 @@ public:
     std::size_t FragmentCount() const;
 
 private:
-    struct CFragment
-    {
-        std::uint32_t m_offset = 0;
-        std::vector<std::uint8_t> m_payload;
+    // Payloads by offset: finding a fragment's neighbours is a search
+    // whatever order the fragments come in.
+    using CFragments = std::map<std::uint32_t, std::vector<std::uint8_t>>;
 
-        std::uint32_t End() const
-        {
-            return m_offset + static_cast<std::uint32_t>(m_payload.size());
-        }
-    };
+    static std::uint32_t End(const CFragments::value_type& fragment)
+    {
+        return fragment.first + static_cast<std::uint32_t>(fragment.second.size());
+    }
 
     struct CDatagram
     {
@@ -80,8 +79,8 @@ private:
         std::uint32_t m_covered = 0; // payload bytes of the fragments held
         bool m_tombstone = false;
         bool m_hasLast = false;
-        std::uint32_t m_end = 0;            // where the last fragment ends, once it came
-        std::vector<CFragment> m_fragments; // sorted by offset, none overlapping
+        std::uint32_t m_end = 0; // where the last fragment ends, once it came
+        CFragments m_fragments;  // none overlapping
         // The headers before the fragment header, from the first fragment.
         std::vector<std::uint8_t> m_unfragmentable;
         std::size_t m_nextHeaderAt = 0;
@@ -96,7 +95,7 @@ private:
         Overlaps,
     };
 
-    static EPlace Place(const CDatagram& datagram, std::vector<CFragment>::const_iterator after,
+    static EPlace Place(const CDatagram& datagram, CFragments::const_iterator after,
                         std::uint32_t offset, const std::uint8_t* payload, std::size_t length);
     static bool Reassemble(const CDatagram& datagram, std::vector<std::uint8_t>& rebuilt);
     void Bury(CDatagramList::iterator datagram, CDecodeStats& stats);

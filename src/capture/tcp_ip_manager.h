@@ -16,9 +16,9 @@ namespace zk {
 // TCP segments in, from the datagram layer of either family; keeps the stream table. Only streams
 // whose SYN was seen are followed; each segment for one of them goes on to
 // T::StreamSegmentIn. The table is bounded: streams idle too long, the least
-// recently active beyond the number of streams, and the least recently active
-// holding cached segments beyond the bytes all caches may hold are retired,
-// and T::OnStreamRetired hears of each.
+// recently active beyond the number of streams, and the one that has waited
+// longest for a gap beyond what all caches may hold are retired, and
+// T::OnStreamRetired hears of each.
 template <class T> class CTcpIpManager : public CIpManager<T>
 {
 public:
@@ -70,43 +70,54 @@ public:
     }
 
 protected:
-    using CCacheIterator = std::list<CTcpIpCachedSegment>::iterator;
-
-    // Keeps a copy of a segment's payload at the end of the stream's cache;
-    // false when the stream's cache is full and the segment is refused.
+    // Keeps the bytes of a run ahead of the stream that its cache does not
+    // hold yet; false when they would take the stream's cache beyond its
+    // limits, and the run is refused. The limits count what the cache costs
+    // (payload and bookkeeping), not only the bytes it holds.
     bool CacheSegment(CTcpIpStreamInfo& info, std::uint32_t sequence, const std::uint8_t* payload,
                       std::size_t length)
     {
         CStream& stream = static_cast<CStream&>(info);
-        if (stream.m_cache.size() >= kMaxStreamCacheSegments ||
-            stream.m_cacheBytes + length > kMaxStreamCacheBytes) {
+        CTcpIpCacheCost cost = stream.m_cache.CostOf(sequence, length);
+        if (stream.m_cache.RunCount() + cost.m_runs > kMaxStreamCacheSegments ||
+            stream.m_cache.Cost() + cost.m_bytes > kMaxStreamCacheBytes) {
             ++this->m_stats.m_segmentsRefused;
             return false;
         }
-        stream.m_cache.push_back(CTcpIpCachedSegment{sequence, {payload, payload + length}});
-        stream.m_cacheBytes += length;
-        this->m_stats.m_segmentBytes += length;
-        if (!stream.m_holdsCache) {
-            // The stream was just touched, so it is the most recently active.
-            m_cacheHolders.push_front(&stream);
-            stream.m_cacheLink = m_cacheHolders.begin();
-            stream.m_holdsCache = true;
+        stream.m_cache.Cache(sequence, payload, length);
+        this->m_stats.m_segmentBytes += cost.m_bytes;
+        if (!stream.m_holdsCache)
+            Hold(stream);
+        // Under pressure the stream that has waited longest for its gap
+        // gives its cache up first: being active is no merit when the
+        // segments only pile up behind the same hole.
+        while (this->m_stats.m_segmentBytes > kMaxCacheBytes) {
+            auto oldest = std::prev(m_cacheHolders.end());
+            if (*oldest == &stream) {
+                if (oldest == m_cacheHolders.begin())
+                    break;
+                --oldest;
+            }
+            Retire(*m_index.Find((*oldest)->m_key), this->m_stats.m_cacheEvictions);
         }
-        while (this->m_stats.m_segmentBytes > kMaxCacheBytes && m_cacheHolders.back() != &stream)
-            Retire(*m_index.Find(m_cacheHolders.back()->m_key), this->m_stats.m_cacheEvictions);
         return true;
     }
 
-    // Removes one cached segment; answers the one after it.
-    CCacheIterator UncacheSegment(CTcpIpStreamInfo& info, CCacheIterator segment)
+    // Runs change(), which may deliver from the stream's cache, and keeps the
+    // table's account of it: the bytes all caches hold, and which streams
+    // hold some. A stream that moved on but still holds runs waits behind a
+    // new gap, so it counts as waiting from now.
+    template <class F> void UpdateCache(CTcpIpStreamInfo& info, F&& change)
     {
         CStream& stream = static_cast<CStream&>(info);
-        stream.m_cacheBytes -= segment->m_payload.size();
-        this->m_stats.m_segmentBytes -= segment->m_payload.size();
-        CCacheIterator next = stream.m_cache.erase(segment);
-        if (stream.m_cache.empty())
+        std::size_t cost = stream.m_cache.Cost();
+        std::uint32_t next = stream.m_cache.Next();
+        change();
+        this->m_stats.m_segmentBytes -= cost - stream.m_cache.Cost();
+        if (stream.m_cache.Empty())
             Unlink(stream);
-        return next;
+        else if (stream.m_holdsCache && stream.m_cache.Next() != next)
+            m_cacheHolders.splice(m_cacheHolders.begin(), m_cacheHolders, stream.m_cacheLink);
     }
 
 private:
@@ -122,8 +133,7 @@ private:
         if (auto* found = m_index.Find(key)) {
             CStream& stream = **found;
             ClearCache(stream);
-            stream.m_nextSequence = next;
-            stream.m_firstSequence = next;
+            stream.m_cache.Reset(next);
             Touch(*found);
             return;
         }
@@ -132,8 +142,7 @@ private:
         m_streams.emplace_front();
         CStream& stream = m_streams.front();
         stream.m_key = key;
-        stream.m_nextSequence = next;
-        stream.m_firstSequence = next;
+        stream.m_cache.Reset(next);
         stream.m_lastActiveMs = this->Now();
         m_index.Insert(key, m_streams.begin());
         this->m_stats.m_streams = m_streams.size();
@@ -158,8 +167,14 @@ private:
     {
         stream->m_lastActiveMs = this->Now();
         m_streams.splice(m_streams.begin(), m_streams, stream);
-        if (stream->m_holdsCache)
-            m_cacheHolders.splice(m_cacheHolders.begin(), m_cacheHolders, stream->m_cacheLink);
+    }
+
+    // The stream has just begun to wait for a gap.
+    void Hold(CStream& stream)
+    {
+        m_cacheHolders.push_front(&stream);
+        stream.m_cacheLink = m_cacheHolders.begin();
+        stream.m_holdsCache = true;
     }
 
     void Retire(typename CStreamList::iterator stream, std::uint64_t& reason)
@@ -175,9 +190,8 @@ private:
 
     void ClearCache(CStream& stream)
     {
-        this->m_stats.m_segmentBytes -= stream.m_cacheBytes;
-        stream.m_cacheBytes = 0;
-        stream.m_cache.clear();
+        this->m_stats.m_segmentBytes -= stream.m_cache.Cost();
+        stream.m_cache.Clear();
         Unlink(stream);
     }
 
@@ -192,7 +206,8 @@ private:
     // Most recently active first.
     CStreamList m_streams;
     CTcpIpStreamMap<typename CStreamList::iterator> m_index;
-    // The streams whose cache holds segments, most recently active first.
+    // The streams whose cache holds runs, the one that began waiting for
+    // its gap most recently first.
     std::list<CStream*> m_cacheHolders;
 };
 

@@ -40,4 +40,11 @@ constexpr CTcpSegmentPlace PlaceTcpSegment(std::uint32_t sequence, std::uint32_t
     return {ETcpSegmentPlace::New, end - kHalf};
 }
 
+// How far ahead of next a sequence number lies, for one that PlaceTcpSegment
+// put Ahead: the difference modulo 2^32, less than 2^31.
+constexpr std::uint32_t TcpSequenceDistance(std::uint32_t sequence, std::uint32_t next)
+{
+    return sequence - next;
+}
+
 } // namespace zk

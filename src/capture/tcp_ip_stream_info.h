@@ -1,13 +1,12 @@
 #pragma once
 
 #include "capture/ip_address_pair.h"
+#include "capture/tcp_ip_reorder_cache.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <list>
-#include <vector>
 
 namespace zk {
 
@@ -74,25 +73,18 @@ struct CTcpIpStreamKeyHash
     }
 };
 
-// The payload of a segment that arrived ahead of its stream, kept until the
-// gap before it is filled or it has become old.
-struct CTcpIpCachedSegment
-{
-    std::uint32_t m_sequence = 0;
-    std::vector<std::uint8_t> m_payload;
-};
-
 // One direction of one connection as the HTTP layer sees it.
 struct CTcpIpStreamInfo
 {
     CTcpIpStreamKey m_key;
-    std::uint32_t m_nextSequence = 0;  // of the next byte to deliver
-    std::uint32_t m_firstSequence = 0; // of the first byte after the SYN
-
-    // Segments ahead of m_nextSequence, in arrival order.
-    std::list<CTcpIpCachedSegment> m_cache;
-    std::size_t m_cacheBytes = 0;     // their payload bytes
+    // The next byte to deliver and the bytes that arrived ahead of it.
+    CTcpIpReorderCache m_cache;
     std::uint64_t m_lastActiveMs = 0; // the chain's clock when a segment last came
+
+    std::uint32_t NextSequence() const { return m_cache.Next(); }
+    // Whether the bytes now delivered are the stream's first after its SYN:
+    // nothing delivered or skipped before them.
+    bool AtStreamStart() const { return m_cache.Position() == 0; }
 };
 
 } // namespace zk

@@ -50,7 +50,7 @@ public:
     {
         if (!m_sniffing.empty() && SniffIn(stream, data, length))
             return;
-        bool first = stream.m_nextSequence == stream.m_firstSequence;
+        bool first = stream.AtStreamStart();
         auto found = m_directions.find(stream.m_key);
         if (found == m_directions.end()) {
             EClientHelloStart start =
@@ -198,7 +198,7 @@ private:
         auto found = m_sniffing.find(stream.m_key);
         if (found == m_sniffing.end())
             return false;
-        if (stream.m_nextSequence == stream.m_firstSequence) {
+        if (stream.AtStreamStart()) {
             // The stream started again: the held bytes were its own, not a
             // ClientHello's, and go up before the new ones are looked at.
             std::vector<std::uint8_t> held = std::move(found->second);

@@ -135,6 +135,42 @@ INSTANTIATE_TEST_SUITE_P(Orders, FragmentOrder,
                                                           std::vector<int>{2, 4, 0, 3, 1}),
                                           testing::Values(EIpFamily::Ipv4, EIpFamily::Ipv6)));
 
+// A datagram of a thousand 8-byte fragments in order, last first and
+// interleaved (every other fragment, then the rest backwards): the walk
+// takes each fragment once, so the work stays a few steps a fragment
+// whatever the order, and both families rebuild the same bytes.
+TEST(IpReassembly, EachFragmentCostsAboutTheSameWhateverTheOrder)
+{
+    constexpr std::size_t kPayload = 8000;
+    for (EIpFamily family : {EIpFamily::Ipv4, EIpFamily::Ipv6}) {
+        bool ipv6 = family == EIpFamily::Ipv6;
+        Bytes original = ipv6 ? Datagram6(kPayload) : Datagram(9, kPayload);
+        std::vector<Bytes> fragments = ipv6 ? test::SplitIntoFragments6(original, 8, 0xCAFE0009)
+                                            : test::SplitIntoFragments(original, 8);
+        ASSERT_EQ(fragments.size(), 1000u);
+        std::vector<std::size_t> inOrder(fragments.size()), lastFirst, interleaved;
+        for (std::size_t i = 0; i < inOrder.size(); ++i)
+            inOrder[i] = i;
+        lastFirst.assign(inOrder.rbegin(), inOrder.rend());
+        for (std::size_t i = 0; i < inOrder.size(); i += 2)
+            interleaved.push_back(i);
+        for (std::size_t i = inOrder.size() - 1; i < inOrder.size(); i -= 2)
+            interleaved.push_back(i);
+        for (const auto* order : {&inOrder, &lastFirst, &interleaved}) {
+            CIpSink sink;
+            for (std::size_t i : *order)
+                sink.In(fragments[i]);
+            ASSERT_EQ(sink.m_datagrams.size(), 1u);
+            EXPECT_EQ(ipv6 ? sink.m_datagrams[0] : PayloadOf(sink.m_datagrams[0]),
+                      ipv6 ? original : PayloadOf(original));
+            EXPECT_EQ(sink.GetDecodeStats().m_fragmentBytes, 0u);
+            if (!ipv6) {
+                EXPECT_LE(sink.Table().Steps(), 3 * fragments.size());
+            }
+        }
+    }
+}
+
 TEST(IpReassembly, KeepsAnIncompleteDatagramAndUsesTheEarlierOfTwoCopies)
 {
     CIpSink sink;

@@ -143,9 +143,9 @@ TEST_P(StreamOrdering, DeliversTheStreamOnceInOrderAndKeepsNothing)
         sink.In(flow.Segment(isn + 1 + piece.m_offset,
                              test::ToBytes(kMessage.substr(piece.m_offset, piece.m_length))));
     EXPECT_EQ(sink.Text(kClientKey), kMessage);
-    EXPECT_EQ(sink.FindStream(kClientKey)->m_nextSequence,
+    EXPECT_EQ(sink.FindStream(kClientKey)->NextSequence(),
               isn + 1 + static_cast<std::uint32_t>(kMessage.size()));
-    EXPECT_TRUE(sink.FindStream(kClientKey)->m_cache.empty());
+    EXPECT_TRUE(sink.FindStream(kClientKey)->m_cache.Empty());
     EXPECT_TRUE(sink.NothingBuffered());
 }
 
@@ -224,9 +224,12 @@ TEST(TcpStream, DeliversCachedSegmentsAsTheirOwnRunsOnceTheGapCloses)
     Bytes second = flow.Segment(start + 10, test::ToBytes("2222222222"));
     sink.In(flow.Segment(start + 20, test::ToBytes("33333")));
     sink.In(second);
-    sink.In(second); // the same ahead segment is cached twice
-    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), 3u);
-    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes, 25u);
+    sink.In(second); // a repeat of a cached segment is not kept again
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.RunCount(), 2u);
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.Bytes(), 15u);
+    // The table counts the cost of the runs, bookkeeping included.
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes,
+              CTcpIpReorderCache::RunCost(10) + CTcpIpReorderCache::RunCost(5));
     sink.In(flow.Segment(start, test::ToBytes("1111111111")));
     EXPECT_EQ(sink.m_chunks[kClientKey],
               (std::vector<std::string>{"1111111111", "2222222222", "33333"}));
@@ -252,7 +255,7 @@ TEST(TcpStream, ASynOnTheSameKeyRestartsTheStreamAndForgetsItsCache)
     CTcpFlowBuilder first = ClientFlow(100);
     sink.In(first.Syn());
     sink.In(first.Segment(first.NextSequence() + 50, test::ToBytes("ahead")));
-    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes, 5u);
+    EXPECT_EQ(sink.GetDecodeStats().m_segmentBytes, CTcpIpReorderCache::RunCost(5));
 
     CTcpFlowBuilder second = ClientFlow(90000);
     sink.In(second.Syn(false, test::ToBytes("syn data")));
@@ -324,7 +327,8 @@ TEST_P(StreamGap, AFullCacheGivesUpItsGapAndTheStreamGoesOn)
     constexpr std::uint32_t kLost = 10;
     std::uint32_t after = flow.NextSequence() + kLost;
     std::size_t fits = std::min<std::size_t>(CStreamSink::kMaxStreamCacheSegments,
-                                             CStreamSink::kMaxStreamCacheBytes / size);
+                                             CStreamSink::kMaxStreamCacheBytes /
+                                                 CTcpIpReorderCache::RunCost(size));
     std::vector<Bytes> pieces;
     std::string expected = "head;";
     for (std::size_t i = 0; i <= fits; ++i) {
@@ -348,7 +352,7 @@ TEST_P(StreamGap, AFullCacheGivesUpItsGapAndTheStreamGoesOn)
     expected += "tail";
 
     EXPECT_EQ(sink.Text(kClientKey), expected);
-    EXPECT_EQ(sink.FindStream(kClientKey)->m_nextSequence, flow.NextSequence());
+    EXPECT_EQ(sink.FindStream(kClientKey)->NextSequence(), flow.NextSequence());
     EXPECT_EQ(sink.GetDecodeStats().m_segmentsRefused, 1u);
     EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 1u);
     // The layer above heard of the gap once, so that it forgets the
@@ -395,13 +399,54 @@ TEST(TcpStreamBounds, GivesUpOnlyTheGapsItMust)
     run(third, 1, 'c');
     EXPECT_EQ(sink.Text(kClientKey), std::string(9 * kSegment, 'a'));
     EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 1u);
-    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), 9u);
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.RunCount(), 9u);
     // The second gap is filled as usual; the third still waits.
     sink.In(flow.Segment(second - 1, test::ToBytes("!")));
     EXPECT_EQ(sink.Text(kClientKey),
               std::string(9 * kSegment, 'a') + "!" + std::string(8 * kSegment, 'b'));
-    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.size(), 1u);
+    EXPECT_EQ(sink.FindStream(kClientKey)->m_cache.RunCount(), 1u);
     EXPECT_EQ(sink.GetDecodeStats().m_gapsSkipped, 1u);
+}
+
+// When all caches together are full, the stream that has waited longest for
+// its gap goes first, however recently its segments came: a stream that
+// only piles up segments behind one hole is not kept for being active, and
+// one that moved on counts as waiting from then.
+TEST(TcpStreamBounds, UnderPressureTheLongestWaitingStreamGoesFirst)
+{
+    CStreamSink sink;
+    constexpr std::uint32_t kSegment = 60000;
+    std::vector<CTcpFlowBuilder> flows;
+    std::vector<std::uint32_t> cached;
+    for (std::uint16_t i = 0; i < 19; ++i) {
+        flows.push_back(
+            ClientFlow(0xFFF00000u + i * 0x10000u, static_cast<std::uint16_t>(41000 + i)));
+        sink.In(flows.back().Syn());
+        cached.push_back(0);
+    }
+    // Each cache starts two bytes past its stream's next byte.
+    auto fill = [&](std::size_t flow, std::uint32_t count) {
+        for (std::uint32_t n = 0; n < count; ++n, ++cached[flow])
+            sink.In(flows[flow].Segment(flows[flow].NextSequence() + 2 + cached[flow] * kSegment,
+                                        Bytes(kSegment, 'x')));
+    };
+    auto key = [](std::size_t flow) {
+        return KeyOf(test::kClientAddress, static_cast<std::uint16_t>(41000 + flow),
+                     test::kServerAddress, 80);
+    };
+    fill(0, 8); // the stuck stream: first to wait
+    for (std::size_t flow = 1; flow <= 16; ++flow)
+        fill(flow, 16);
+    sink.In(flows[1].Data("!")); // stream 1 moves on, its cache stays
+    fill(0, 8);                  // the stuck stream is the most recently active
+    EXPECT_TRUE(sink.m_retired.empty());
+    fill(17, 16);
+    EXPECT_EQ(sink.m_retired, std::vector<CTcpIpStreamKey>{key(0)});
+    fill(18, 16);
+    EXPECT_EQ(sink.m_retired, (std::vector<CTcpIpStreamKey>{key(0), key(2)}));
+    EXPECT_EQ(sink.GetDecodeStats().m_cacheEvictions, 2u);
+    EXPECT_LE(sink.GetDecodeStats().m_segmentBytes, CStreamSink::kMaxCacheBytes);
+    EXPECT_EQ(sink.Text(key(1)), "!");
 }
 
 TEST(TcpStreamBounds, AFloodOfUnfinishedConnectionsStaysBoundedWhileALiveOneDelivers)
@@ -433,7 +478,7 @@ TEST(TcpStreamBounds, AFloodOfUnfinishedConnectionsStaysBoundedWhileALiveOneDeli
     }
     EXPECT_EQ(sink.Text(liveKey), expected);
     EXPECT_EQ(std::count(sink.m_retired.begin(), sink.m_retired.end(), liveKey), 0);
-    EXPECT_EQ(sink.FindStream(liveKey)->m_cache.size(), 1u);
+    EXPECT_EQ(sink.FindStream(liveKey)->m_cache.RunCount(), 1u);
     const CDecodeStats& stats = sink.GetDecodeStats();
     EXPECT_EQ(stats.m_peakStreams, CStreamSink::kMaxStreams);
     EXPECT_EQ(stats.m_streams, sink.StreamCount());

@@ -84,6 +84,14 @@ std::string ClientHello(const std::string& host, bool ech)
     return record + message;
 }
 
+// Moves the stream past bytes just fed to the layer above, as the TCP layer
+// does once it has delivered them.
+void AdvanceStream(CTcpIpStreamInfo& stream, std::size_t length)
+{
+    stream.m_cache.SkipGap(stream.NextSequence() + static_cast<std::uint32_t>(length),
+                           [](const std::uint8_t*, std::size_t) {});
+}
+
 void Feed(CTlsChain& chain, CTcpIpStreamInfo& stream, const std::string& bytes, bool bytewise)
 {
     std::size_t step = bytewise ? 1 : bytes.size();
@@ -92,7 +100,7 @@ void Feed(CTlsChain& chain, CTcpIpStreamInfo& stream, const std::string& bytes, 
         auto copy = std::make_unique<std::uint8_t[]>(length);
         std::memcpy(copy.get(), bytes.data() + at, length);
         chain.StreamDataIn(stream, copy.get(), length);
-        stream.m_nextSequence += static_cast<std::uint32_t>(length);
+        AdvanceStream(stream, length);
     }
 }
 
