@@ -218,7 +218,7 @@ TEST_F(StdDialogsTest, StandardDialogsSpeakJapaneseAndTheSettingsFitTheirContent
     // The settings dialog holds its controls with a margin, no more.
     EXPECT_GT(dialog.width, dialog.contentRight);
     EXPECT_LT(dialog.width, dialog.contentRight + 30);
-    EXPECT_LT(dialog.width, 520);
+    EXPECT_LT(dialog.width, 640);
 }
 
 } // namespace

@@ -149,14 +149,15 @@ void ExpectEveryPersonFound(
            "--max-time", "60", "--output", "/dev/null", gzip ? "--compressed" : "--no-buffer"},
           6, 1);
 
-    std::string figures = std::string(" gzip=") + (gzip ? "7" : "0") +
-                          " deflate=0 br=0 zstd=0 codings_corrupt=0 codings_unknown=0 "
-                          "http2_connections=4 http2_streams=8 http2_lost=0";
+    std::string codings = std::string(" gzip=") + (gzip ? "7" : "0") +
+                          " deflate=0 br=0 zstd=0 codings_corrupt=0 codings_unknown=0 ";
+    std::string figures = " http2_connections=4 http2_streams=8 http2_lost=0 ";
     probe.Signal(SIGTERM);
     CProcessResult live = probe.Finish(10s);
     EXPECT_EQ(live.exitCode, 0) << live.err;
     std::string out = live.out.substr(live.out.find('\n') + 1);
     EXPECT_EQ(Lines(out), ExpectedLines());
+    EXPECT_NE(live.err.find(codings), std::string::npos) << live.err;
     EXPECT_NE(live.err.find(figures), std::string::npos) << live.err;
 
     // The same traffic from the capture file.
@@ -168,6 +169,7 @@ void ExpectEveryPersonFound(
     CProcessResult file = test::RunProcess({kProbe, "--stats", captureFile.string()}, kEnglish);
     EXPECT_EQ(file.exitCode, 0) << file.err;
     EXPECT_EQ(Lines(file.out), ExpectedLines()) << dumped.err;
+    EXPECT_NE(file.err.find(codings), std::string::npos) << file.err;
     EXPECT_NE(file.err.find(figures), std::string::npos) << file.err;
 }
 
