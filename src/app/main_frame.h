@@ -118,6 +118,10 @@ public:
             m_pool.PushTask(std::move(task));
             m_pool.StartAll();
         });
+        // While a question, a menu or a popup of the program is active the
+        // cells are not lit; the pointer over them counts again once this
+        // window is active (the user clicked into it).
+        m_layout.SetPointerHidden([this] { return m_modalDepth > 0 && !this->IsActiveWindow(); });
         // The cell menu sends its choice while the cell is still marked.
         m_layout.SetCellMenu([this](CZarumateCell&, POINT at) {
             auto menu = LoadMenuResource(kCellMenuId);
@@ -321,8 +325,19 @@ protected:
         return m_layout.OnSetCursor(*this);
     }
 
+    // While the detail popup is open this window stays enabled so that a
+    // click on another person shows that one in the popup; everything else
+    // of the window (its title buttons, its menus, the edges) waits.
+    int OnNcHitTest(POINT screen) override
+    {
+        int hit = Frame::OnNcHitTest(screen);
+        return m_detail && hit != HTCLIENT ? HTNOWHERE : hit;
+    }
+
     void OnLButtonDown(std::uint32_t keys, POINT point) override
     {
+        if (m_detail && !m_layout.CellAt(point))
+            return;
         if (m_layout.OnLButtonDown(keys, point))
             this->Redraw();
     }
@@ -353,6 +368,8 @@ protected:
 
     void OnContextMenu(POINT screen) override
     {
+        if (m_detail)
+            return;
         if (m_layout.OnContextMenu(screen))
             return;
         ShowTitleMenu(screen);
@@ -463,19 +480,33 @@ private:
         return -1;
     }
 
+    // A cell clicked while the popup is open shows its person in it.
     void ShowDetail()
     {
         CZarumateDataPtr record = PressedRecord();
         if (!record)
             return;
+        if (m_detail) {
+            m_detail->ShowRecord(record);
+            return;
+        }
+        // The clicked cell still holds the mouse and counts as pressed while
+        // its click goes out; the next person's cell must get both.
+        if (CZarumateCell* opener = m_layout.GetPressedCell())
+            opener->SetPressed(false);
+        if (CWindow::GetCapture() == this)
+            CWindow::ReleaseCapture();
         m_popupOpen = true;
         {
             auto held = HoldSightings();
             CZarumateDataDlg popup(
                 [this](const std::wstring& url) { OpenUrl(m_setting.m_browserPath, url); });
             popup.SetRecord(record);
+            popup.SetOwnerStaysEnabled(true);
             m_layout.SetPopup(&popup);
+            m_detail = &popup;
             popup.DoModal(this);
+            m_detail = nullptr;
             m_layout.SetPopup(nullptr);
         }
         m_popupOpen = false;
@@ -757,6 +788,8 @@ private:
     std::atomic<MonitorState> m_monitorState{MonitorIdle};
     int m_adapterCount = 0;
     std::atomic<bool> m_popupOpen{false};
+    // The open detail popup, or nullptr.
+    CZarumateDataDlg* m_detail = nullptr;
     int m_modalDepth = 0;
     CSimpleErr m_listLoadErr;
     std::wstring m_sideListName;

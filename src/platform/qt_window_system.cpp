@@ -8,6 +8,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAbstractNativeEventFilter>
+#include <QActionGroup>
 #include <QApplication>
 #include <QBitmap>
 #include <QClipboard>
@@ -23,6 +24,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleHints>
 #include <QToolTip>
 #include <QTranslator>
 #include <QWidget>
@@ -669,6 +671,11 @@ std::vector<CMonitorInfo> CQtWindowSystem::GetMonitors() const
     if (monitors.empty())
         monitors.push_back({{0, 0, 1024, 768}, {0, 0, 1024, 768}});
     return monitors;
+}
+
+unsigned CQtWindowSystem::GetDoubleClickTime() const
+{
+    return static_cast<unsigned>(QGuiApplication::styleHints()->mouseDoubleClickInterval());
 }
 
 void CQtWindowSystem::Beep()

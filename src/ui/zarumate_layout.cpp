@@ -158,6 +158,17 @@ CZarumateCell* CZarumateLayout::GetCell(int slot) const
     return m_cells[static_cast<std::size_t>(index)].get();
 }
 
+CZarumateCell* CZarumateLayout::CellAt(POINT client) const
+{
+    if (!PtInRect(m_innerRect, client))
+        return nullptr;
+    for (const CellPtr& cell : m_cells) {
+        if (cell->GetRecord() && cell->HitTest(client.x, client.y))
+            return cell.get();
+    }
+    return nullptr;
+}
+
 void CZarumateLayout::SlotsInBand(std::int64_t top, std::int64_t bottom, int& first,
                                   int& last) const
 {
@@ -358,6 +369,8 @@ POINT CZarumateLayout::WindowPoint() const
     // A popup of the program over the window has the pointer to itself.
     if (m_popup && m_popup->IsWindow() && m_popup->IsActiveWindow() &&
         PtInRect(m_popup->GetWindowRect(), cursor))
+        return {kNoPoint, kNoPoint};
+    if (m_pointerHidden && m_pointerHidden())
         return {kNoPoint, kNoPoint};
     return {cursor.x - m_windowRect.left, cursor.y - m_windowRect.top};
 }

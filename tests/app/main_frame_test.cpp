@@ -678,6 +678,60 @@ TEST_F(MainFrameCommandTest, PersonsFoundWhileTheDetailPopupIsOpenArriveAfterIt)
     EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u9", L"u1", L"u2", L"u3"}));
 }
 
+TEST_F(MainFrameCommandTest, AnotherAvatarClickedWhileTheDetailPopupIsOpenShowsThatPerson)
+{
+    std::vector<std::wstring> shown;
+    bool frameEnabled = false;
+    int popups = 0;
+    m_system.m_onNestedLoopIdle = [&] {
+        auto& popup = dynamic_cast<CZarumateDataDlg&>(Popup());
+        shown.push_back(popup.GetLayout().GetRecord()->m_id);
+        frameEnabled = m_frame->IsWindowEnabled();
+        std::size_t peers = m_system.Peers().size();
+        m_system.PeerOf(popup)->active = false; // the click activates the main window
+        m_system.Click(*m_frame, {60, 27 + 5 + 45 * 2 + 20});
+        m_system.RunPending();
+        shown.push_back(popup.GetLayout().GetRecord()->m_id);
+        popups = static_cast<int>(m_system.Peers().size() - peers);
+        EXPECT_TRUE(m_system.PeerOf(popup)->active); // back above the clicked window
+        // The title buttons and the menus wait while the popup is open.
+        m_system.Click(*m_frame, {100, 10}, CMouseButton::Right);
+        EXPECT_TRUE(m_system.m_menus.empty());
+        popup.PeerKeyDown(VK_ESCAPE);
+    };
+    m_system.Click(*m_frame, {60, 27 + 5 + 20});
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L"u1", L"u3"}));
+    EXPECT_TRUE(frameEnabled);
+    EXPECT_EQ(popups, 0);
+    EXPECT_FALSE(m_frame->IsPopupOpen());
+}
+
+TEST_F(MainFrameCommandTest, CellsAreNotLitWhileAnotherWindowOfTheProgramIsActive)
+{
+    auto litCells = [&] {
+        int lit = 0;
+        for (int slot = -2; slot < 10; ++slot) {
+            CZarumateCell* cell = m_frame->GetLayout().GetCell(slot);
+            lit += cell && cell->IsHot();
+        }
+        return lit;
+    };
+    m_system.Move(*m_frame, {60, 27 + 5 + 20});
+    Tick();
+    EXPECT_EQ(litCells(), 1);
+    int litUnderQuestion = -1;
+    m_system.m_onNestedLoopIdle = [&] {
+        Tick();
+        litUnderQuestion = litCells();
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    ChooseInCellMenu(0, kCmdDelete);
+    EXPECT_EQ(litUnderQuestion, 0);
+    m_system.Move(*m_frame, {60, 27 + 5 + 20});
+    Tick();
+    EXPECT_EQ(litCells(), 1);
+}
+
 TEST_F(MainFrameCommandTest, SightingsDuringMenusAndBoxesArriveAfterThem)
 {
     // The cell menu, then the message box of a command it chose.

@@ -184,6 +184,29 @@ TEST_F(PopupTest, DeleteQuestionAnswersByButtonCloseButtonAndKeys)
     }
 }
 
+TEST_F(PopupTest, SecondClickOfTheOpeningDoubleClickLeavesThePopupOpen)
+{
+    m_system.m_doubleClickTime = 400;
+    std::uint32_t now = 1000;
+    CEndSpy<CZaruDeleteCancelDlg> dialog;
+    dialog.SetClock([&] { return now; });
+    Run(dialog, [&] {
+        const auto& close = dialog.GetLayout().GetRoundButtons().front();
+        POINT onClose = dialog.ClientToScreen({close->GetCenterX(), close->GetCenterY()});
+        now += 399; // the double-click's second click lands on the close button
+        m_system.Click(dialog, onClose);
+        now += 1; // a click of its own
+        m_system.Click(dialog, onClose);
+    });
+    EXPECT_EQ(dialog.m_endRequests, 1); // the second click's only
+
+    // The detail popup leaves its owner enabled when asked to.
+    CZarumateDataDlg detail;
+    detail.SetOwnerStaysEnabled(true);
+    Run(detail, [&] { detail.PeerKeyDown(VK_ESCAPE); });
+    EXPECT_TRUE(m_ownerEnabledDuringRun);
+}
+
 TEST_F(PopupTest, PopupThatCannotBeMadeAnswersZero)
 {
     CZaruDeleteCancelDlg dialog;
