@@ -13,6 +13,7 @@
 #include "fetch/task_thread_pool.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
+#include "platform/adapter_list.h"
 #include "platform/menu.h"
 #include "platform/message_loop.h"
 #include "platform/system_clock.h"
@@ -70,6 +71,8 @@ constexpr std::uint32_t kMsgMonitorStartFailed = 1005;
 constexpr std::uint32_t kMsgListKeptBeside = 1030;
 constexpr std::uint32_t kMsgListKeptElsewhere = 1031;
 constexpr std::uint32_t kMsgAutosaveFailed = 1032;
+constexpr std::uint32_t kMsgAdapterGone = 1050;
+constexpr std::uint32_t kMsgNoAdapters = 4004;
 // The exit status of a run whose list could not be written to its file.
 constexpr int kExitListNotSaved = 2;
 
@@ -149,6 +152,10 @@ public:
     void Layout() override { m_layout.LayoutView(this); }
     // The millisecond clock of the timer's work; tests set their own.
     void SetClock(std::function<std::uint32_t()> clock) { m_clock = std::move(clock); }
+    // Lists the system's adapters for the monitoring menu; tests set their
+    // own.
+    using AdapterLister = std::function<int(std::vector<CNetworkAdapter>&)>;
+    void SetAdapterLister(AdapterLister lister) { m_listAdapters = std::move(lister); }
     TCapture& GetCapture() { return m_capture; }
     TPool& GetPool() { return m_pool; }
     MonitorState GetMonitorState() const { return m_monitorState.load(); }
@@ -195,19 +202,12 @@ public:
     // The capture thread's reports.
     void OnSockStarted() override
     {
-        RebuildAdapterItems();
+        const auto& names = m_capture.GetAdapterList();
         int index = m_capture.GetAdapterIndex();
-        std::wstring name;
-        {
-            std::lock_guard<std::mutex> guard(m_menuLock);
-            MonitorMenu().CheckRadioItem(kCmdFirstAdapter, kCmdLastAdapter,
-                                         kCmdFirstAdapter + index);
-            if (index >= 0 && index < m_adapterCount)
-                name = MonitorMenu().GetItemText(kCmdFirstAdapter + index);
-        }
-        if (!name.empty())
-            m_setting.m_adapterName = name;
+        if (index >= 0 && index < static_cast<int>(names.size()))
+            m_setting.m_adapterName = names[index];
         m_monitorState = MonitorRunning;
+        RebuildAdapterItems();
     }
 
     void OnSockStopped() override
@@ -234,7 +234,7 @@ public:
 protected:
     int OnCreate() override
     {
-        m_adapterCount = 0;
+        m_adapterNames.clear();
         m_popupOpen = false;
         if (CMessageLoop* loop = GetMessageLoop()) {
             loop->AddMessageFilter(this);
@@ -576,29 +576,50 @@ private:
             StartMonitoring();
             return;
         }
-        RebuildAdapterItems();
-        {
-            std::lock_guard<std::mutex> guard(m_menuLock);
-            MonitorMenu().CheckRadioItem(kCmdFirstAdapter, kCmdLastAdapter, kCmdFirstAdapter - 1);
-        }
         m_monitorState = MonitorIdle;
+        RebuildAdapterItems();
         CSimpleErr message;
         message.SetErr(kMsgMonitorFailed, m_capture.GetErr().GetText());
         this->MsgBox(message.GetText(), MB_OK);
     }
 
+    // The adapters as the system has them now, each with its addresses
+    // beside its name, the watched one marked as the radio choice. It needs
+    // no capability: without one the user still sees what there is.
     void RebuildAdapterItems()
     {
-        const auto& names = m_capture.GetAdapterList();
+        std::vector<CNetworkAdapter> adapters;
+        m_listAdapters(adapters);
+        int count = std::min<int>(static_cast<int>(adapters.size()), kMaxAdapterItems);
+        m_adapterNames.clear();
+        bool watching = m_monitorState.load() == MonitorRunning;
         std::lock_guard<std::mutex> guard(m_menuLock);
         CMenu& menu = MonitorMenu();
         menu.RemoveAll();
-        int count = std::min<int>(static_cast<int>(names.size()), kMaxAdapterItems);
-        for (int i = 0; i < count; ++i)
-            menu.InsertItem(-1, CMenu::Command(kCmdFirstAdapter + i, names[i]));
-        m_adapterCount = count;
-        if (count == 0)
-            menu.InsertItem(-1, CMenu::Command(kCmdFirstAdapter, m_initialisingLabel));
+        int watched = kCmdFirstAdapter - 1;
+        for (int i = 0; i < count; ++i) {
+            std::wstring name = Utf8ToWide(adapters[i].m_name);
+            std::string addresses = FormatAdapterAddresses(adapters[i]);
+            std::wstring text = name;
+            if (!addresses.empty())
+                text += L"\t" + Utf8ToWide(addresses);
+            menu.InsertItem(-1, CMenu::Command(kCmdFirstAdapter + i, text));
+            if (watching && name == m_setting.m_adapterName)
+                watched = kCmdFirstAdapter + i;
+            m_adapterNames.push_back(std::move(name));
+        }
+        if (count == 0) {
+            // Waiting for the capture's start, or none there.
+            MonitorState state = m_monitorState.load();
+            bool starting = state == MonitorStarting || state == MonitorRestarting ||
+                            state == MonitorRestartReady;
+            CMenu::Item none = CMenu::Command(
+                kCmdFirstAdapter, starting ? m_initialisingLabel : LoadString(kMsgNoAdapters));
+            none.enabled = false;
+            menu.InsertItem(-1, std::move(none));
+            return;
+        }
+        menu.CheckRadioItem(kCmdFirstAdapter, kCmdLastAdapter, watched);
     }
 
     void ChooseAdapter(int index)
@@ -608,14 +629,22 @@ private:
             this->MsgBox(kMsgMonitorBusy, MB_ICONERROR);
             return;
         }
-        if (m_adapterCount > 0) {
-            std::wstring name;
-            {
-                std::lock_guard<std::mutex> guard(m_menuLock);
-                name = MonitorMenu().GetItemText(kCmdFirstAdapter + index);
+        if (index < static_cast<int>(m_adapterNames.size())) {
+            // The menu was made when it opened: the adapter may have gone
+            // since, and the capture would then quietly take another one.
+            std::wstring name = m_adapterNames[index];
+            std::vector<CNetworkAdapter> adapters;
+            m_listAdapters(adapters);
+            bool present = std::any_of(adapters.begin(), adapters.end(),
+                                       [&](const auto& a) { return Utf8ToWide(a.m_name) == name; });
+            if (!present) {
+                RebuildAdapterItems();
+                CSimpleErr message;
+                message.SetErr(kMsgAdapterGone, name);
+                this->MsgBox(message.GetText(), MB_ICONERROR);
+                return;
             }
-            if (!name.empty())
-                m_setting.m_adapterName = name;
+            m_setting.m_adapterName = name;
         }
         if (state == MonitorRunning) {
             m_monitorState = MonitorRestarting;
@@ -629,6 +658,7 @@ private:
     {
         RECT work = MonitorFromPoint(screen).work;
         screen.x = std::clamp(screen.x, work.left, std::max(work.left, work.right - 1));
+        RebuildAdapterItems();
         CMenu shown = *GetTitleMenu().GetSubMenu(0);
         auto held = HoldSightings();
         TrackPopupMenu(shown, TPM_RIGHTBUTTON, screen, this);
@@ -786,7 +816,9 @@ private:
     CSetting& m_setting;
     std::wstring m_initialisingLabel;
     std::atomic<MonitorState> m_monitorState{MonitorIdle};
-    int m_adapterCount = 0;
+    // The names of the adapters the monitoring menu offers, in its order.
+    std::vector<std::wstring> m_adapterNames;
+    AdapterLister m_listAdapters = ListNetworkAdapters;
     std::atomic<bool> m_popupOpen{false};
     // The open detail popup, or nullptr.
     CZarumateDataDlg* m_detail = nullptr;

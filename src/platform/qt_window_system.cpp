@@ -486,6 +486,9 @@ private:
 
 void BuildMenu(QMenu& target, const CMenu& menu)
 {
+    // The radio items of one menu form one exclusive group, which the style
+    // draws with radio marks instead of check boxes.
+    QActionGroup* radios = nullptr;
     for (const CMenu::Item& item : menu.GetItems()) {
         if (item.separator) {
             target.addSeparator();
@@ -500,6 +503,11 @@ void BuildMenu(QMenu& target, const CMenu& menu)
         QAction* action = target.addAction(ToQString(item.text));
         action->setData(item.id);
         action->setEnabled(item.enabled);
+        if (item.radio) {
+            if (!radios)
+                radios = new QActionGroup(&target);
+            radios->addAction(action);
+        }
         if (item.checked || item.radio) {
             action->setCheckable(true);
             action->setChecked(item.checked);

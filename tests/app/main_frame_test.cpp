@@ -76,6 +76,30 @@ protected:
         test::EnsureOffscreenGui();
         g_events.clear();
         m_frame = std::make_unique<CTestFrame>(m_setting);
+        m_frame->SetAdapterLister([this](std::vector<CNetworkAdapter>& adapters) {
+            adapters = m_adapters;
+            return 0;
+        });
+    }
+
+    static CNetworkAdapter Adapter(const char* name, std::uint8_t last, bool ipv6 = false)
+    {
+        CNetworkAdapter adapter{name, last, {198, 18, 0, last}, {}};
+        if (ipv6)
+            adapter.m_ipv6Address = {0x20, 0x01, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+        return adapter;
+    }
+
+    // The monitoring submenu of the title menu as it was shown last.
+    std::vector<CMenu::Item> ShownAdapterItems()
+    {
+        RECT frame = m_frame->GetWindowRect();
+        std::size_t menus = m_system.m_menus.size();
+        m_system.Click(*m_frame, {frame.left + 100, frame.top + 10}, CMouseButton::Right);
+        if (m_system.m_menus.size() != menus + 1)
+            return {};
+        const auto& items = m_system.m_menus.back().items;
+        return items.at(kMonitorSubMenuPosition).subMenu->GetItems();
     }
 
     void TearDown() override
@@ -162,6 +186,7 @@ protected:
     test::CScopedEnv m_stateHome{"XDG_STATE_HOME", (m_home.Path() / "state").string()};
     test::CFakeWindowSystem m_system;
     CSetting m_setting;
+    std::vector<CNetworkAdapter> m_adapters{Adapter("eth0", 1), Adapter("wlan0", 2, true)};
     std::unique_ptr<CTestFrame> m_frame;
 };
 
@@ -247,17 +272,55 @@ TEST_F(MainFrameTest, EmptyListSaysHowTheWatchingStandsOnEachTick)
     EXPECT_EQ(list.GetHintText(), LoadString(CZarumateLayout::kHintStoppedId));
 }
 
-TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndNoAdaptersLeaveTheLabel)
+TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndTheMenuStillListsTheAdapters)
 {
     m_frame->GetCapture().m_startWorks = false;
-    m_frame->GetCapture().m_adapters.clear();
     Create();
     EXPECT_EQ(m_frame->GetMonitorState(), MonitorIdle);
     EXPECT_EQ(Boxes(), std::vector<std::wstring>{LoadString(kMsgMonitorStartFailed)});
+    // Without the capability the adapters are offered all the same, none
+    // of them chosen.
+    auto items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].text, L"eth0\t198.18.0.1");
+    EXPECT_EQ(items[1].text, L"wlan0\t198.18.0.2, 2001:2::2");
+    EXPECT_TRUE(items[0].radio && items[1].radio);
+    EXPECT_FALSE(items[0].checked || items[1].checked);
+
+    m_adapters.clear();
+    items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].text, LoadString(kMsgNoAdapters));
+    EXPECT_FALSE(items[0].enabled);
+}
+
+TEST_F(MainFrameTest, AdapterMenuIsMadeFromTheSystemEachTimeItOpens)
+{
+    Create();
+    Capture().m_index = 1;
     Capture().m_client->OnSockStarted();
-    CMenu menu = m_frame->GetTitleMenu();
-    EXPECT_EQ(menu.GetSubMenu(0)->GetSubMenu(0)->GetItemCount(), 1);
-    EXPECT_EQ(menu.GetItemText(kCmdFirstAdapter), L"初期化中...");
+    auto items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_TRUE(items[1].checked);
+
+    // eth0 went, eth1 came: the watched one stays marked.
+    m_adapters = {Adapter("wlan0", 2), Adapter("eth1", 3)};
+    items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].text, L"wlan0\t198.18.0.2");
+    EXPECT_TRUE(items[0].checked);
+    EXPECT_EQ(items[1].text, L"eth1\t198.18.0.3");
+
+    // eth1 goes while its item is offered: choosing it says so and changes
+    // nothing.
+    m_adapters.pop_back();
+    m_frame->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(kCmdFirstAdapter + 1));
+    ASSERT_EQ(m_system.m_messageBoxes.size(), 1u);
+    EXPECT_NE(m_system.m_messageBoxes[0].text.find(L"「eth1」"), std::wstring::npos);
+    EXPECT_FALSE(Capture().m_stop);
+    EXPECT_EQ(m_frame->GetMonitorState(), MonitorRunning);
+    EXPECT_EQ(m_setting.m_adapterName, L"wlan0");
+    EXPECT_EQ(m_frame->GetTitleMenu().GetItemText(kCmdFirstAdapter + 1), L"");
 }
 
 TEST_F(MainFrameTest, SightingsReachTheListOnTheNextTickUnlessAPopupIsOpen)
