@@ -234,7 +234,6 @@ public:
 protected:
     int OnCreate() override
     {
-        m_adapterNames.clear();
         m_popupOpen = false;
         if (CMessageLoop* loop = GetMessageLoop()) {
             loop->AddMessageFilter(this);
@@ -591,9 +590,10 @@ private:
         std::vector<CNetworkAdapter> adapters;
         m_listAdapters(adapters);
         int count = std::min<int>(static_cast<int>(adapters.size()), kMaxAdapterItems);
-        m_adapterNames.clear();
         bool watching = m_monitorState.load() == MonitorRunning;
+        // The capture thread's start report rebuilds it too.
         std::lock_guard<std::mutex> guard(m_menuLock);
+        m_adapterNames.clear();
         CMenu& menu = MonitorMenu();
         menu.RemoveAll();
         int watched = kCmdFirstAdapter - 1;
@@ -629,10 +629,15 @@ private:
             this->MsgBox(kMsgMonitorBusy, MB_ICONERROR);
             return;
         }
-        if (index < static_cast<int>(m_adapterNames.size())) {
+        std::wstring name;
+        {
+            std::lock_guard<std::mutex> guard(m_menuLock);
+            if (index < static_cast<int>(m_adapterNames.size()))
+                name = m_adapterNames[index];
+        }
+        if (!name.empty()) {
             // The menu was made when it opened: the adapter may have gone
             // since, and the capture would then quietly take another one.
-            std::wstring name = m_adapterNames[index];
             std::vector<CNetworkAdapter> adapters;
             m_listAdapters(adapters);
             bool present = std::any_of(adapters.begin(), adapters.end(),
@@ -816,7 +821,8 @@ private:
     CSetting& m_setting;
     std::wstring m_initialisingLabel;
     std::atomic<MonitorState> m_monitorState{MonitorIdle};
-    // The names of the adapters the monitoring menu offers, in its order.
+    // The names of the adapters the monitoring menu offers, in its order
+    // (under the menu's lock).
     std::vector<std::wstring> m_adapterNames;
     AdapterLister m_listAdapters = ListNetworkAdapters;
     std::atomic<bool> m_popupOpen{false};
