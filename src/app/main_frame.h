@@ -303,6 +303,7 @@ protected:
         if (id != Timer::kTimerId)
             return;
         StepMonitoring();
+        PollUrlHandlers();
         // The list tells how the watching stands (the adapter's name is
         // settled once the thread reported its start).
         MonitorState state = m_monitorState.load();
@@ -399,8 +400,10 @@ protected:
             DeleteAfterQuestion(id == kCmdDeleteBelow);
             return;
         case kCmdRefreshImage:
-            if (CZarumateDataPtr record = PressedRecord())
-                m_layout.StartImageDownload(record);
+            if (CZarumateDataPtr record = PressedRecord()) {
+                m_layout.RefreshImage(record);
+                this->Redraw();
+            }
             return;
         case kCmdCopyId:
             if (CZarumateDataPtr record = PressedRecord()) {

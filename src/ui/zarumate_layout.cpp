@@ -285,6 +285,13 @@ bool CZarumateLayout::TakeImageResults()
         auto it = AttachImage(m_records, *task);
         if (it == m_records.end())
             continue;
+        // A fetch that went through, or found the avatar unchanged, leaves
+        // no mark: the cell shows the time again.
+        std::uint32_t result = task->GetErr().GetId();
+        if (result == 0 || result == kMsgDownloadSkipped) {
+            (*it)->m_error.Clear();
+            std::erase(m_refreshed, *it);
+        }
         // A stored avatar brings its Last-Modified time, which the list
         // file keeps.
         if (!task->GetErr().HasErr())
@@ -386,8 +393,13 @@ bool CZarumateLayout::TickCells(std::uint32_t time, POINT window)
 {
     POINT point = CellPoint(window);
     bool changed = false;
-    for (const CellPtr& cell : m_cells)
+    for (const CellPtr& cell : m_cells) {
         changed = cell->Tick(time, point.x, point.y) || changed;
+        bool shows = cell->GetRecord() && std::find(m_refreshed.begin(), m_refreshed.end(),
+                                                    cell->GetRecord()) != m_refreshed.end();
+        changed = changed || shows != cell->ShowsDownloadState();
+        cell->SetShowsDownloadState(shows);
+    }
     return changed;
 }
 
@@ -407,6 +419,15 @@ void CZarumateLayout::StartVisibleDownloads()
         record->m_imageModifiedTime = {};
         StartImageDownload(record);
     }
+}
+
+void CZarumateLayout::RefreshImage(const CZarumateDataPtr& record)
+{
+    if (!record)
+        return;
+    if (std::find(m_refreshed.begin(), m_refreshed.end(), record) == m_refreshed.end())
+        m_refreshed.push_back(record);
+    StartImageDownload(record);
 }
 
 void CZarumateLayout::StartImageDownload(const CZarumateDataPtr& record)

@@ -168,6 +168,9 @@ public:
     CZarumateCell* GetPressedCell() const;
     // Marks the record as downloading and hands a new task to the sink.
     void StartImageDownload(const CZarumateDataPtr& record);
+    // The user's refresh of the avatar: its cell shows the download in
+    // progress, and a failure until the next refresh.
+    void RefreshImage(const CZarumateDataPtr& record);
 
     // How a cell's menu is shown (the frame builds and shows it); the cell
     // is marked pressed meanwhile. Until set, cells take no context menu.
@@ -218,6 +221,9 @@ private:
     TaskSink m_taskSink;
     CDownloadImageTaskClient* m_downloadClient = nullptr;
     CWindow* m_popup = nullptr;
+    // The records whose avatar the user asked for, while their cells show
+    // how it went.
+    std::vector<CZarumateDataPtr> m_refreshed;
     std::function<bool()> m_pointerHidden;
     CellMenu m_cellMenu;
     CWatchState m_watchState = CWatchState::Unknown;

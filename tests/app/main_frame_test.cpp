@@ -795,6 +795,56 @@ TEST_F(MainFrameCommandTest, CellsAreNotLitWhileAnotherWindowOfTheProgramIsActiv
     EXPECT_EQ(litCells(), 1);
 }
 
+TEST_F(MainFrameCommandTest, RefreshShowsTheDownloadOnTheCellThenItsFailureUntilItWorks)
+{
+    // Reddish pixels (text in the failure colour, smoothed) in the band of
+    // the row, as last shown.
+    auto inRow = [&](int row) {
+        const auto* peer = m_system.PeerOf(*m_frame);
+        int count = 0;
+        for (int y = 27 + 5 + 45 * row; y < 27 + 5 + 45 * (row + 1); ++y)
+            for (int x = 0; x < peer->width; ++x) {
+                std::uint32_t p = peer->bitmap[std::size_t(y) * peer->width + x];
+                int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+                count += r > 0x80 && r > g + 0x40 && r > b + 0x40;
+            }
+        return count;
+    };
+    auto cellOf = [&](const wchar_t* id) {
+        for (int slot = -2; slot < 10; ++slot) {
+            CZarumateCell* cell = m_frame->GetLayout().GetCell(slot);
+            if (cell && cell->GetRecord() && cell->GetRecord()->m_id == id)
+                return cell;
+        }
+        return static_cast<CZarumateCell*>(nullptr);
+    };
+    std::size_t tasks = m_frame->GetPool().m_tasks.size();
+    ChooseInCellMenu(1, kCmdRefreshImage);
+    ASSERT_EQ(m_frame->GetPool().m_tasks.size(), tasks + 1);
+    Tick();
+    EXPECT_TRUE(cellOf(L"u2")->ShowsDownloadState());
+    EXPECT_FALSE(cellOf(L"u1")->ShowsDownloadState());
+    EXPECT_EQ(cellOf(L"u2")->GetRecord()->m_error.GetText(), L"ダウンロード中...");
+    // The link icons have red in them too.
+    int others = inRow(0);
+    int downloading = inRow(1);
+
+    auto task = m_frame->GetPool().m_tasks.back();
+    task->GetErr().SetErr(2000);
+    m_frame->OnDownloadImageTaskEnd(task);
+    Tick();
+    EXPECT_GT(inRow(1), downloading + 20);
+    EXPECT_EQ(inRow(0), others);
+
+    ChooseInCellMenu(1, kCmdRefreshImage);
+    task = m_frame->GetPool().m_tasks.back();
+    m_frame->OnDownloadImageTaskEnd(task);
+    Tick();
+    EXPECT_FALSE(cellOf(L"u2")->ShowsDownloadState());
+    EXPECT_FALSE(cellOf(L"u2")->GetRecord()->m_error.HasErr());
+    EXPECT_EQ(inRow(1), downloading);
+}
+
 TEST_F(MainFrameCommandTest, SightingsDuringMenusAndBoxesArriveAfterThem)
 {
     // The cell menu, then the message box of a command it chose.
