@@ -81,6 +81,9 @@ constexpr int kMainFrameMinHeight = 30;
 constexpr int kMainFrameDefaultWidth = 260;
 constexpr int kMainFrameDefaultHeight = 288;
 constexpr unsigned kFrameTimerPeriodMs = 25;
+// The title menu that a key opens while the pointer is elsewhere opens this
+// far inside the window's corner.
+constexpr int kKeyMenuInset = 10;
 // At most this many adapters are offered in the monitoring menu.
 constexpr int kMaxAdapterItems = kCmdLastAdapter - kCmdFirstAdapter + 1;
 // A changed list reaches its file this long after the change at the latest,
@@ -364,6 +367,22 @@ protected:
     {
         if (m_layout.OnCaptureChanged(newCapture))
             this->Redraw();
+    }
+
+    // The menu key (or Shift+F10) opens the menu of the cell under the
+    // pointer, else the title menu: at the pointer while it is over the
+    // window, otherwise at the title.
+    void OnKeyDown(int key) override
+    {
+        if (key != VK_APPS) {
+            Frame::OnKeyDown(key);
+            return;
+        }
+        RECT frame = this->GetWindowRect();
+        POINT pointer = GetCursorPos();
+        if (!PtInRect(frame, pointer))
+            pointer = {frame.left + kKeyMenuInset, frame.top + kKeyMenuInset};
+        OnContextMenu(pointer);
     }
 
     void OnContextMenu(POINT screen) override

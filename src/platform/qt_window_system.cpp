@@ -131,9 +131,13 @@ Qt::CursorShape ToShape(CCursor cursor)
     return Qt::ArrowCursor;
 }
 
-int ToVirtualKey(int qtKey)
+int ToVirtualKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
     switch (qtKey) {
+    case Qt::Key_Menu:
+        return VK_APPS;
+    case Qt::Key_F10:
+        return modifiers == Qt::ShiftModifier ? VK_APPS : 0;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return VK_RETURN;
@@ -276,7 +280,7 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override
     {
-        int key = ToVirtualKey(event->key());
+        int key = ToVirtualKey(event->key(), event->modifiers());
         if (m_window && key != 0)
             m_window->PeerKeyDown(key);
     }

@@ -845,6 +845,31 @@ TEST_F(MainFrameCommandTest, RefreshShowsTheDownloadOnTheCellThenItsFailureUntil
     EXPECT_EQ(inRow(1), downloading);
 }
 
+TEST_F(MainFrameCommandTest, MenuKeyOpensTheMenuOfTheCellUnderThePointerOrTheTitleMenu)
+{
+    m_system.Move(*m_frame, {60, 27 + 5 + 45 + 20});
+    m_system.m_menuChoices.push_back(kCmdCopyId);
+    m_frame->PeerKeyDown(VK_APPS);
+    ASSERT_EQ(m_system.m_menus.size(), 1u);
+    EXPECT_EQ(m_system.m_menus[0].items.size(), 9u);
+    EXPECT_EQ(m_system.m_clipboard, L"u2");
+
+    // Over the title: the title menu where the pointer is.
+    m_system.Move(*m_frame, {100, 10});
+    m_frame->PeerKeyDown(VK_APPS);
+    ASSERT_EQ(m_system.m_menus.size(), 2u);
+    EXPECT_EQ(m_system.m_menus[1].screen, (POINT{100, 10}));
+    EXPECT_NE(m_system.m_menus[1].items.size(), 9u);
+    // Elsewhere: the title menu at the window's corner.
+    m_system.m_cursor = {900, 900};
+    m_frame->PeerKeyDown(VK_APPS);
+    ASSERT_EQ(m_system.m_menus.size(), 3u);
+    EXPECT_EQ(m_system.m_menus[2].screen, (POINT{kKeyMenuInset, kKeyMenuInset}));
+    // The scroll keys still reach the list.
+    m_frame->PeerKeyDown(VK_END);
+    EXPECT_EQ(m_system.m_menus.size(), 3u);
+}
+
 TEST_F(MainFrameCommandTest, SightingsDuringMenusAndBoxesArriveAfterThem)
 {
     // The cell menu, then the message box of a command it chose.
