@@ -9,6 +9,7 @@
 #include "ui/zaru_dlg_impl.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 
 namespace zk {
@@ -24,6 +25,8 @@ public:
     static constexpr unsigned kTimerPeriodMs = 25;
     // The string that names every window of the program to the desktop.
     static constexpr std::uint32_t kTitleStringId = 128;
+    // How far the two clicks of a double-click may lie apart.
+    static constexpr int kDoubleClickSlop = 5;
 
     CZaruPopupImpl() { this->SetTimerPeriod(kTimerPeriodMs); }
 
@@ -42,6 +45,8 @@ public:
         this->ShowWindow(SW_SHOW);
         this->SetForegroundWindow();
         m_shownAt = m_clock();
+        m_shownPointer = GetCursorPos();
+        m_firstPress = true;
         this->RunModalLoop();
         if (disable)
             owner->EnableWindow(true);
@@ -86,17 +91,26 @@ protected:
 
     // The popup opens with its close button under the pointer: the second
     // click of the double-click that opened it must not close it again.
-    bool InOpeningDoubleClick() { return m_clock() - m_shownAt < GetDoubleClickTime(); }
+    // Only the first press can be that click; one elsewhere, or later, is
+    // the user's own.
+    bool InOpeningDoubleClick(POINT screen)
+    {
+        bool first = m_firstPress;
+        m_firstPress = false;
+        return first && m_clock() - m_shownAt < GetDoubleClickTime() &&
+               std::abs(screen.x - m_shownPointer.x) <= kDoubleClickSlop &&
+               std::abs(screen.y - m_shownPointer.y) <= kDoubleClickSlop;
+    }
 
     void OnNcLButtonDown(int hitCode, POINT screen) override
     {
-        if (!InOpeningDoubleClick())
+        if (!InOpeningDoubleClick(screen))
             CZaruDlgImpl<T>::OnNcLButtonDown(hitCode, screen);
     }
 
     void OnLButtonDown(std::uint32_t keys, POINT point) override
     {
-        if (InOpeningDoubleClick())
+        if (InOpeningDoubleClick(this->ClientToScreen(point)))
             return;
         bool changed = false;
         for (CWidget* widget : Self().GetLayout().GetWidgets())
@@ -160,6 +174,8 @@ private:
     bool m_ownerStaysEnabled = false;
     std::function<std::uint32_t()> m_clock = TickCountMs;
     std::uint32_t m_shownAt = 0;
+    POINT m_shownPointer{};
+    bool m_firstPress = false;
 };
 
 } // namespace zk

@@ -198,9 +198,10 @@ bool CZarumateCell::PaintDownloadState(CGraphics& graphics, const CFont& font)
     const CSimpleErr& state = m_record->m_error;
     if (!m_showsDownloadState || !state.HasErr())
         return false;
-    // The first line names the state; the details do not fit a cell.
-    std::wstring text = state.GetText();
-    text.erase(std::min(text.find(L'\n'), text.size()));
+    // A failure is told in one sentence, whatever its reason (the details
+    // do not fit a cell, and some failures carry none).
+    bool busy = state.GetId() == kDownloadingStateId;
+    std::wstring text = LoadString(busy ? kDownloadingStateId : kDownloadFailedStringId);
     CStringFormat format;
     format.alignment = CStringAlignment::Far;
     format.lineAlignment = CStringAlignment::Far;
@@ -209,7 +210,6 @@ bool CZarumateCell::PaintDownloadState(CGraphics& graphics, const CFont& font)
     float left = float(m_rect.right - GetFreeWidth() + kTimeGap);
     CRectF box{left, float(m_rect.top), std::max(0.0f, float(m_rect.right) - left),
                float(m_rect.Height() - kTimeBottom)};
-    bool busy = state.GetId() == kDownloadingStateId;
     graphics.DrawString(text, font, box, format, CSolidBrush(busy ? kTimeColor : kFailureColor));
     return true;
 }

@@ -54,6 +54,7 @@ public:
     static constexpr std::uint32_t kFailureColor = 0xFFC00000;
     // The record's mark while its avatar is being fetched ("downloading").
     static constexpr std::uint32_t kDownloadingStateId = 2005;
+    static constexpr std::uint32_t kDownloadFailedStringId = 2000;
     static constexpr int kTimeBottom = 4;
     // The last-seen time needs this much room right of the links.
     static constexpr int kTimeMinWidth = 100;
