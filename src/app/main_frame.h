@@ -13,6 +13,7 @@
 #include "fetch/task_thread_pool.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
+#include "platform/adapter_list.h"
 #include "platform/menu.h"
 #include "platform/message_loop.h"
 #include "platform/system_clock.h"
@@ -92,6 +93,8 @@ constexpr std::uint32_t kMsgMonitorStartFailed = 1005;
 constexpr std::uint32_t kMsgListKeptBeside = 1030;
 constexpr std::uint32_t kMsgListKeptElsewhere = 1031;
 constexpr std::uint32_t kMsgAutosaveFailed = 1032;
+constexpr std::uint32_t kMsgAdapterGone = 1050;
+constexpr std::uint32_t kMsgNoAdapters = 4004;
 // The exit status of a run whose list could not be written to its file.
 constexpr int kExitListNotSaved = 2;
 
@@ -100,6 +103,9 @@ constexpr int kMainFrameMinHeight = 30;
 constexpr int kMainFrameDefaultWidth = 260;
 constexpr int kMainFrameDefaultHeight = 288;
 constexpr unsigned kFrameTimerPeriodMs = 25;
+// The title menu that a key opens while the pointer is elsewhere opens this
+// far inside the window's corner.
+constexpr int kKeyMenuInset = 10;
 // At most this many adapters are offered in the monitoring menu.
 constexpr int kMaxAdapterItems = kCmdLastAdapter - kCmdFirstAdapter + 1;
 // A changed list reaches its file this long after the change at the latest,
@@ -140,6 +146,10 @@ public:
             m_pool.PushTask(std::move(task));
             m_pool.StartAll();
         });
+        // While a question, a menu or a popup of the program is active the
+        // cells are not lit; the pointer over them counts again once this
+        // window is active (the user clicked into it).
+        m_layout.SetPointerHidden([this] { return m_modalDepth > 0 && !this->IsActiveWindow(); });
         // The cell menu sends its choice while the cell is still marked.
         m_layout.SetCellMenu([this](CZarumateCell&, POINT at) {
             auto menu = LoadMenuResource(kCellMenuId);
@@ -167,6 +177,10 @@ public:
     void Layout() override { m_layout.LayoutView(this); }
     // The millisecond clock of the timer's work; tests set their own.
     void SetClock(std::function<std::uint32_t()> clock) { m_clock = std::move(clock); }
+    // Lists the system's adapters for the monitoring menu; tests set their
+    // own.
+    using AdapterLister = std::function<int(std::vector<CNetworkAdapter>&)>;
+    void SetAdapterLister(AdapterLister lister) { m_listAdapters = std::move(lister); }
     TCapture& GetCapture() { return m_capture; }
     TPool& GetPool() { return m_pool; }
     MonitorState GetMonitorState() const { return m_monitorState.load(); }
@@ -213,19 +227,12 @@ public:
     // The capture thread's reports.
     void OnSockStarted() override
     {
-        RebuildAdapterItems();
+        const auto& names = m_capture.GetAdapterList();
         int index = m_capture.GetAdapterIndex();
-        std::wstring name;
-        {
-            std::lock_guard<std::mutex> guard(m_menuLock);
-            MonitorMenu().CheckRadioItem(kCmdFirstAdapter, kCmdLastAdapter,
-                                         kCmdFirstAdapter + index);
-            if (index >= 0 && index < m_adapterCount)
-                name = MonitorMenu().GetItemText(kCmdFirstAdapter + index);
-        }
-        if (!name.empty())
-            m_setting.m_adapterName = name;
+        if (index >= 0 && index < static_cast<int>(names.size()))
+            m_setting.m_adapterName = names[index];
         m_monitorState = MonitorRunning;
+        RebuildAdapterItems();
     }
 
     void OnSockStopped() override
@@ -252,7 +259,6 @@ public:
 protected:
     int OnCreate() override
     {
-        m_adapterCount = 0;
         m_popupOpen = false;
         if (CMessageLoop* loop = GetMessageLoop()) {
             loop->AddMessageFilter(this);
@@ -322,6 +328,7 @@ protected:
         if (id != Timer::kTimerId)
             return;
         StepMonitoring();
+        PollUrlHandlers();
         // The list tells how the watching stands (the adapter's name is
         // settled once the thread reported its start).
         MonitorState state = m_monitorState.load();
@@ -343,8 +350,19 @@ protected:
         return m_layout.OnSetCursor(*this);
     }
 
+    // While the detail popup is open this window stays enabled so that a
+    // click on another person shows that one in the popup; everything else
+    // of the window (its title buttons, its menus, the edges) waits.
+    int OnNcHitTest(POINT screen) override
+    {
+        int hit = Frame::OnNcHitTest(screen);
+        return m_detail && hit != HTCLIENT ? HTNOWHERE : hit;
+    }
+
     void OnLButtonDown(std::uint32_t keys, POINT point) override
     {
+        if (m_detail && !m_layout.CellAt(point))
+            return;
         if (m_layout.OnLButtonDown(keys, point))
             this->Redraw();
     }
@@ -373,8 +391,26 @@ protected:
             this->Redraw();
     }
 
+    // The menu key (or Shift+F10) opens the menu of the cell under the
+    // pointer, else the title menu: at the pointer while it is over the
+    // window, otherwise at the title.
+    void OnKeyDown(int key) override
+    {
+        if (key != VK_APPS) {
+            Frame::OnKeyDown(key);
+            return;
+        }
+        RECT frame = this->GetWindowRect();
+        POINT pointer = GetCursorPos();
+        if (!PtInRect(frame, pointer))
+            pointer = {frame.left + kKeyMenuInset, frame.top + kKeyMenuInset};
+        OnContextMenu(pointer);
+    }
+
     void OnContextMenu(POINT screen) override
     {
+        if (m_detail)
+            return;
         if (m_layout.OnContextMenu(screen))
             return;
         ShowTitleMenu(screen);
@@ -405,8 +441,10 @@ protected:
             DeleteAfterQuestion(id == kCmdDeleteBelow);
             return;
         case kCmdRefreshImage:
-            if (CZarumateDataPtr record = PressedRecord())
-                m_layout.StartImageDownload(record);
+            if (CZarumateDataPtr record = PressedRecord()) {
+                m_layout.RefreshImage(record);
+                this->Redraw();
+            }
             return;
         case kCmdCopyId:
             if (CZarumateDataPtr record = PressedRecord()) {
@@ -489,19 +527,33 @@ private:
         return -1;
     }
 
+    // A cell clicked while the popup is open shows its person in it.
     void ShowDetail()
     {
         CZarumateDataPtr record = PressedRecord();
         if (!record)
             return;
+        if (m_detail) {
+            m_detail->ShowRecord(record);
+            return;
+        }
+        // The clicked cell still holds the mouse and counts as pressed while
+        // its click goes out; the next person's cell must get both.
+        if (CZarumateCell* opener = m_layout.GetPressedCell())
+            opener->SetPressed(false);
+        if (CWindow::GetCapture() == this)
+            CWindow::ReleaseCapture();
         m_popupOpen = true;
         {
             auto held = HoldSightings();
             CZarumateDataDlg popup(
                 [this](const std::wstring& url) { OpenUrl(m_setting.m_browserPath, url); });
             popup.SetRecord(record);
+            popup.SetOwnerStaysEnabled(true);
             m_layout.SetPopup(&popup);
+            m_detail = &popup;
             popup.DoModal(this);
+            m_detail = nullptr;
             m_layout.SetPopup(nullptr);
         }
         m_popupOpen = false;
@@ -583,30 +635,52 @@ private:
             StartMonitoring();
             return;
         }
-        RebuildAdapterItems();
-        {
-            std::lock_guard<std::mutex> guard(m_menuLock);
-            MonitorMenu().CheckRadioItem(kCmdFirstAdapter, kCmdLastAdapter, kCmdFirstAdapter - 1);
-        }
         m_monitorState = MonitorIdle;
+        RebuildAdapterItems();
         CSimpleErr message;
         message.SetErr(MonitorFailedMessage(m_capture.GetFailureCause()),
                        m_capture.GetErr().GetText());
         this->MsgBox(message.GetText(), MB_OK);
     }
 
+    // The adapters as the system has them now, each with its addresses
+    // beside its name, the watched one marked as the radio choice. It needs
+    // no capability: without one the user still sees what there is.
     void RebuildAdapterItems()
     {
-        const auto& names = m_capture.GetAdapterList();
+        std::vector<CNetworkAdapter> adapters;
+        m_listAdapters(adapters);
+        int count = std::min<int>(static_cast<int>(adapters.size()), kMaxAdapterItems);
+        bool watching = m_monitorState.load() == MonitorRunning;
+        // The capture thread's start report rebuilds it too.
         std::lock_guard<std::mutex> guard(m_menuLock);
+        m_adapterNames.clear();
         CMenu& menu = MonitorMenu();
         menu.RemoveAll();
-        int count = std::min<int>(static_cast<int>(names.size()), kMaxAdapterItems);
-        for (int i = 0; i < count; ++i)
-            menu.InsertItem(-1, CMenu::Command(kCmdFirstAdapter + i, names[i]));
-        m_adapterCount = count;
-        if (count == 0)
-            menu.InsertItem(-1, CMenu::Command(kCmdFirstAdapter, m_initialisingLabel));
+        int watched = kCmdFirstAdapter - 1;
+        for (int i = 0; i < count; ++i) {
+            std::wstring name = Utf8ToWide(adapters[i].m_name);
+            std::string addresses = FormatAdapterAddresses(adapters[i]);
+            std::wstring text = name;
+            if (!addresses.empty())
+                text += L"\t" + Utf8ToWide(addresses);
+            menu.InsertItem(-1, CMenu::Command(kCmdFirstAdapter + i, text));
+            if (watching && name == m_setting.m_adapterName)
+                watched = kCmdFirstAdapter + i;
+            m_adapterNames.push_back(std::move(name));
+        }
+        if (count == 0) {
+            // Waiting for the capture's start, or none there.
+            MonitorState state = m_monitorState.load();
+            bool starting = state == MonitorStarting || state == MonitorRestarting ||
+                            state == MonitorRestartReady;
+            CMenu::Item none = CMenu::Command(
+                kCmdFirstAdapter, starting ? m_initialisingLabel : LoadString(kMsgNoAdapters));
+            none.enabled = false;
+            menu.InsertItem(-1, std::move(none));
+            return;
+        }
+        menu.CheckRadioItem(kCmdFirstAdapter, kCmdLastAdapter, watched);
     }
 
     void ChooseAdapter(int index)
@@ -616,14 +690,27 @@ private:
             this->MsgBox(kMsgMonitorBusy, MB_ICONERROR);
             return;
         }
-        if (m_adapterCount > 0) {
-            std::wstring name;
-            {
-                std::lock_guard<std::mutex> guard(m_menuLock);
-                name = MonitorMenu().GetItemText(kCmdFirstAdapter + index);
+        std::wstring name;
+        {
+            std::lock_guard<std::mutex> guard(m_menuLock);
+            if (index < static_cast<int>(m_adapterNames.size()))
+                name = m_adapterNames[index];
+        }
+        if (!name.empty()) {
+            // The menu was made when it opened: the adapter may have gone
+            // since, and the capture would then quietly take another one.
+            std::vector<CNetworkAdapter> adapters;
+            m_listAdapters(adapters);
+            bool present = std::any_of(adapters.begin(), adapters.end(),
+                                       [&](const auto& a) { return Utf8ToWide(a.m_name) == name; });
+            if (!present) {
+                RebuildAdapterItems();
+                CSimpleErr message;
+                message.SetErr(kMsgAdapterGone, name);
+                this->MsgBox(message.GetText(), MB_ICONERROR);
+                return;
             }
-            if (!name.empty())
-                m_setting.m_adapterName = name;
+            m_setting.m_adapterName = name;
         }
         if (state == MonitorRunning) {
             m_monitorState = MonitorRestarting;
@@ -637,6 +724,7 @@ private:
     {
         RECT work = MonitorFromPoint(screen).work;
         screen.x = std::clamp(screen.x, work.left, std::max(work.left, work.right - 1));
+        RebuildAdapterItems();
         CMenu shown = *GetTitleMenu().GetSubMenu(0);
         auto held = HoldSightings();
         TrackPopupMenu(shown, TPM_RIGHTBUTTON, screen, this);
@@ -794,8 +882,13 @@ private:
     CSetting& m_setting;
     std::wstring m_initialisingLabel;
     std::atomic<MonitorState> m_monitorState{MonitorIdle};
-    int m_adapterCount = 0;
+    // The names of the adapters the monitoring menu offers, in its order
+    // (under the menu's lock).
+    std::vector<std::wstring> m_adapterNames;
+    AdapterLister m_listAdapters = ListNetworkAdapters;
     std::atomic<bool> m_popupOpen{false};
+    // The open detail popup, or nullptr.
+    CZarumateDataDlg* m_detail = nullptr;
     int m_modalDepth = 0;
     CSimpleErr m_listLoadErr;
     std::wstring m_sideListName;

@@ -1,6 +1,7 @@
 #include "platform/adapter_list.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <ifaddrs.h>
@@ -122,6 +123,26 @@ int ListNetworkAdapters(std::vector<CNetworkAdapter>& adapters)
 
     adapters = SelectNetworkAdapters(entries);
     return 0;
+}
+
+std::string FormatAdapterAddresses(const CNetworkAdapter& adapter)
+{
+    std::string text;
+    auto add = [&text](int family, const void* address) {
+        char buffer[INET6_ADDRSTRLEN] = {};
+        if (!inet_ntop(family, address, buffer, sizeof buffer))
+            return;
+        if (!text.empty())
+            text += ", ";
+        text += buffer;
+    };
+    const auto none4 = std::array<std::uint8_t, 4>{};
+    const auto none6 = std::array<std::uint8_t, 16>{};
+    if (adapter.m_address != none4)
+        add(AF_INET, adapter.m_address.data());
+    if (adapter.m_ipv6Address != none6)
+        add(AF_INET6, adapter.m_ipv6Address.data());
+    return text;
 }
 
 } // namespace zk

@@ -18,6 +18,10 @@ struct CNetworkAdapter
     std::array<std::uint8_t, 16> m_ipv6Address{};
 };
 
+// The adapter's addresses as the user reads them beside its name: the IPv4
+// address, then the IPv6 one, each left out when the adapter has none.
+std::string FormatAdapterAddresses(const CNetworkAdapter& adapter);
+
 // One entry of the system's interface address list, reduced to what the
 // adapter rules look at. A link entry carries the interface's index, flags
 // and hardware address length; an IPv4 or IPv6 entry carries an address and

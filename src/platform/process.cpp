@@ -234,9 +234,10 @@ HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std:
 }
 
 HRESULT StartChildProcess(const std::wstring& program, const std::vector<std::wstring>& args,
-                          pid_t& pid)
+                          pid_t& pid, const std::vector<std::string>& environment)
 {
     pid = -1;
+    CEnvironment env(environment);
     std::string path = FindProgramUtf8(WideToUtf8(program));
     if (path.empty())
         return HresultFromErrno(ENOENT);
@@ -246,7 +247,7 @@ HRESULT StartChildProcess(const std::wstring& program, const std::vector<std::ws
     if (int error = ForkReporting(report, child))
         return HresultFromErrno(error);
     if (child == 0)
-        ExecChild(path, argv, report[1]);
+        ExecChild(path, argv, report[1], env.pointers.data());
     ::close(report[1]);
     int error = ReadChildReport(report[0]);
     if (error != 0) {

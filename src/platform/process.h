@@ -31,9 +31,10 @@ HRESULT StartDetachedProcess(const std::wstring& program, const std::vector<std:
                              const std::vector<std::string>& environment);
 
 // Starts the program with the arguments as a child of this process, which
-// must collect it with PollProcess until that answers true.
+// must collect it with PollProcess until that answers true; environment as
+// for StartDetachedProcess.
 HRESULT StartChildProcess(const std::wstring& program, const std::vector<std::wstring>& args,
-                          pid_t& pid);
+                          pid_t& pid, const std::vector<std::string>& environment = {});
 
 // Looks, without waiting, whether the child has ended; when it has, it is
 // reaped and its exit code given (128 + the signal when a signal ended it).

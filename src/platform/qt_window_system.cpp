@@ -8,6 +8,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QAbstractNativeEventFilter>
+#include <QActionGroup>
 #include <QApplication>
 #include <QBitmap>
 #include <QClipboard>
@@ -23,6 +24,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleHints>
 #include <QToolTip>
 #include <QTranslator>
 #include <QWidget>
@@ -129,9 +131,13 @@ Qt::CursorShape ToShape(CCursor cursor)
     return Qt::ArrowCursor;
 }
 
-int ToVirtualKey(int qtKey)
+int ToVirtualKey(int qtKey, Qt::KeyboardModifiers modifiers)
 {
     switch (qtKey) {
+    case Qt::Key_Menu:
+        return VK_APPS;
+    case Qt::Key_F10:
+        return modifiers == Qt::ShiftModifier ? VK_APPS : 0;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         return VK_RETURN;
@@ -274,7 +280,7 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override
     {
-        int key = ToVirtualKey(event->key());
+        int key = ToVirtualKey(event->key(), event->modifiers());
         if (m_window && key != 0)
             m_window->PeerKeyDown(key);
     }
@@ -484,6 +490,9 @@ private:
 
 void BuildMenu(QMenu& target, const CMenu& menu)
 {
+    // The radio items of one menu form one exclusive group, which the style
+    // draws with radio marks instead of check boxes.
+    QActionGroup* radios = nullptr;
     for (const CMenu::Item& item : menu.GetItems()) {
         if (item.separator) {
             target.addSeparator();
@@ -498,6 +507,11 @@ void BuildMenu(QMenu& target, const CMenu& menu)
         QAction* action = target.addAction(ToQString(item.text));
         action->setData(item.id);
         action->setEnabled(item.enabled);
+        if (item.radio) {
+            if (!radios)
+                radios = new QActionGroup(&target);
+            radios->addAction(action);
+        }
         if (item.checked || item.radio) {
             action->setCheckable(true);
             action->setChecked(item.checked);
@@ -669,6 +683,11 @@ std::vector<CMonitorInfo> CQtWindowSystem::GetMonitors() const
     if (monitors.empty())
         monitors.push_back({{0, 0, 1024, 768}, {0, 0, 1024, 768}});
     return monitors;
+}
+
+unsigned CQtWindowSystem::GetDoubleClickTime() const
+{
+    return static_cast<unsigned>(QGuiApplication::styleHints()->mouseDoubleClickInterval());
 }
 
 void CQtWindowSystem::Beep()

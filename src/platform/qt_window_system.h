@@ -33,6 +33,7 @@ public:
     POINT GetCursorPos() const override;
     std::vector<CMonitorInfo> GetMonitors() const override;
     void Beep() override;
+    unsigned GetDoubleClickTime() const override;
     bool SetClipboardText(const std::wstring& text) override;
     std::wstring GetClipboardText() const override;
     int MessageBox(CWindow* owner, const std::wstring& text, const std::wstring& title,

@@ -81,6 +81,11 @@ RECT MoveRectInside(RECT rect, const RECT& bounds)
     return OffsetRect(rect, dx, dy);
 }
 
+unsigned GetDoubleClickTime()
+{
+    return GetWindowSystem().GetDoubleClickTime();
+}
+
 void MessageBeep()
 {
     GetWindowSystem().Beep();

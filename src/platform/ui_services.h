@@ -14,6 +14,8 @@ class CWindow;
 // always had. They go to the installed window system.
 
 POINT GetCursorPos();
+// The double-click time of the desktop, in milliseconds.
+unsigned GetDoubleClickTime();
 // The monitor nearest the point (the primary one when none is).
 CMonitorInfo MonitorFromPoint(POINT point);
 CMonitorInfo GetPrimaryMonitor();

@@ -71,10 +71,16 @@ public:
     // Tells nested loops to look at their flags again.
     virtual void WakeNestedLoops() = 0;
 
+    // What a system without a setting of its own takes (the toolkit's
+    // default too).
+    static constexpr unsigned kDefaultDoubleClickMs = 400;
+
     virtual POINT GetCursorPos() const = 0;
     // Every monitor, the primary one first; never empty.
     virtual std::vector<CMonitorInfo> GetMonitors() const = 0;
     virtual void Beep() = 0;
+    // The longest time between the two clicks of a double-click.
+    virtual unsigned GetDoubleClickTime() const { return kDefaultDoubleClickMs; }
     virtual bool SetClipboardText(const std::wstring& text) = 0;
     virtual std::wstring GetClipboardText() const = 0;
     // Answers IDOK, IDYES or IDNO as the user chose; IDCANCEL when a

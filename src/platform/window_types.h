@@ -125,6 +125,9 @@ enum : int
     VK_HOME = 0x24,
     VK_UP = 0x26,
     VK_DOWN = 0x28,
+    // The menu key, and Shift+F10 which stands for it on keyboards without
+    // one: both ask for the context menu.
+    VK_APPS = 0x5D,
 };
 
 enum class CCursor

@@ -46,6 +46,11 @@ bool CZaruNormalButton::ButtonDown(std::uint32_t /*keys*/, int x, int y)
 
 bool CZaruNormalButton::ButtonUp(std::uint32_t /*keys*/, int x, int y)
 {
+    // While its click is still going out (what it opened runs a loop of its
+    // own) the button takes no other release: that one belongs to another
+    // widget, whose hold on the mouse must stay.
+    if (m_inClick)
+        return false;
     bool hit = HitTest(x, y);
     if (!m_pressed) {
         if (hit == m_hot)

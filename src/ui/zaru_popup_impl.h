@@ -8,6 +8,10 @@
 #include "ui/widget.h"
 #include "ui/zaru_dlg_impl.h"
 
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+
 namespace zk {
 
 // A skinned popup run modally over the main window, with its own 25 ms
@@ -21,6 +25,8 @@ public:
     static constexpr unsigned kTimerPeriodMs = 25;
     // The string that names every window of the program to the desktop.
     static constexpr std::uint32_t kTitleStringId = 128;
+    // How far the two clicks of a double-click may lie apart.
+    static constexpr int kDoubleClickSlop = 5;
 
     CZaruPopupImpl() { this->SetTimerPeriod(kTimerPeriodMs); }
 
@@ -33,18 +39,29 @@ public:
         m_result = IDCANCEL;
         if (!this->CreateEx(owner, RECT{}, LoadString(kTitleStringId)))
             return 0;
-        if (owner)
+        bool disable = owner && !m_ownerStaysEnabled;
+        if (disable)
             owner->EnableWindow(false);
         this->ShowWindow(SW_SHOW);
         this->SetForegroundWindow();
+        m_shownAt = m_clock();
+        m_shownPointer = GetCursorPos();
+        m_firstPress = true;
         this->RunModalLoop();
-        if (owner)
+        if (disable)
             owner->EnableWindow(true);
         this->DestroyWindow();
         return m_result;
     }
 
     int GetResult() const { return m_result; }
+
+    // The owner goes on taking input while the popup is open (the detail
+    // popup takes the next person from it); it must keep its input away
+    // from everything else itself.
+    void SetOwnerStaysEnabled(bool enabled) { m_ownerStaysEnabled = enabled; }
+    // The millisecond clock of the double-click guard; tests set their own.
+    void SetClock(std::function<std::uint32_t()> clock) { m_clock = std::move(clock); }
 
 protected:
     // Ends the modal run with the result.
@@ -72,8 +89,29 @@ protected:
             this->Redraw();
     }
 
+    // The popup opens with its close button under the pointer: the second
+    // click of the double-click that opened it must not close it again.
+    // Only the first press can be that click; one elsewhere, or later, is
+    // the user's own.
+    bool InOpeningDoubleClick(POINT screen)
+    {
+        bool first = m_firstPress;
+        m_firstPress = false;
+        return first && m_clock() - m_shownAt < GetDoubleClickTime() &&
+               std::abs(screen.x - m_shownPointer.x) <= kDoubleClickSlop &&
+               std::abs(screen.y - m_shownPointer.y) <= kDoubleClickSlop;
+    }
+
+    void OnNcLButtonDown(int hitCode, POINT screen) override
+    {
+        if (!InOpeningDoubleClick(screen))
+            CZaruDlgImpl<T>::OnNcLButtonDown(hitCode, screen);
+    }
+
     void OnLButtonDown(std::uint32_t keys, POINT point) override
     {
+        if (InOpeningDoubleClick(this->ClientToScreen(point)))
+            return;
         bool changed = false;
         for (CWidget* widget : Self().GetLayout().GetWidgets())
             changed = widget->ButtonDown(keys, point.x, point.y) || changed;
@@ -133,6 +171,11 @@ private:
     }
 
     int m_result = IDCANCEL;
+    bool m_ownerStaysEnabled = false;
+    std::function<std::uint32_t()> m_clock = TickCountMs;
+    std::uint32_t m_shownAt = 0;
+    POINT m_shownPointer{};
+    bool m_firstPress = false;
 };
 
 } // namespace zk

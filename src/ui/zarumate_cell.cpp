@@ -189,7 +189,29 @@ void CZarumateCell::Paint(CGraphics& graphics)
 
     for (const auto& link : m_links)
         link->Paint(graphics);
-    PaintLastSeen(graphics, *m_font);
+    if (!PaintDownloadState(graphics, *m_font))
+        PaintLastSeen(graphics, *m_font);
+}
+
+bool CZarumateCell::PaintDownloadState(CGraphics& graphics, const CFont& font)
+{
+    const CSimpleErr& state = m_record->m_error;
+    if (!m_showsDownloadState || !state.HasErr())
+        return false;
+    // A failure is told in one sentence, whatever its reason (the details
+    // do not fit a cell, and some failures carry none).
+    bool busy = state.GetId() == kDownloadingStateId;
+    std::wstring text = LoadString(busy ? kDownloadingStateId : kDownloadFailedStringId);
+    CStringFormat format;
+    format.alignment = CStringAlignment::Far;
+    format.lineAlignment = CStringAlignment::Far;
+    format.noWrap = true;
+    format.ellipsis = true;
+    float left = float(m_rect.right - GetFreeWidth() + kTimeGap);
+    CRectF box{left, float(m_rect.top), std::max(0.0f, float(m_rect.right) - left),
+               float(m_rect.Height() - kTimeBottom)};
+    graphics.DrawString(text, font, box, format, CSolidBrush(busy ? kTimeColor : kFailureColor));
+    return true;
 }
 
 void CZarumateCell::PaintLastSeen(CGraphics& graphics, const CFont& font)

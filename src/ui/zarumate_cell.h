@@ -50,6 +50,11 @@ public:
     static constexpr float kFontPoints = 8.0f;
     static constexpr std::uint32_t kNameColor = 0xFF000000;
     static constexpr std::uint32_t kTimeColor = 0xFF999999;
+    // A refresh the user asked for that failed says so in this colour.
+    static constexpr std::uint32_t kFailureColor = 0xFFC00000;
+    // The record's mark while its avatar is being fetched ("downloading").
+    static constexpr std::uint32_t kDownloadingStateId = 2005;
+    static constexpr std::uint32_t kDownloadFailedStringId = 2000;
     static constexpr int kTimeBottom = 4;
     // The last-seen time needs this much room right of the links.
     static constexpr int kTimeMinWidth = 100;
@@ -95,6 +100,10 @@ public:
     // not ask the file system again on every tick.
     bool IsCacheChecked() const { return m_cacheChecked; }
     void SetCacheChecked() { m_cacheChecked = true; }
+    // The cell shows its record's download state (in progress or failed)
+    // where the last-seen time goes: the user asked for the avatar.
+    void SetShowsDownloadState(bool shows) { m_showsDownloadState = shows; }
+    bool ShowsDownloadState() const { return m_showsDownloadState; }
 
     bool HitTest(int x, int y) const override;
     void Layout() override;
@@ -106,6 +115,8 @@ public:
 
 private:
     void PaintLastSeen(CGraphics& graphics, const CFont& font);
+    // Answers false when there is no state to show.
+    bool PaintDownloadState(CGraphics& graphics, const CFont& font);
     // The text, right-aligned in the box, keeps kTimeGap clear of the last
     // link.
     bool FitsBesideLinks(CGraphics& graphics, const CFont& font, const CRectF& box,
@@ -116,6 +127,7 @@ private:
     std::shared_ptr<CFont> m_font;
     int m_slot = 0;
     bool m_cacheChecked = false;
+    bool m_showsDownloadState = false;
 };
 
 } // namespace zk

@@ -16,6 +16,15 @@ std::wstring CZarumateDataDlg::PageUrl(const CZarumateData& record, int commandI
     return {};
 }
 
+void CZarumateDataDlg::ShowRecord(CZarumateDataPtr record)
+{
+    m_layout.SetRecord(std::move(record));
+    if (!IsWindow())
+        return;
+    Redraw();
+    SetForegroundWindow();
+}
+
 void CZarumateDataDlg::OnCommand(int /*code*/, int id)
 {
     const CZarumateDataPtr& record = m_layout.GetRecord();

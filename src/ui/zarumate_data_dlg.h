@@ -19,6 +19,9 @@ public:
     explicit CZarumateDataDlg(PageOpener opener = {}) : m_opener(std::move(opener)) {}
 
     void SetRecord(CZarumateDataPtr record) { m_layout.SetRecord(std::move(record)); }
+    // Shows another person in the open popup, where it stands, and brings
+    // it back above the main window that was just clicked.
+    void ShowRecord(CZarumateDataPtr record);
     CZarumateDataLayout& GetLayout() { return m_layout; }
 
     // The page of the record that a link command opens; empty for any other

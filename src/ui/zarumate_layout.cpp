@@ -158,6 +158,17 @@ CZarumateCell* CZarumateLayout::GetCell(int slot) const
     return m_cells[static_cast<std::size_t>(index)].get();
 }
 
+CZarumateCell* CZarumateLayout::CellAt(POINT client) const
+{
+    if (!PtInRect(m_innerRect, client))
+        return nullptr;
+    for (const CellPtr& cell : m_cells) {
+        if (cell->GetRecord() && cell->HitTest(client.x, client.y))
+            return cell.get();
+    }
+    return nullptr;
+}
+
 void CZarumateLayout::SlotsInBand(std::int64_t top, std::int64_t bottom, int& first,
                                   int& last) const
 {
@@ -274,6 +285,13 @@ bool CZarumateLayout::TakeImageResults()
         auto it = AttachImage(m_records, *task);
         if (it == m_records.end())
             continue;
+        // A fetch that went through, or found the avatar unchanged, leaves
+        // no mark: the cell shows the time again.
+        std::uint32_t result = task->GetErr().GetId();
+        if (result == 0 || result == kMsgDownloadSkipped) {
+            (*it)->m_error.Clear();
+            std::erase(m_refreshed, *it);
+        }
         // A stored avatar brings its Last-Modified time, which the list
         // file keeps.
         if (!task->GetErr().HasErr())
@@ -359,6 +377,8 @@ POINT CZarumateLayout::WindowPoint() const
     if (m_popup && m_popup->IsWindow() && m_popup->IsActiveWindow() &&
         PtInRect(m_popup->GetWindowRect(), cursor))
         return {kNoPoint, kNoPoint};
+    if (m_pointerHidden && m_pointerHidden())
+        return {kNoPoint, kNoPoint};
     return {cursor.x - m_windowRect.left, cursor.y - m_windowRect.top};
 }
 
@@ -373,8 +393,13 @@ bool CZarumateLayout::TickCells(std::uint32_t time, POINT window)
 {
     POINT point = CellPoint(window);
     bool changed = false;
-    for (const CellPtr& cell : m_cells)
+    for (const CellPtr& cell : m_cells) {
         changed = cell->Tick(time, point.x, point.y) || changed;
+        bool shows = cell->GetRecord() && std::find(m_refreshed.begin(), m_refreshed.end(),
+                                                    cell->GetRecord()) != m_refreshed.end();
+        changed = changed || shows != cell->ShowsDownloadState();
+        cell->SetShowsDownloadState(shows);
+    }
     return changed;
 }
 
@@ -394,6 +419,15 @@ void CZarumateLayout::StartVisibleDownloads()
         record->m_imageModifiedTime = {};
         StartImageDownload(record);
     }
+}
+
+void CZarumateLayout::RefreshImage(const CZarumateDataPtr& record)
+{
+    if (!record)
+        return;
+    if (std::find(m_refreshed.begin(), m_refreshed.end(), record) == m_refreshed.end())
+        m_refreshed.push_back(record);
+    StartImageDownload(record);
 }
 
 void CZarumateLayout::StartImageDownload(const CZarumateDataPtr& record)

@@ -126,6 +126,9 @@ public:
     // runs) hides the pointer from the cells when it is active and under it.
     bool Tick(std::uint32_t time);
     void SetPopup(CWindow* popup) { m_popup = popup; }
+    // Asked on every tick: while it answers true another window of the
+    // program is active and the cells do not see the pointer.
+    void SetPointerHidden(std::function<bool()> hidden) { m_pointerHidden = std::move(hidden); }
     // How the watching stands, and the adapter watched; the next tick
     // redraws when what the list says changes.
     void SetWatchState(CWatchState state, const std::wstring& adapter);
@@ -165,6 +168,9 @@ public:
     CZarumateCell* GetPressedCell() const;
     // Marks the record as downloading and hands a new task to the sink.
     void StartImageDownload(const CZarumateDataPtr& record);
+    // The user's refresh of the avatar: its cell shows the download in
+    // progress, and a failure until the next refresh.
+    void RefreshImage(const CZarumateDataPtr& record);
 
     // How a cell's menu is shown (the frame builds and shows it); the cell
     // is marked pressed meanwhile. Until set, cells take no context menu.
@@ -181,6 +187,8 @@ public:
     RECT GetSlotRect(int slot) const;
     // The widget of slot i, or nullptr when the slot is far from the view.
     CZarumateCell* GetCell(int slot) const;
+    // The cell with a record at the window point, or nullptr.
+    CZarumateCell* CellAt(POINT client) const;
     // The widgets that exist now, in slot order.
     const std::deque<CellPtr>& GetCells() const { return m_cells; }
     const CZaruNormalButton& GetUpButton() const { return m_upButton; }
@@ -213,6 +221,10 @@ private:
     TaskSink m_taskSink;
     CDownloadImageTaskClient* m_downloadClient = nullptr;
     CWindow* m_popup = nullptr;
+    // The records whose avatar the user asked for, while their cells show
+    // how it went.
+    std::vector<CZarumateDataPtr> m_refreshed;
+    std::function<bool()> m_pointerHidden;
     CellMenu m_cellMenu;
     CWatchState m_watchState = CWatchState::Unknown;
     std::wstring m_watchedAdapter;

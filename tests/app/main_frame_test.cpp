@@ -78,6 +78,30 @@ protected:
         test::EnsureOffscreenGui();
         g_events.clear();
         m_frame = std::make_unique<CTestFrame>(m_setting);
+        m_frame->SetAdapterLister([this](std::vector<CNetworkAdapter>& adapters) {
+            adapters = m_adapters;
+            return 0;
+        });
+    }
+
+    static CNetworkAdapter Adapter(const char* name, std::uint8_t last, bool ipv6 = false)
+    {
+        CNetworkAdapter adapter{name, last, {198, 18, 0, last}, {}};
+        if (ipv6)
+            adapter.m_ipv6Address = {0x20, 0x01, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+        return adapter;
+    }
+
+    // The monitoring submenu of the title menu as it was shown last.
+    std::vector<CMenu::Item> ShownAdapterItems()
+    {
+        RECT frame = m_frame->GetWindowRect();
+        std::size_t menus = m_system.m_menus.size();
+        m_system.Click(*m_frame, {frame.left + 100, frame.top + 10}, CMouseButton::Right);
+        if (m_system.m_menus.size() != menus + 1)
+            return {};
+        const auto& items = m_system.m_menus.back().items;
+        return items.at(kMonitorSubMenuPosition).subMenu->GetItems();
     }
 
     void TearDown() override
@@ -164,6 +188,7 @@ protected:
     test::CScopedEnv m_stateHome{"XDG_STATE_HOME", (m_home.Path() / "state").string()};
     test::CFakeWindowSystem m_system;
     CSetting m_setting;
+    std::vector<CNetworkAdapter> m_adapters{Adapter("eth0", 1), Adapter("wlan0", 2, true)};
     std::unique_ptr<CTestFrame> m_frame;
 };
 
@@ -290,17 +315,55 @@ TEST_F(MainFrameTest, MonitorFailureGivesTheAdviceOfItsCause)
     }
 }
 
-TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndNoAdaptersLeaveTheLabel)
+TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndTheMenuStillListsTheAdapters)
 {
     m_frame->GetCapture().m_startWorks = false;
-    m_frame->GetCapture().m_adapters.clear();
     Create();
     EXPECT_EQ(m_frame->GetMonitorState(), MonitorIdle);
     EXPECT_EQ(Boxes(), std::vector<std::wstring>{LoadString(kMsgMonitorStartFailed)});
+    // Without the capability the adapters are offered all the same, none
+    // of them chosen.
+    auto items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].text, L"eth0\t198.18.0.1");
+    EXPECT_EQ(items[1].text, L"wlan0\t198.18.0.2, 2001:2::2");
+    EXPECT_TRUE(items[0].radio && items[1].radio);
+    EXPECT_FALSE(items[0].checked || items[1].checked);
+
+    m_adapters.clear();
+    items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].text, LoadString(kMsgNoAdapters));
+    EXPECT_FALSE(items[0].enabled);
+}
+
+TEST_F(MainFrameTest, AdapterMenuIsMadeFromTheSystemEachTimeItOpens)
+{
+    Create();
+    Capture().m_index = 1;
     Capture().m_client->OnSockStarted();
-    CMenu menu = m_frame->GetTitleMenu();
-    EXPECT_EQ(menu.GetSubMenu(0)->GetSubMenu(0)->GetItemCount(), 1);
-    EXPECT_EQ(menu.GetItemText(kCmdFirstAdapter), L"初期化中...");
+    auto items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_TRUE(items[1].checked);
+
+    // eth0 went, eth1 came: the watched one stays marked.
+    m_adapters = {Adapter("wlan0", 2), Adapter("eth1", 3)};
+    items = ShownAdapterItems();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].text, L"wlan0\t198.18.0.2");
+    EXPECT_TRUE(items[0].checked);
+    EXPECT_EQ(items[1].text, L"eth1\t198.18.0.3");
+
+    // eth1 goes while its item is offered: choosing it says so and changes
+    // nothing.
+    m_adapters.pop_back();
+    m_frame->SendMessage(WM_COMMAND, CWindow::MakeCommandParam(kCmdFirstAdapter + 1));
+    ASSERT_EQ(m_system.m_messageBoxes.size(), 1u);
+    EXPECT_NE(m_system.m_messageBoxes[0].text.find(L"「eth1」"), std::wstring::npos);
+    EXPECT_FALSE(Capture().m_stop);
+    EXPECT_EQ(m_frame->GetMonitorState(), MonitorRunning);
+    EXPECT_EQ(m_setting.m_adapterName, L"wlan0");
+    EXPECT_EQ(m_frame->GetTitleMenu().GetItemText(kCmdFirstAdapter + 1), L"");
 }
 
 TEST_F(MainFrameTest, SightingsReachTheListOnTheNextTickUnlessAPopupIsOpen)
@@ -719,6 +782,135 @@ TEST_F(MainFrameCommandTest, PersonsFoundWhileTheDetailPopupIsOpenArriveAfterIt)
     EXPECT_EQ(during, (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
     Tick();
     EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u9", L"u1", L"u2", L"u3"}));
+}
+
+TEST_F(MainFrameCommandTest, AnotherAvatarClickedWhileTheDetailPopupIsOpenShowsThatPerson)
+{
+    std::vector<std::wstring> shown;
+    bool frameEnabled = false;
+    int popups = 0;
+    m_system.m_onNestedLoopIdle = [&] {
+        auto& popup = dynamic_cast<CZarumateDataDlg&>(Popup());
+        shown.push_back(popup.GetLayout().GetRecord()->m_id);
+        frameEnabled = m_frame->IsWindowEnabled();
+        std::size_t peers = m_system.Peers().size();
+        m_system.PeerOf(popup)->active = false; // the click activates the main window
+        m_system.Click(*m_frame, {60, 27 + 5 + 45 * 2 + 20});
+        m_system.RunPending();
+        shown.push_back(popup.GetLayout().GetRecord()->m_id);
+        popups = static_cast<int>(m_system.Peers().size() - peers);
+        EXPECT_TRUE(m_system.PeerOf(popup)->active); // back above the clicked window
+        // The title buttons and the menus wait while the popup is open.
+        m_system.Click(*m_frame, {100, 10}, CMouseButton::Right);
+        EXPECT_TRUE(m_system.m_menus.empty());
+        popup.PeerKeyDown(VK_ESCAPE);
+    };
+    m_system.Click(*m_frame, {60, 27 + 5 + 20});
+    EXPECT_EQ(shown, (std::vector<std::wstring>{L"u1", L"u3"}));
+    EXPECT_TRUE(frameEnabled);
+    EXPECT_EQ(popups, 0);
+    EXPECT_FALSE(m_frame->IsPopupOpen());
+}
+
+TEST_F(MainFrameCommandTest, CellsAreNotLitWhileAnotherWindowOfTheProgramIsActive)
+{
+    auto litCells = [&] {
+        int lit = 0;
+        for (int slot = -2; slot < 10; ++slot) {
+            CZarumateCell* cell = m_frame->GetLayout().GetCell(slot);
+            lit += cell && cell->IsHot();
+        }
+        return lit;
+    };
+    m_system.Move(*m_frame, {60, 27 + 5 + 20});
+    Tick();
+    EXPECT_EQ(litCells(), 1);
+    int litUnderQuestion = -1;
+    m_system.m_onNestedLoopIdle = [&] {
+        Tick();
+        litUnderQuestion = litCells();
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    ChooseInCellMenu(0, kCmdDelete);
+    EXPECT_EQ(litUnderQuestion, 0);
+    m_system.Move(*m_frame, {60, 27 + 5 + 20});
+    Tick();
+    EXPECT_EQ(litCells(), 1);
+}
+
+TEST_F(MainFrameCommandTest, RefreshShowsTheDownloadOnTheCellThenItsFailureUntilItWorks)
+{
+    // Reddish pixels (text in the failure colour, smoothed) in the band of
+    // the row, as last shown.
+    auto inRow = [&](int row) {
+        const auto* peer = m_system.PeerOf(*m_frame);
+        int count = 0;
+        for (int y = 27 + 5 + 45 * row; y < 27 + 5 + 45 * (row + 1); ++y)
+            for (int x = 0; x < peer->width; ++x) {
+                std::uint32_t p = peer->bitmap[std::size_t(y) * peer->width + x];
+                int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+                count += r > 0x80 && r > g + 0x40 && r > b + 0x40;
+            }
+        return count;
+    };
+    auto cellOf = [&](const wchar_t* id) {
+        for (int slot = -2; slot < 10; ++slot) {
+            CZarumateCell* cell = m_frame->GetLayout().GetCell(slot);
+            if (cell && cell->GetRecord() && cell->GetRecord()->m_id == id)
+                return cell;
+        }
+        return static_cast<CZarumateCell*>(nullptr);
+    };
+    std::size_t tasks = m_frame->GetPool().m_tasks.size();
+    ChooseInCellMenu(1, kCmdRefreshImage);
+    ASSERT_EQ(m_frame->GetPool().m_tasks.size(), tasks + 1);
+    Tick();
+    EXPECT_TRUE(cellOf(L"u2")->ShowsDownloadState());
+    EXPECT_FALSE(cellOf(L"u1")->ShowsDownloadState());
+    EXPECT_EQ(cellOf(L"u2")->GetRecord()->m_error.GetText(), L"ダウンロード中...");
+    // The link icons have red in them too.
+    int others = inRow(0);
+    int downloading = inRow(1);
+
+    auto task = m_frame->GetPool().m_tasks.back();
+    task->GetErr().SetErr(2000);
+    m_frame->OnDownloadImageTaskEnd(task);
+    Tick();
+    EXPECT_GT(inRow(1), downloading + 20);
+    EXPECT_EQ(inRow(0), others);
+
+    ChooseInCellMenu(1, kCmdRefreshImage);
+    task = m_frame->GetPool().m_tasks.back();
+    m_frame->OnDownloadImageTaskEnd(task);
+    Tick();
+    EXPECT_FALSE(cellOf(L"u2")->ShowsDownloadState());
+    EXPECT_FALSE(cellOf(L"u2")->GetRecord()->m_error.HasErr());
+    EXPECT_EQ(inRow(1), downloading);
+}
+
+TEST_F(MainFrameCommandTest, MenuKeyOpensTheMenuOfTheCellUnderThePointerOrTheTitleMenu)
+{
+    m_system.Move(*m_frame, {60, 27 + 5 + 45 + 20});
+    m_system.m_menuChoices.push_back(kCmdCopyId);
+    m_frame->PeerKeyDown(VK_APPS);
+    ASSERT_EQ(m_system.m_menus.size(), 1u);
+    EXPECT_EQ(m_system.m_menus[0].items.size(), 9u);
+    EXPECT_EQ(m_system.m_clipboard, L"u2");
+
+    // Over the title: the title menu where the pointer is.
+    m_system.Move(*m_frame, {100, 10});
+    m_frame->PeerKeyDown(VK_APPS);
+    ASSERT_EQ(m_system.m_menus.size(), 2u);
+    EXPECT_EQ(m_system.m_menus[1].screen, (POINT{100, 10}));
+    EXPECT_NE(m_system.m_menus[1].items.size(), 9u);
+    // Elsewhere: the title menu at the window's corner.
+    m_system.m_cursor = {900, 900};
+    m_frame->PeerKeyDown(VK_APPS);
+    ASSERT_EQ(m_system.m_menus.size(), 3u);
+    EXPECT_EQ(m_system.m_menus[2].screen, (POINT{kKeyMenuInset, kKeyMenuInset}));
+    // The scroll keys still reach the list.
+    m_frame->PeerKeyDown(VK_END);
+    EXPECT_EQ(m_system.m_menus.size(), 3u);
 }
 
 TEST_F(MainFrameCommandTest, SightingsDuringMenusAndBoxesArriveAfterThem)

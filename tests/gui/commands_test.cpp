@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 namespace zk::test {
 namespace {
@@ -386,6 +387,31 @@ TEST_F(CommandsTest, MenusOpenByRightClickAndWorkByMnemonics)
     EXPECT_EQ(SavedIds(), (std::vector<std::string>{kIds[0], kIds[1], kIds[2]}));
 }
 
+TEST_F(CommandsTest, MonitoringMenuMarksTheWatchedAdapterWithItsAddress)
+{
+    WriteSettings("");
+    StartProgram();
+    // The refresh of an avatar whose host is out of reach: the cell says
+    // so where the time goes.
+    ChooseFromMenu(CellPoint(0), "p");
+    // Pictures only: the state is shown from the next tick on, and the
+    // failure once the download gave up.
+    std::this_thread::sleep_for(300ms);
+    KeepScreenshot("refresh");
+    std::this_thread::sleep_for(3s);
+    KeepScreenshot("refresh-later");
+    ASSERT_TRUE(ClickAt(m_frame.left + kCaption.x, m_frame.top + kCaption.y, 3));
+    std::optional<std::string> menu = WaitForWindow(kMenuName);
+    ASSERT_TRUE(menu) << Output();
+    // The monitoring submenu is the first item.
+    ASSERT_TRUE(m_session.Xdotool({"key", "Down", "Right"}).exitCode == 0);
+    EXPECT_TRUE(WaitUntil([&] { return WindowsNamed(kMenuName).size() == 2; }, kWait));
+    KeepScreenshot("adapters");
+    ASSERT_TRUE(m_session.Xdotool({"key", "Escape", "Escape"}).exitCode == 0);
+    EXPECT_TRUE(WaitUntilClosed(*menu));
+    StopProgram();
+}
+
 TEST_F(CommandsTest, DeletingOneFriendTakesTheDeleteButtonAndNotTheCloseButton)
 {
     WriteSettings("");
@@ -413,6 +439,35 @@ TEST_F(CommandsTest, DetailPopupOpensAPageInTheChosenBrowser)
     EXPECT_EQ(OpenPageFromDetail(1),
               std::vector<std::string>{std::string("http://zaru.nimbo.example/?targetNimboId=") +
                                        kIds[1]});
+    StopProgram();
+}
+
+TEST_F(CommandsTest, ClickOnAnotherFriendWhileTheDetailIsOpenShowsThatOne)
+{
+    WriteSettings(m_fakeBrowser.string());
+    StartProgram();
+    POINT first = CellPoint(0);
+    ASSERT_TRUE(ClickAt(first.x, first.y));
+    std::optional<std::string> popup = WaitForWindow(kFrameName);
+    ASSERT_TRUE(popup) << Output();
+    RECT rect;
+    ASSERT_TRUE(m_session.GetWindowGeometry(*popup, rect));
+    // The popup covers the cells below the pointer up to its right edge;
+    // the third friend's cell is clicked right of it.
+    POINT third{(rect.right + m_frame.right) / 2, CellPoint(2).y};
+    ASSERT_LT(rect.right + 4, m_frame.right - 20);
+    ASSERT_TRUE(ClickAt(third.x, third.y));
+    // The same popup shows the third friend, above the window just clicked:
+    // its first link is clicked where the user sees it.
+    fs::remove(m_browserRecord);
+    ASSERT_TRUE(ClickAt(rect.left + kFirstLink.x, rect.top + kFirstLink.y));
+    KeepScreenshot("third-friend");
+    EXPECT_EQ(BrowserArguments(),
+              std::vector<std::string>{std::string("http://zaru.nimbo.example/?targetNimboId=") +
+                                       kIds[2]});
+    EXPECT_EQ(WindowsNamed(kFrameName).size(), 2u);
+    EXPECT_TRUE(m_session.Xdotool({"key", "Escape"}).exitCode == 0);
+    EXPECT_TRUE(WaitUntilClosed(*popup));
     StopProgram();
 }
 

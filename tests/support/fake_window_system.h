@@ -106,6 +106,7 @@ public:
     POINT GetCursorPos() const override { return m_cursor; }
     std::vector<CMonitorInfo> GetMonitors() const override { return m_monitors; }
     void Beep() override { ++m_beeps; }
+    unsigned GetDoubleClickTime() const override { return m_doubleClickTime; }
     bool SetClipboardText(const std::wstring& text) override;
     std::wstring GetClipboardText() const override { return m_clipboard; }
     int MessageBox(CWindow* owner, const std::wstring& text, const std::wstring& title,
@@ -116,6 +117,8 @@ public:
     POINT m_cursor;
     std::vector<CMonitorInfo> m_monitors{{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}};
     bool m_systemMoveWorks = true;
+    // 0 lets a test click a popup at once; the guard's tests set a time.
+    unsigned m_doubleClickTime = 0;
     std::deque<int> m_messageBoxAnswers; // IDOK when empty
     std::deque<int> m_menuChoices;       // 0 when empty
     // Runs whenever a nested loop has nothing left to do; a test drives the

@@ -57,6 +57,19 @@ bool NoChildLeft()
     return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
 }
 
+// Polls the desktop handlers until none is left (each needs well under a
+// second); answers how many failed.
+int PollUntilNoHandlerLeft()
+{
+    int failed = 0;
+    for (int i = 0; i < 200 && GetPendingUrlHandlers() > 0; ++i) {
+        failed += PollUrlHandlers();
+        if (GetPendingUrlHandlers() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return failed;
+}
+
 class BrowserLauncherTest : public ::testing::Test
 {
 protected:
@@ -99,6 +112,27 @@ TEST_F(BrowserLauncherTest, WithoutABrowserTheDesktopHandlerOpensTheUrl)
     // The about box's link goes there whatever browser is chosen.
     ASSERT_TRUE(OpenUrlWithSystemHandler(L"http://www.brindlewerk.example/"));
     EXPECT_EQ(WaitForRecord(opener).at(1), "http://www.brindlewerk.example/");
+    // The handler is watched until it ends, then let go; it ended well.
+    EXPECT_EQ(PollUntilNoHandlerLeft(), 0);
+    EXPECT_TRUE(NoChildLeft());
+    EXPECT_EQ(m_system.m_beeps, 0);
+}
+
+TEST_F(BrowserLauncherTest, DesktopHandlerThatFailsBeepsOnceItEnds)
+{
+    // xdg-open ends with 3 when it finds nothing to open the page with.
+    fs::path opener = m_dir.Path() / "xdg-open";
+    std::ofstream(opener) << "#!/bin/sh\nexit 3\n";
+    fs::permissions(opener, fs::perms::owner_all);
+    const char* path = std::getenv("PATH");
+    test::CScopedEnv searchPath("PATH", m_dir.Path().string() + ":" + (path ? path : ""));
+
+    // Started, not waited for: the answer comes from the timer's poll.
+    ASSERT_TRUE(OpenUrl(L"", L"http://blog.nimbo.example/taro"));
+    ASSERT_TRUE(OpenUrlWithSystemHandler(L"http://www.brindlewerk.example/"));
+    EXPECT_EQ(m_system.m_beeps, 0);
+    EXPECT_EQ(PollUntilNoHandlerLeft(), 2);
+    EXPECT_EQ(m_system.m_beeps, 2);
     EXPECT_TRUE(NoChildLeft());
 }
 

@@ -184,6 +184,50 @@ TEST_F(PopupTest, DeleteQuestionAnswersByButtonCloseButtonAndKeys)
     }
 }
 
+TEST_F(PopupTest, SecondClickOfTheOpeningDoubleClickLeavesThePopupOpen)
+{
+    m_system.m_doubleClickTime = 400;
+    std::uint32_t now = 1000;
+    // The detail popup opens with its close button under the pointer.
+    CEndSpy<CZarumateDataDlg> dialog;
+    dialog.SetClock([&] { return now; });
+    Run(dialog, [&] {
+        const auto& close = dialog.GetLayout().GetRoundButtons().front();
+        POINT onClose = dialog.ClientToScreen({close->GetCenterX(), close->GetCenterY()});
+        now += 399; // the double-click's second click lands on the close button
+        m_system.Click(dialog, onClose);
+        now += 1; // a click of its own
+        m_system.Click(dialog, onClose);
+    });
+    EXPECT_EQ(dialog.m_endRequests, 1); // the second click's only
+
+    // A quick click elsewhere in the popup is the user's own.
+    CEndSpy<CZaruDeleteCancelDlg> quick;
+    quick.SetClock([&] { return now; });
+    Run(quick, [&] {
+        now += 100;
+        m_system.Click(quick, Centre(quick, quick.GetLayout().GetButtons()[1].GetRect()));
+    });
+    EXPECT_EQ(quick.m_endRequests, 1);
+
+    // Nor can a click come back there after another one.
+    CEndSpy<CZarumateDataDlg> again;
+    again.SetClock([&] { return now; });
+    Run(again, [&] {
+        const auto& close = again.GetLayout().GetRoundButtons().front();
+        POINT onClose = again.ClientToScreen({close->GetCenterX(), close->GetCenterY()});
+        m_system.Click(again, {onClose.x - 100, onClose.y + 100});
+        m_system.Click(again, onClose);
+    });
+    EXPECT_EQ(again.m_endRequests, 1);
+
+    // The detail popup leaves its owner enabled when asked to.
+    CZarumateDataDlg detail;
+    detail.SetOwnerStaysEnabled(true);
+    Run(detail, [&] { detail.PeerKeyDown(VK_ESCAPE); });
+    EXPECT_TRUE(m_ownerEnabledDuringRun);
+}
+
 TEST_F(PopupTest, PopupThatCannotBeMadeAnswersZero)
 {
     CZaruDeleteCancelDlg dialog;
