@@ -130,7 +130,7 @@ bool SaveList(const std::wstring& name, const CZarumateDataList& list, CSimpleEr
 bool SaveListIn(const std::wstring& folder, const std::wstring& name, const CZarumateDataList& list,
                 CSimpleErr& err)
 {
-    if (folder.empty() || Failed(EnsureFolder(folder))) {
+    if (folder.empty()) {
         err.SetErr(kErrFolder, folder);
         return false;
     }
