@@ -57,6 +57,7 @@ public:
     void SetAdapterName(const std::wstring&) {}
     int GetAdapterIndex() const { return 0; }
     const std::vector<std::wstring>& GetAdapterList() const { return m_adapters; }
+    EMonitorFailure GetFailureCause() const { return EMonitorFailure::None; }
 
     bool m_terminate = false;
     CZarumateSockClient* m_client = nullptr;
