@@ -1,11 +1,13 @@
 // Chromium loads a page over HTTPS from nginx in a namespace of the test's
 // own, writing its key log, in HTTP/1.1 and in HTTP/2 (which it chooses by
 // ALPN when nginx offers it); the probe watching the adapter finds the
-// person. Labelled browser, built in release builds only.
+// person live and in a capture file. Labelled browser, built in release
+// builds only.
 
 #include "support/child_process.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
+#include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
 
@@ -43,6 +45,10 @@ void ExpectPersonFound(bool http2, const std::string& id, std::string& stats)
 
     test::CTempDir dir;
     std::string keyLog = (dir.Path() / "keys.log").string();
+    test::CPacketRecorder recorder;
+    std::filesystem::path captureFile = dir.Path() / "capture.pcap";
+    ASSERT_TRUE(recorder.Start(net.Watched(), CVethPair::kWatchedName, captureFile))
+        << recorder.Error();
     CChildProcess probe;
     ASSERT_TRUE(probe.Start(net.Watched().ExecArgs({kProbe, "--stats", "--keylog", keyLog,
                                                     "--adapter", CVethPair::kWatchedName}),
@@ -68,6 +74,12 @@ void ExpectPersonFound(bool http2, const std::string& id, std::string& stats)
     CProcessResult result = probe.Finish(kEndLimit);
     EXPECT_EQ(result.out, "monitoring zkcap0\n" + id + "\t" + page.name + "\n");
     EXPECT_NE(result.err.find(" tls_failed=0 "), std::string::npos) << result.err;
+
+    // The same traffic from the capture file.
+    ASSERT_TRUE(recorder.Stop()) << recorder.Error();
+    CProcessResult file = test::RunProcess(
+        {kProbe, "--stats", "--keylog", keyLog, captureFile.string()}, {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(file.out, result.out.substr(result.out.find('\n') + 1)) << file.err;
     EXPECT_NE(result.err.find(" http2_lost=0 "), std::string::npos) << result.err;
     stats = result.err;
 }

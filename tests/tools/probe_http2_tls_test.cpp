@@ -6,6 +6,7 @@
 #include "support/child_process.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
+#include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
 
@@ -101,14 +102,8 @@ protected:
     // tcpdump records what the probe sees, then the probe starts.
     void StartWatching()
     {
-        ASSERT_TRUE(m_tcpdump.Start(m_net->Watched().ExecArgs(
-            {"tcpdump", "--immediate-mode", "-Z", "root", "-i", CVethPair::kWatchedName, "-U", "-s",
-             "0", "-w", CaptureFile().string(), "tcp"})));
-        auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (m_tcpdump.ErrorOutput().find("listening on") == std::string::npos) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "tcpdump does not start";
-            ASSERT_TRUE(m_tcpdump.Pump(100ms)) << m_tcpdump.ErrorOutput();
-        }
+        ASSERT_TRUE(m_recorder.Start(m_net->Watched(), CVethPair::kWatchedName, CaptureFile()))
+            << m_recorder.Error();
         ASSERT_TRUE(m_probe.Start(
             m_net->Watched().ExecArgs({kProbe, "--stats", "--keylog", KeyLog().string(),
                                        "--adapter", CVethPair::kWatchedName}),
@@ -148,8 +143,7 @@ protected:
         EXPECT_EQ(live.exitCode, 0) << live.err;
         std::string out = live.out.substr(live.out.find('\n') + 1);
         EXPECT_EQ(SortedLines(out), ExpectedLines());
-        m_tcpdump.Signal(SIGTERM);
-        ASSERT_FALSE(m_tcpdump.Finish(kEndLimit).timedOut);
+        ASSERT_TRUE(m_recorder.Stop()) << m_recorder.Error();
         CProcessResult file = test::RunProcess(
             {kProbe, "--stats", "--keylog", KeyLog().string(), CaptureFile().string()}, kEnglish);
         EXPECT_EQ(file.exitCode, 0) << file.err;
@@ -167,7 +161,7 @@ protected:
     std::unique_ptr<CVethPair> m_net;
     std::string m_address;
     CTlsPageServer m_server;
-    CChildProcess m_tcpdump;
+    test::CPacketRecorder m_recorder;
     CChildProcess m_probe;
 };
 
