@@ -1,10 +1,13 @@
 // Chromium loads a page over HTTPS from nginx in a namespace of the test's
-// own, writing its key log; the probe watching the adapter finds the
-// person. Labelled browser, built in release builds only.
+// own, writing its key log, in HTTP/1.1 and in HTTP/2 (which it chooses by
+// ALPN when nginx offers it); the probe watching the adapter finds the
+// person live and in a capture file. Labelled browser, built in release
+// builds only.
 
 #include "support/child_process.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
+#include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
 
@@ -25,21 +28,27 @@ const std::string kProbe = ZK_PROBE_PATH;
 constexpr auto kPatience = 60s;
 constexpr auto kEndLimit = 10s;
 
-TEST(ChromiumTls, TheProbeFindsThePersonOfAPageChromiumLoads)
+// The probe's statistics line when it ends.
+void ExpectPersonFound(bool http2, const std::string& id, std::string& stats)
 {
-    ZK_REQUIRE_ROOT();
     CVethPair net;
     ASSERT_TRUE(net.Ok()) << net.Error();
     CTlsPageServer server;
+    server.SetHttp2(http2);
     ASSERT_TRUE(server.MakeCertificate()) << server.Error();
     test::CMicroblogPage page;
-    page.id = "chromiumone";
+    page.id = id;
+    page.size = 40000;
     ASSERT_TRUE(server.AddPage("page.html", test::BuildMicroblogPage(page)));
     std::string address = test::AddressText(CVethPair::kPeerAddress);
     ASSERT_TRUE(server.Start(net.Peer(), address, net.Watched())) << server.Error();
 
     test::CTempDir dir;
     std::string keyLog = (dir.Path() / "keys.log").string();
+    test::CPacketRecorder recorder;
+    std::filesystem::path captureFile = dir.Path() / "capture.pcap";
+    ASSERT_TRUE(recorder.Start(net.Watched(), CVethPair::kWatchedName, captureFile))
+        << recorder.Error();
     CChildProcess probe;
     ASSERT_TRUE(probe.Start(net.Watched().ExecArgs({kProbe, "--stats", "--keylog", keyLog,
                                                     "--adapter", CVethPair::kWatchedName}),
@@ -58,13 +67,37 @@ TEST(ChromiumTls, TheProbeFindsThePersonOfAPageChromiumLoads)
              "--ignore-certificate-errors", "--dump-dom", "https://" + host + "/page.html"}),
         {"SSLKEYLOGFILE=" + keyLog, "HOME=" + dir.Path().string()}, kPatience);
     EXPECT_EQ(chromium.exitCode, 0) << chromium.err;
-    EXPECT_NE(chromium.out.find("chromiumone"), std::string::npos);
+    EXPECT_NE(chromium.out.find(id), std::string::npos);
 
-    probe.WaitForOutput("chromiumone\t", kPatience);
+    probe.WaitForOutput(id + "\t", kPatience);
     probe.Signal(SIGTERM);
     CProcessResult result = probe.Finish(kEndLimit);
-    EXPECT_EQ(result.out, "monitoring zkcap0\nchromiumone\t" + page.name + "\n");
+    EXPECT_EQ(result.out, "monitoring zkcap0\n" + id + "\t" + page.name + "\n");
     EXPECT_NE(result.err.find(" tls_failed=0 "), std::string::npos) << result.err;
+
+    // The same traffic from the capture file.
+    ASSERT_TRUE(recorder.Stop()) << recorder.Error();
+    CProcessResult file = test::RunProcess(
+        {kProbe, "--stats", "--keylog", keyLog, captureFile.string()}, {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(file.out, result.out.substr(result.out.find('\n') + 1)) << file.err;
+    EXPECT_NE(result.err.find(" http2_lost=0 "), std::string::npos) << result.err;
+    stats = result.err;
+}
+
+TEST(ChromiumTls, TheProbeFindsThePersonOfAPageChromiumLoads)
+{
+    ZK_REQUIRE_ROOT();
+    std::string stats;
+    ASSERT_NO_FATAL_FAILURE(ExpectPersonFound(false, "chromiumone", stats));
+    EXPECT_NE(stats.find(" http2_connections=0 "), std::string::npos) << stats;
+}
+
+TEST(ChromiumTls, TheProbeFindsThePersonOfAPageChromiumLoadsOverHttp2)
+{
+    ZK_REQUIRE_ROOT();
+    std::string stats;
+    ASSERT_NO_FATAL_FAILURE(ExpectPersonFound(true, "chromiumtwo", stats));
+    EXPECT_EQ(stats.find(" http2_streams=0 "), std::string::npos) << stats;
 }
 
 } // namespace
