@@ -128,11 +128,22 @@ bool CChildProcess::ReadSome(int timeoutMs)
 
 bool CChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds timeout)
 {
+    return WaitFor(m_result.out, text, timeout);
+}
+
+bool CChildProcess::WaitForErrorOutput(const std::string& text, std::chrono::milliseconds timeout)
+{
+    return WaitFor(m_result.err, text, timeout);
+}
+
+bool CChildProcess::WaitFor(const std::string& output, const std::string& text,
+                            std::chrono::milliseconds timeout)
+{
     auto deadline = Clock::now() + timeout;
-    while (m_result.out.find(text) == std::string::npos) {
+    while (output.find(text) == std::string::npos) {
         int left = MillisecondsLeft(deadline);
         if (left == 0 || !ReadSome(left))
-            return m_result.out.find(text) != std::string::npos;
+            return output.find(text) != std::string::npos;
     }
     return true;
 }

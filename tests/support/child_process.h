@@ -34,6 +34,8 @@ public:
     // Reads output until standard output holds text; false when the child
     // ended or the time ran out first.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds timeout);
+    // The same for standard error (where tcpdump says it is listening).
+    bool WaitForErrorOutput(const std::string& text, std::chrono::milliseconds timeout);
 
     // Reads what the child writes for up to the given time (less when a pipe
     // closes); false once both pipes are closed. Output() then holds all of
@@ -53,6 +55,9 @@ public:
 private:
     // Reads what is there within timeoutMs; false when both pipes are closed.
     bool ReadSome(int timeoutMs);
+    // Reads until output (one of the two streams) holds text.
+    bool WaitFor(const std::string& output, const std::string& text,
+                 std::chrono::milliseconds timeout);
 
     pid_t m_pid = -1;
     int m_out = -1;

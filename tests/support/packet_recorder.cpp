@@ -22,12 +22,9 @@ bool CPacketRecorder::Start(const CNetns& ns, const std::string& adapter,
         m_error = "tcpdump does not start";
         return false;
     }
-    auto deadline = std::chrono::steady_clock::now() + kStartPatience;
-    while (m_tcpdump.ErrorOutput().find("listening on") == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline || !m_tcpdump.Pump(100ms)) {
-            m_error = "tcpdump does not listen: " + m_tcpdump.ErrorOutput();
-            return false;
-        }
+    if (!m_tcpdump.WaitForErrorOutput("listening on", kStartPatience)) {
+        m_error = "tcpdump does not listen: " + m_tcpdump.ErrorOutput();
+        return false;
     }
     return true;
 }
@@ -36,8 +33,8 @@ bool CPacketRecorder::Stop()
 {
     m_tcpdump.Signal(SIGTERM);
     CProcessResult done = m_tcpdump.Finish(kEndLimit);
-    if (done.timedOut) {
-        m_error = "tcpdump does not end";
+    if (done.timedOut || done.exitCode != 0) {
+        m_error = done.timedOut ? "tcpdump does not end" : "tcpdump failed: " + done.err;
         return false;
     }
     return true;

@@ -17,7 +17,8 @@ public:
     // Starts tcpdump and waits until it listens; false (with Error()) when
     // it does not.
     bool Start(const CNetns& ns, const std::string& adapter, const std::filesystem::path& file);
-    // Ends tcpdump, which writes out what it holds; false when it does not end.
+    // Ends tcpdump, which writes out what it holds; false when it does not
+    // end, or ends with a failure.
     bool Stop();
     const std::string& Error() const { return m_error; }
 

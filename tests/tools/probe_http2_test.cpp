@@ -5,6 +5,7 @@
 #include "support/child_process.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
+#include "support/packet_recorder.h"
 #include "support/test_env.h"
 
 #include <algorithm>
@@ -60,18 +61,6 @@ void WritePages(const std::filesystem::path& folder)
     }
 }
 
-// Waits until the child has written the text to its error output (where
-// tcpdump says it is listening).
-bool WaitForErrorOutput(CChildProcess& child, const std::string& text)
-{
-    auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (child.ErrorOutput().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline || !child.Pump(100ms))
-            return child.ErrorOutput().find(text) != std::string::npos;
-    }
-    return true;
-}
-
 std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -113,11 +102,8 @@ void ExpectEveryPersonFound(
 
     CChildProcess server;
     ASSERT_TRUE(server.Start(net.Peer().ExecArgs(serverCommand(dir.Path(), pages))));
-    CChildProcess dump;
-    ASSERT_TRUE(
-        dump.Start(net.Watched().ExecArgs({"tcpdump", "-i", "zkcap0", "--immediate-mode", "-U",
-                                           "-n", "-w", captureFile.string(), "tcp port 80"})));
-    ASSERT_TRUE(WaitForErrorOutput(dump, "listening on")) << dump.ErrorOutput();
+    test::CPacketRecorder recorder;
+    ASSERT_TRUE(recorder.Start(net.Watched(), "zkcap0", captureFile)) << recorder.Error();
     CChildProcess probe;
     ASSERT_TRUE(
         probe.Start(net.Watched().ExecArgs({kProbe, "--stats", "--adapter", "zkcap0"}), kEnglish));
@@ -161,14 +147,12 @@ void ExpectEveryPersonFound(
     EXPECT_NE(live.err.find(figures), std::string::npos) << live.err;
 
     // The same traffic from the capture file.
-    dump.Signal(SIGTERM);
-    CProcessResult dumped = dump.Finish(10s);
-    EXPECT_EQ(dumped.exitCode, 0) << dumped.err;
+    EXPECT_TRUE(recorder.Stop()) << recorder.Error();
     server.Signal(SIGTERM);
     server.Finish(10s);
     CProcessResult file = test::RunProcess({kProbe, "--stats", captureFile.string()}, kEnglish);
     EXPECT_EQ(file.exitCode, 0) << file.err;
-    EXPECT_EQ(Lines(file.out), ExpectedLines()) << dumped.err;
+    EXPECT_EQ(Lines(file.out), ExpectedLines()) << file.err;
     EXPECT_NE(file.err.find(codings), std::string::npos) << file.err;
     EXPECT_NE(file.err.find(figures), std::string::npos) << file.err;
 }

@@ -5,6 +5,7 @@
 #include "support/child_process.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
+#include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
 
@@ -78,22 +79,12 @@ protected:
     // traffic read again from the file.
     void StartRecording()
     {
-        ASSERT_TRUE(m_tcpdump.Start(m_net->Watched().ExecArgs(
-            {"tcpdump", "--immediate-mode", "-Z", "root", "-i", CVethPair::kWatchedName, "-U", "-s",
-             "0", "-w", File("capture.pcap").string(), "tcp"})));
-        auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (m_tcpdump.ErrorOutput().find("listening on") == std::string::npos) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "tcpdump does not start";
-            ASSERT_TRUE(m_tcpdump.Pump(100ms)) << m_tcpdump.ErrorOutput();
-        }
+        ASSERT_TRUE(
+            m_recorder.Start(m_net->Watched(), CVethPair::kWatchedName, File("capture.pcap")))
+            << m_recorder.Error();
     }
 
-    void StopRecording()
-    {
-        m_tcpdump.Signal(SIGTERM);
-        CProcessResult done = m_tcpdump.Finish(kEndLimit);
-        ASSERT_FALSE(done.timedOut);
-    }
+    void StopRecording() { ASSERT_TRUE(m_recorder.Stop()) << m_recorder.Error(); }
 
     void StartProbe(const std::filesystem::path& keyLog)
     {
@@ -143,7 +134,7 @@ protected:
     test::CTempDir m_dir;
     std::unique_ptr<CVethPair> m_net;
     std::unique_ptr<CTlsPageServer> m_server;
-    CChildProcess m_tcpdump;
+    test::CPacketRecorder m_recorder;
     CChildProcess m_probe;
 };
 

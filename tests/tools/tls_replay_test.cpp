@@ -9,6 +9,7 @@
 #include "support/child_process.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
+#include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
 
@@ -23,11 +24,8 @@
 namespace zk {
 namespace {
 
-using namespace std::chrono_literals;
 using test::CTlsPageServer;
 using test::CVethPair;
-
-constexpr auto kPatience = 60s;
 
 class CFoundList : public CZarumateSockClient
 {
@@ -75,14 +73,9 @@ protected:
         if (!server.Start(net.Peer(), test::AddressText(CVethPair::kPeerAddress), net.Watched()))
             return;
         std::string capture = (s_dir->Path() / "capture.pcap").string();
-        test::CChildProcess tcpdump;
-        tcpdump.Start(net.Watched().ExecArgs({"tcpdump", "--immediate-mode", "-Z", "root", "-i",
-                                              CVethPair::kWatchedName, "-U", "-s", "0", "-w",
-                                              capture, "tcp"}));
-        auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (tcpdump.ErrorOutput().find("listening on") == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline)
-            tcpdump.Pump(100ms);
+        test::CPacketRecorder recorder;
+        if (!recorder.Start(net.Watched(), CVethPair::kWatchedName, capture))
+            return;
         std::string keyLog = "SSLKEYLOGFILE=" + KeyLog();
         for (std::vector<std::string> options :
              {std::vector<std::string>{"--tlsv1.3"},
@@ -98,8 +91,7 @@ protected:
                               "other.example:443:" + test::AddressText(CVethPair::kPeerAddress),
                               "https://other.example/replayone.html"}),
                          {keyLog});
-        tcpdump.Signal(SIGTERM);
-        tcpdump.Finish(10s);
+        recorder.Stop();
         std::string error;
         ReadCaptureFile(
             capture,
