@@ -125,7 +125,10 @@ bool CHttp2FrameReader::FinishBlockFrame(CHttp2Event& event, bool& complete)
     if (lead > payload || padding > payload - lead)
         return false;
     std::size_t fragment = payload - lead - padding;
-    std::memmove(at, at + lead, fragment);
+    // An empty first frame leaves m_block without storage, and memmove may
+    // not be given a null pointer even for no bytes.
+    if (lead != 0 && fragment != 0)
+        std::memmove(at, at + lead, fragment);
     m_block.resize(m_frameStart + fragment);
 
     complete = (m_flags & kFlagEndHeaders) != 0;

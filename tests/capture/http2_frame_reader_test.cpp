@@ -185,6 +185,18 @@ TEST(Http2FrameReader, ReadsHeaderBlocksWithPaddingPriorityAndContinuation)
                             "promise 7 [req]\n");
 }
 
+// A fresh reader's first block frame may be empty: it still ends a block,
+// an empty one, and so may a padded one whose padding is all it holds.
+TEST(Http2FrameReader, ReadsEmptyHeaderBlocks)
+{
+    Bytes input = Join({
+        Http2Frame(CHttp2FrameReader::kHeaders, kEndHeaders | kEndStream, 1, {}),
+        Http2Frame(CHttp2FrameReader::kHeaders, kEndHeaders | kPadded, 3, {2, 0, 0}),
+    });
+    ExpectReadsAlike(input, "headers 1 end []\n"
+                            "headers 3 []\n");
+}
+
 TEST(Http2FrameReader, StreamsDataWithoutPaddingAndEndsStreams)
 {
     Bytes input = Join({
