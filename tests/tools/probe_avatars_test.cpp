@@ -17,6 +17,7 @@
 #include "support/scoped_env.h"
 #include "support/test_env.h"
 #include "support/thumbnail_check.h"
+#include "tools/probe_test_env.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -37,13 +38,7 @@ constexpr const char* kLastModified = "Last-Modified: Tue, 05 Mar 2024 07:08:09 
 // The same moment as the list keeps it: the list has no day of the week.
 constexpr SYSTEMTIME kStoredTime{2024, 3, 0, 5, 7, 8, 9, 0};
 
-std::string Read(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using test::ReadFile;
 
 std::string AvatarPng(std::uint32_t colour)
 {
@@ -148,8 +143,8 @@ TEST_F(ProbeAvatars, FetchesNewAvatarsOnceAndSkipsThemWhenUnchanged)
               (std::vector<std::string>{"gone\t1", "gone\tいない", "other\t0", "other\tべつのひと",
                                         "someid\t0", "someid\tざるこ"}))
         << first.out;
-    EXPECT_EQ(Read(Avatar("someid")), someid);
-    EXPECT_EQ(Read(Avatar("other")), other);
+    EXPECT_EQ(ReadFile(Avatar("someid")), someid);
+    EXPECT_EQ(ReadFile(Avatar("other")), other);
     EXPECT_FALSE(fs::exists(Avatar("gone")));
     for (const CZarumateDataPtr& data : LoadSavedList()) {
         SYSTEMTIME expected = data->m_id == L"gone" ? SYSTEMTIME{} : kStoredTime;
@@ -169,7 +164,7 @@ TEST_F(ProbeAvatars, FetchesNewAvatarsOnceAndSkipsThemWhenUnchanged)
     EXPECT_EQ(m_server.GetRequests().size(), requestsBefore + 3);
     EXPECT_EQ(fs::last_write_time(Avatar("someid")), someidTime);
     EXPECT_EQ(fs::last_write_time(Avatar("other")), otherTime);
-    EXPECT_EQ(Read(Avatar("someid")), someid);
+    EXPECT_EQ(ReadFile(Avatar("someid")), someid);
     for (const CZarumateDataPtr& data : LoadSavedList()) {
         if (data->m_id != L"gone") {
             EXPECT_EQ(data->m_imageModifiedTime, kStoredTime) << WideToUtf8(data->m_id);
@@ -196,7 +191,7 @@ TEST_F(ProbeAvatars, AnAvatarBeyondThePixelLimitIsRefusedAndTheNextOneFetched)
                                                                  "someid\t0", "someid\tざるこ"}))
         << result.out;
     EXPECT_FALSE(fs::exists(Avatar("huge")));
-    EXPECT_EQ(Read(Avatar("someid")), png);
+    EXPECT_EQ(ReadFile(Avatar("someid")), png);
     EXPECT_TRUE(fs::is_empty(m_dir.Path() / "tmp"));
 }
 
@@ -229,7 +224,7 @@ TEST_F(ProbeAvatars, AMissingCacheFileIsFetchedAgainDespiteTheStoredTime)
     CProcessResult again = SaveWithAvatars(capture);
     ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(again.out, "someid\tざるこ\nsomeid\t0\n");
-    EXPECT_EQ(Read(Avatar("someid")), png);
+    EXPECT_EQ(ReadFile(Avatar("someid")), png);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "support/netns.h"
 #include "support/packet_recorder.h"
 #include "support/test_env.h"
+#include "tools/probe_test_env.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,27 +26,19 @@ using namespace std::chrono_literals;
 using test::CChildProcess;
 using test::CProcessResult;
 
-const std::string kProbe = ZK_PROBE_PATH;
-const std::vector<std::string> kEnglish{"LC_ALL=C.UTF-8"};
-// Only a hang takes this long, however busy the machine.
-constexpr auto kPatience = 60s;
-
-struct CPerson
-{
-    std::string id;
-    std::string name;
-};
+using test::CPerson;
+using test::kEnglish;
+using test::kPatience;
+using test::kProbe;
+using test::PersonLine;
+using test::PersonLines;
+using test::SortedLines;
 
 const std::vector<CPerson> kPersons{
     {"alpha", "あるふぁ"}, {"bravo", "ぶらぼー"}, {"charlie", "ちゃーりー"},
     {"delta", "でるた"},   {"echo", "えこー"},    {"foxtrot", "ふぉっくす"},
     {"golf", "ごるふ"},
 };
-
-std::string Line(const CPerson& person)
-{
-    return person.id + "\t" + person.name + "\n";
-}
 
 // The persons' pages, large enough to take many DATA frames each, in a
 // folder the server serves.
@@ -59,25 +52,6 @@ void WritePages(const std::filesystem::path& folder)
         std::ofstream(folder / (person.id + ".html"), std::ios::binary)
             << test::BuildMicroblogPage(page);
     }
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line + "\n");
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
-std::vector<std::string> ExpectedLines()
-{
-    std::vector<std::string> lines;
-    for (const CPerson& person : kPersons)
-        lines.push_back(Line(person));
-    std::sort(lines.begin(), lines.end());
-    return lines;
 }
 
 // The pages a real server sends over cleartext HTTP/2, fetched by real
@@ -117,7 +91,7 @@ void ExpectEveryPersonFound(
             test::RunProcess(net.Watched().ExecArgs(command), {}, 2 * kPatience);
         EXPECT_EQ(result.exitCode, 0) << command[0] << ": " << result.out << result.err;
         for (std::size_t i = first; i < first + count; ++i)
-            EXPECT_TRUE(probe.WaitForOutput(Line(kPersons[i]), kPatience)) << kPersons[i].id;
+            EXPECT_TRUE(probe.WaitForOutput(PersonLine(kPersons[i]), kPatience)) << kPersons[i].id;
     };
     // The server may not be listening yet when the first client connects:
     // a request for a page it does not have waits for it.
@@ -142,7 +116,7 @@ void ExpectEveryPersonFound(
     CProcessResult live = probe.Finish(10s);
     EXPECT_EQ(live.exitCode, 0) << live.err;
     std::string out = live.out.substr(live.out.find('\n') + 1);
-    EXPECT_EQ(Lines(out), ExpectedLines());
+    EXPECT_EQ(SortedLines(out), PersonLines(kPersons));
     EXPECT_NE(live.err.find(codings), std::string::npos) << live.err;
     EXPECT_NE(live.err.find(figures), std::string::npos) << live.err;
 
@@ -152,7 +126,7 @@ void ExpectEveryPersonFound(
     server.Finish(10s);
     CProcessResult file = test::RunProcess({kProbe, "--stats", captureFile.string()}, kEnglish);
     EXPECT_EQ(file.exitCode, 0) << file.err;
-    EXPECT_EQ(Lines(file.out), ExpectedLines()) << file.err;
+    EXPECT_EQ(SortedLines(file.out), PersonLines(kPersons)) << file.err;
     EXPECT_NE(file.err.find(codings), std::string::npos) << file.err;
     EXPECT_NE(file.err.find(figures), std::string::npos) << file.err;
 }

@@ -9,6 +9,7 @@
 #include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
+#include "tools/probe_test_env.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,46 +31,19 @@ using test::CTlsPageServer;
 using test::CVethFamilies;
 using test::CVethPair;
 
-const std::string kProbe = ZK_PROBE_PATH;
-const std::vector<std::string> kEnglish{"LC_ALL=C.UTF-8"};
-// Only a hang takes this long, however busy the machine.
-constexpr auto kPatience = 60s;
-constexpr auto kEndLimit = 10s;
-
-struct CPerson
-{
-    std::string id;
-    std::string name;
-};
+using test::CPerson;
+using test::kEndLimit;
+using test::kEnglish;
+using test::kPatience;
+using test::kProbe;
+using test::PersonLine;
+using test::PersonLines;
+using test::SortedLines;
 
 const std::vector<CPerson> kPersons{
     {"hotel", "ほてる"}, {"india", "いんでぃあ"}, {"juliett", "じゅりえっと"},
     {"kilo", "きろ"},    {"lima", "りま"},        {"mike", "まいく"},
 };
-
-std::string Line(const CPerson& person)
-{
-    return person.id + "\t" + person.name + "\n";
-}
-
-std::vector<std::string> SortedLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line + "\n");
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
-std::vector<std::string> ExpectedLines()
-{
-    std::vector<std::string> lines;
-    for (const CPerson& person : kPersons)
-        lines.push_back(Line(person));
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
 
 class ProbeHttp2TlsTest : public ::testing::Test
 {
@@ -129,7 +103,8 @@ protected:
                                                {"SSLKEYLOGFILE=" + KeyLog().string()}, kPatience);
         EXPECT_EQ(curl.exitCode, 0) << curl.err;
         for (std::size_t i = first; i < first + count; ++i)
-            EXPECT_TRUE(m_probe.WaitForOutput(Line(kPersons[i]), kPatience)) << kPersons[i].id;
+            EXPECT_TRUE(m_probe.WaitForOutput(PersonLine(kPersons[i]), kPatience))
+                << kPersons[i].id;
     }
 
     // Every person was found live and is found again in the capture file,
@@ -142,12 +117,12 @@ protected:
         CProcessResult live = m_probe.Finish(kEndLimit);
         EXPECT_EQ(live.exitCode, 0) << live.err;
         std::string out = live.out.substr(live.out.find('\n') + 1);
-        EXPECT_EQ(SortedLines(out), ExpectedLines());
+        EXPECT_EQ(SortedLines(out), PersonLines(kPersons));
         ASSERT_TRUE(m_recorder.Stop()) << m_recorder.Error();
         CProcessResult file = test::RunProcess(
             {kProbe, "--stats", "--keylog", KeyLog().string(), CaptureFile().string()}, kEnglish);
         EXPECT_EQ(file.exitCode, 0) << file.err;
-        EXPECT_EQ(SortedLines(file.out), ExpectedLines());
+        EXPECT_EQ(SortedLines(file.out), PersonLines(kPersons));
         for (const std::string& figure : figures) {
             EXPECT_NE(live.err.find(figure), std::string::npos) << live.err;
             EXPECT_NE(file.err.find(figure), std::string::npos) << file.err;

@@ -9,6 +9,7 @@
 #include "support/packet_builder.h"
 #include "support/pcap_writer.h"
 #include "support/test_env.h"
+#include "tools/probe_test_env.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -37,12 +38,9 @@ using test::CPcapWriter;
 using test::CProcessResult;
 using test::CTcpFlowBuilder;
 
-const std::string kProbe = ZK_PROBE_PATH;
-const std::vector<std::string> kEnglish{"LC_ALL=C.UTF-8"};
-
-// How long a test waits for what should happen at once: only a hang takes
-// this long, however busy the machine.
-constexpr auto kPatience = 60s;
+using test::kEnglish;
+using test::kPatience;
+using test::kProbe;
 
 constexpr std::size_t kSegmentBytes = 1400;
 

@@ -4,6 +4,7 @@
 #include "support/child_process.h"
 #include "support/page_capture.h"
 #include "support/test_env.h"
+#include "tools/probe_test_env.h"
 
 #include <filesystem>
 #include <fstream>
@@ -19,13 +20,7 @@ using test::CProcessResult;
 
 using test::WritePageCapture;
 
-std::string Read(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using test::ReadFile;
 
 class ProbeSave : public ::testing::Test
 {
@@ -56,7 +51,7 @@ TEST_F(ProbeSave, TwoRunsGiveOnePersonEachNewestFirstWithTheLaterNickname)
     run = Save(second);
     ASSERT_EQ(run.exitCode, 0) << run.err;
 
-    std::string list = Read(List());
+    std::string list = ReadFile(List());
     std::size_t someid = list.find("<id>someid</id>");
     std::size_t other = list.find("<id>other</id>");
     ASSERT_NE(someid, std::string::npos) << list;
@@ -93,9 +88,9 @@ TEST_F(ProbeSave, SmallerListKeepsTheOldFileAsTheBackupByteForByte)
 
     CProcessResult run = Save(empty);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(Read(Folder() / "BackupList.config"), old);
-    EXPECT_NE(Read(List()).find("<id>kept</id>"), std::string::npos);
-    EXPECT_EQ(Read(List()).find("nameless"), std::string::npos);
+    EXPECT_EQ(ReadFile(Folder() / "BackupList.config"), old);
+    EXPECT_NE(ReadFile(List()).find("<id>kept</id>"), std::string::npos);
+    EXPECT_EQ(ReadFile(List()).find("nameless"), std::string::npos);
 }
 
 TEST_F(ProbeSave, DamagedListFailsWithTheLoadMessageAndIsLeftAsItWas)
@@ -111,7 +106,7 @@ TEST_F(ProbeSave, DamagedListFailsWithTheLoadMessageAndIsLeftAsItWas)
     EXPECT_NE(run.err.find("Zarumateリストの読み込みに失敗しました\n\n" + List().string()),
               std::string::npos)
         << run.err;
-    EXPECT_EQ(Read(List()), damaged);
+    EXPECT_EQ(ReadFile(List()), damaged);
     EXPECT_FALSE(fs::exists(Folder() / "tmpList.config"));
 }
 
@@ -122,9 +117,9 @@ TEST_F(ProbeSave, ScrapedTextIsTextInTheOutputAndInTheList)
                                            {"bob", "mochi&lt;b&gt;&amp;&#9733;"},
                                            {std::string("bob\0other", 9), "ボブ"},
                                            {"esc", "a\x1b]0;title\x07&#27;[2Jb"}}));
-    CProcessResult run = test::RunProcess(
-        {ZK_PROBE_PATH, "--save", "--stats", capture.string()},
-        {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + (m_dir.Path() / "data").string()});
+    CProcessResult run =
+        test::RunProcess({ZK_PROBE_PATH, "--save", "--stats", capture.string()},
+                         {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + (m_dir.Path() / "data").string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "bob\tmochi<b>&★\nesc\ta\xEF\xBF\xBD]0;title\xEF\xBF\xBD"
                        "\xEF\xBF\xBD[2Jb\n");
@@ -132,7 +127,7 @@ TEST_F(ProbeSave, ScrapedTextIsTextInTheOutputAndInTheList)
         EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t') << "control " << static_cast<int>(c);
     EXPECT_NE(run.err.find(" ids_refused=2"), std::string::npos) << run.err;
 
-    std::string list = Read(List());
+    std::string list = ReadFile(List());
     std::size_t bob = list.find("<id>bob</id>");
     ASSERT_NE(bob, std::string::npos) << list;
     EXPECT_EQ(list.find("<id>bob</id>", bob + 1), std::string::npos) << list;
@@ -148,7 +143,7 @@ TEST_F(ProbeSave, ScrapedTextIsTextInTheOutputAndInTheList)
     ASSERT_TRUE(WritePageCapture(none, {}));
     run = Save(none);
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(Read(List()), list);
+    EXPECT_EQ(ReadFile(List()), list);
 }
 
 } // namespace

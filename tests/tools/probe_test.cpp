@@ -4,6 +4,7 @@
 #include "support/child_process.h"
 #include "support/netns.h"
 #include "support/test_env.h"
+#include "tools/probe_test_env.h"
 
 #include <chrono>
 #include <csignal>
@@ -18,16 +19,10 @@ using test::CNetns;
 using test::CProcessResult;
 using test::CVethPair;
 
-const std::string kProbe = ZK_PROBE_PATH;
-
-// How long a test waits for what should happen at once (the probe starting
-// to monitor): only a hang takes this long, however busy the machine.
-constexpr auto kPatience = 60s;
-// A probe told to end stops within 100 ms; a hundred times that.
-constexpr auto kEndLimit = 10s;
-
-// The system's texts in English, whatever the machine's locale.
-const std::vector<std::string> kEnglish{"LC_ALL=C.UTF-8"};
+using test::kEndLimit;
+using test::kEnglish;
+using test::kPatience;
+using test::kProbe;
 
 CProcessResult Probe(const std::vector<std::string>& args)
 {

@@ -8,6 +8,7 @@
 #include "support/packet_recorder.h"
 #include "support/test_env.h"
 #include "support/tls_page_server.h"
+#include "tools/probe_test_env.h"
 
 #include <chrono>
 #include <csignal>
@@ -26,11 +27,11 @@ using test::CProcessResult;
 using test::CTlsPageServer;
 using test::CVethPair;
 
-const std::string kProbe = ZK_PROBE_PATH;
-// Only a hang takes this long.
-constexpr auto kPatience = 60s;
-constexpr auto kEndLimit = 10s;
-const std::vector<std::string> kEnglish{"LC_ALL=C.UTF-8"};
+using test::kEndLimit;
+using test::kEnglish;
+using test::kPatience;
+using test::kProbe;
+using test::ReadFile;
 
 const std::string kFirstId = "tlsone";
 const std::string kSecondId = "tlstwo";
@@ -42,14 +43,6 @@ struct CTlsCase
     std::vector<std::string> m_curlOptions;
     int m_port = CTlsPageServer::kPort;
 };
-
-std::string ReadFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class ProbeTlsTest : public ::testing::Test
 {
