@@ -128,6 +128,27 @@ protected:
         EXPECT_NE(result.err.find(" buffered_bytes=0 "), std::string::npos) << result.err;
     }
 
+    // The server closes each connection after its response, so curl opens a
+    // second one for the second page and resumes its session there: both
+    // connections are read, live and from the recording.
+    void ExpectResumedSessionRead(std::vector<std::string> curlOptions)
+    {
+        std::filesystem::path keyLog = File("keys.log");
+        ASSERT_NO_FATAL_FAILURE(StartRecording());
+        ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
+        curlOptions.insert(curlOptions.end(), {"--header", "Connection: close"});
+        CProcessResult curl = Curl(curlOptions, CTlsPageServer::kPort, keyLog);
+        ASSERT_EQ(curl.exitCode, 0) << curl.err;
+        CProcessResult probe = FinishProbe();
+        EXPECT_EQ(probe.out, "monitoring zkcap0\n" + Expected());
+        EXPECT_NE(probe.err.find(" tls_connections=2 tls_decrypted=2 tls_without_keys=0 "
+                                 "tls_failed=0 tls_skipped=0"),
+                  std::string::npos)
+            << probe.err;
+        ASSERT_NO_FATAL_FAILURE(StopRecording());
+        ExpectCaptureFileRead(keyLog, 2);
+    }
+
     test::CTempDir m_dir;
     std::unique_ptr<CVethPair> m_net;
     std::unique_ptr<CTlsPageServer> m_server;
@@ -237,45 +258,16 @@ TEST_F(ProbeTlsTest, CountsAConnectionWithoutKeysAndOneToAnotherSite)
         << probe.err;
 }
 
-// The server closes each connection after its response, so curl opens a
-// second one for the second page and resumes its session there.
 TEST_F(ProbeTlsTest, ReadsAResumedTls13Session)
 {
     // A ticket of the first connection (a PSK handshake, no certificate).
-    std::filesystem::path keyLog = File("keys.log");
-    ASSERT_NO_FATAL_FAILURE(StartRecording());
-    ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
-    CProcessResult curl =
-        Curl({"--tlsv1.3", "--header", "Connection: close"}, CTlsPageServer::kPort, keyLog);
-    ASSERT_EQ(curl.exitCode, 0) << curl.err;
-    CProcessResult probe = FinishProbe();
-    EXPECT_EQ(probe.out, "monitoring zkcap0\n" + Expected());
-    EXPECT_NE(probe.err.find(" tls_connections=2 tls_decrypted=2 tls_without_keys=0 "
-                             "tls_failed=0 tls_skipped=0"),
-              std::string::npos)
-        << probe.err;
-    ASSERT_NO_FATAL_FAILURE(StopRecording());
-    ExpectCaptureFileRead(keyLog, 2);
+    ExpectResumedSessionRead({"--tlsv1.3"});
 }
 
 TEST_F(ProbeTlsTest, ReadsAResumedTls12Session)
 {
     // An abbreviated handshake: ServerHello, ChangeCipherSpec, Finished.
-    std::filesystem::path keyLog = File("keys.log");
-    ASSERT_NO_FATAL_FAILURE(StartRecording());
-    ASSERT_NO_FATAL_FAILURE(StartProbe(keyLog));
-    CProcessResult curl = Curl({"--tls-max", "1.2", "--ciphers", "ECDHE-RSA-AES128-GCM-SHA256",
-                                "--header", "Connection: close"},
-                               CTlsPageServer::kPort, keyLog);
-    ASSERT_EQ(curl.exitCode, 0) << curl.err;
-    CProcessResult probe = FinishProbe();
-    EXPECT_EQ(probe.out, "monitoring zkcap0\n" + Expected());
-    EXPECT_NE(probe.err.find(" tls_connections=2 tls_decrypted=2 tls_without_keys=0 "
-                             "tls_failed=0 tls_skipped=0"),
-              std::string::npos)
-        << probe.err;
-    ASSERT_NO_FATAL_FAILURE(StopRecording());
-    ExpectCaptureFileRead(keyLog, 2);
+    ExpectResumedSessionRead({"--tls-max", "1.2", "--ciphers", "ECDHE-RSA-AES128-GCM-SHA256"});
 }
 
 TEST_F(ProbeTlsTest, FollowsTheServersKeyUpdate)
