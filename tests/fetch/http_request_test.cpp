@@ -2,7 +2,7 @@
 #include "fetch_test_env.h"
 #include "platform/file_ops.h"
 #include "platform/text_convert.h"
-#include "trickle_server.h"
+#include "support/raw_reply_server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -19,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::CHttpScript;
-using test::CTrickleServer;
+using test::CRawReplyServer;
 using Framing = CHttpScript::CFraming;
 
 // libcurl's codes of the failures these tests provoke.
@@ -383,8 +383,8 @@ TEST_F(HttpRequest, WaitGivesUpAfterTheTimeLimitWithoutNotifications)
 TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
 {
     // Header lines without end, then a body without end.
-    CTrickleServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
-    CTrickleServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
+    CRawReplyServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CRawReplyServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
     ASSERT_NE(headers.GetPort(), 0);
     ASSERT_NE(body.GetPort(), 0);
 
@@ -411,8 +411,8 @@ TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
 TEST_F(HttpRequest, TricklingServerBelowTheFloorIsAbandonedLongBeforeTheDeadline)
 {
     // Ten bytes a second, in the header block and in the body.
-    CTrickleServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
-    CTrickleServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
+    CRawReplyServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CRawReplyServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
     ASSERT_NE(headers.GetPort(), 0);
     ASSERT_NE(body.GetPort(), 0);
 

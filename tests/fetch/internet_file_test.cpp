@@ -3,13 +3,13 @@
 #include "fetch_test_env.h"
 #include "platform/file_ops.h"
 #include "platform/temp_file.h"
-#include "trickle_server.h"
+#include "support/raw_reply_server.h"
 
 namespace zk {
 namespace {
 
 using test::CHttpScript;
-using test::CTrickleServer;
+using test::CRawReplyServer;
 
 constexpr int kCurlPartialFile = 18;
 constexpr int kCurlTimedOut = 28;
@@ -125,8 +125,8 @@ TEST_F(HttpFilePhases, ARefusedStatusLineAnswersWithAnEmptyCodeAndNothingElse)
 TEST_F(HttpFilePhases, HeadersThatNeverEndFailTheSendAndAnswerNoQuery)
 {
     // Cut off inside the header block, and a header block without end.
-    CTrickleServer cut("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "");
-    CTrickleServer endless("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CRawReplyServer cut("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", "");
+    CRawReplyServer endless("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
     ASSERT_NE(cut.GetPort(), 0);
     ASSERT_NE(endless.GetPort(), 0);
 
@@ -146,9 +146,9 @@ TEST_F(HttpFilePhases, HeadersThatNeverEndFailTheSendAndAnswerNoQuery)
 
 TEST_F(HttpFilePhases, AnInterimAnswerIsNotTheEndOfTheHeaders)
 {
-    CTrickleServer server("HTTP/1.1 100 Continue\r\n\r\n",
-                          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
-                          CTrickleServer::CTail::Once);
+    CRawReplyServer server("HTTP/1.1 100 Continue\r\n\r\n",
+                           "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+                           CRawReplyServer::CTail::Once);
     ASSERT_NE(server.GetPort(), 0);
     ASSERT_EQ(Open(server.GetPort(), L"/a"), S_OK);
     ASSERT_EQ(m_file.SendRequest({}, nullptr, 0), S_OK);
