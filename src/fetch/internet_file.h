@@ -68,7 +68,10 @@ enum class CBodyEnd
 // on; a refusal ends the wait with the sink's result. libcurl keeps the time
 // and size limits, and a name lookup in progress is abandoned rather than
 // waited for when the exchange is closed, so that closing is prompt in every
-// state. Not copyable; one thread uses it.
+// state. The calls come in the exchange's order: headers are added between
+// Open and SendRequest, the request is sent once, and the queries and the
+// body wait for the answer's headers; a call out of turn answers
+// E_INVALIDARG, a query throws. Not copyable; one thread uses it.
 class CHttpFile
 {
 public:
@@ -113,8 +116,8 @@ private:
         AwaitingHeaders, // sent; the answer's header block has not ended
         HeadersRead,     // the header block is in; the body is held back
         StatusRefused,   // libcurl refused the status line; nothing more comes
-        Ended,           // the transfer ended after the header block
-        Failed,          // the transfer ended before the header block
+        Ended,           // the transfer ended after the header block, as m_result says
+        Failed,          // the transfer ended before the header block, as m_result says
     };
 
     struct CEasyCleanup
