@@ -10,19 +10,15 @@
 
 #include "fetch/http_request.h"
 #include "platform/text_convert.h"
+#include "support/raw_reply_server.h"
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <netinet/in.h>
 #include <spawn.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -31,65 +27,15 @@ namespace {
 
 constexpr std::size_t kBodySize = 4 * 1024 * 1024;
 
-// Answers every connection with the same response until stopped.
-class CBodyServer
+// The response every connection of the loopback server gets.
+std::string BodyResponse(std::size_t size)
 {
-public:
-    explicit CBodyServer(std::size_t size)
-    {
-        m_response = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                     std::to_string(size) + "\r\nConnection: close\r\n\r\n";
-        m_response.append(size, 'x');
-        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(m_listen, 8) != 0 ||
-            getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~CBodyServer()
-    {
-        m_stop = true;
-        shutdown(m_listen, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
-        close(m_listen);
-    }
-    std::uint16_t GetPort() const { return m_port; }
-
-private:
-    void Serve()
-    {
-        while (!m_stop) {
-            int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                return;
-            char request[4096];
-            if (recv(fd, request, sizeof request, 0) > 0) {
-                std::size_t sent = 0;
-                while (sent < m_response.size()) {
-                    ssize_t n =
-                        send(fd, m_response.data() + sent, m_response.size() - sent, MSG_NOSIGNAL);
-                    if (n <= 0)
-                        break;
-                    sent += static_cast<std::size_t>(n);
-                }
-            }
-            close(fd);
-        }
-    }
-
-    std::string m_response;
-    int m_listen = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+    std::string response =
+        "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " + std::to_string(size) +
+        "\r\nConnection: close\r\n\r\n";
+    response.append(size, 'x');
+    return response;
+}
 
 double Seconds(std::chrono::steady_clock::time_point start)
 {
@@ -139,7 +85,7 @@ int main(int argc, char** argv)
         runs = 1;
     for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"})
         unsetenv(name);
-    CBodyServer server(kBodySize);
+    zk::test::CRawReplyServer server(BodyResponse(kBodySize), "");
     if (server.GetPort() == 0) {
         std::fprintf(stderr, "no loopback server\n");
         return 1;

@@ -9,7 +9,6 @@ namespace zk {
 class CCanTerminate
 {
 public:
-    CThread* GetThread() const { return m_thread; }
     void SetThread(CThread* thread) { m_thread = thread; }
 
 protected:

@@ -5,82 +5,17 @@
 #include "fetch/file_deleter.h"
 #include "fetch/http_request.h"
 #include "fetch/temp_file_name.h"
+#include "fetch/url_parts.h"
 #include "platform/temp_file.h"
 #include "platform/text_convert.h"
 
 #include <boost/regex.hpp>
-#include <curl/curl.h>
-#include <cwctype>
-#include <memory>
 
 namespace zk {
 namespace {
 
 constexpr std::wstring_view kFormSeparator = L"::";
 constexpr std::uint16_t kDefaultPort = 80;
-
-// Each part of a URL must fit a buffer of this many characters, its
-// terminating null included.
-constexpr std::size_t kMaxUrlScheme = 32;
-constexpr std::size_t kMaxUrlHost = 256;
-constexpr std::size_t kMaxUrlUserName = 128;
-constexpr std::size_t kMaxUrlPassword = 128;
-constexpr std::size_t kMaxUrlPath = 2048;
-constexpr std::size_t kMaxUrlExtra = 2048;
-
-struct CUrlParts
-{
-    std::wstring scheme; // without its ":"
-    std::wstring host;
-    std::uint16_t port = 0; // the scheme's default when the URL names none
-    std::wstring path;
-    std::wstring extra; // the query and the fragment, each with its "?" or "#"
-};
-
-// Splits "scheme://[user[:password]@]host[:port][/path][?query][#fragment]"
-// with libcurl's parser. The path is taken as it stands, and blanks in it
-// are kept, as ids may have them.
-bool CrackUrl(const std::wstring& url, CUrlParts& parts)
-{
-    // libcurl also takes one or three slashes after the scheme, and a
-    // scheme that starts with a digit; a URL has two, and a letter.
-    std::size_t colon = url.find(L':');
-    if (colon == std::wstring::npos || url.compare(colon, 3, L"://") != 0 ||
-        !std::iswalpha(static_cast<wint_t>(url[0])) || url[0] > 0x7F)
-        return false;
-    std::unique_ptr<CURLU, void (*)(CURLU*)> handle(curl_url(), curl_url_cleanup);
-    std::string text = WideToUtf8(url);
-    if (!handle ||
-        curl_url_set(handle.get(), CURLUPART_URL, text.c_str(),
-                     CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS | CURLU_ALLOW_SPACE) != CURLUE_OK)
-        return false;
-    auto get = [&](CURLUPart part, unsigned flags, std::size_t limit, std::wstring& value) {
-        char* found = nullptr;
-        if (curl_url_get(handle.get(), part, &found, flags) == CURLUE_OK) {
-            value = Utf8ToWide(found);
-            curl_free(found);
-        }
-        return value.size() < limit;
-    };
-    std::wstring user, password, port, query, fragment;
-    bool fits = get(CURLUPART_SCHEME, 0, kMaxUrlScheme, parts.scheme) &&
-                get(CURLUPART_HOST, 0, kMaxUrlHost, parts.host) &&
-                get(CURLUPART_USER, 0, kMaxUrlUserName, user) &&
-                get(CURLUPART_PASSWORD, 0, kMaxUrlPassword, password) &&
-                get(CURLUPART_PATH, 0, kMaxUrlPath, parts.path) &&
-                get(CURLUPART_QUERY, 0, kMaxUrlExtra, query) &&
-                get(CURLUPART_FRAGMENT, 0, kMaxUrlExtra, fragment) &&
-                get(CURLUPART_PORT, CURLU_DEFAULT_PORT, kMaxUrlScheme, port);
-    if (!query.empty())
-        parts.extra = L"?" + query;
-    if (!fragment.empty())
-        parts.extra += L"#" + fragment;
-    // An address of IPv6 comes in brackets, which are no part of the host.
-    if (parts.host.size() > 2 && parts.host.front() == L'[')
-        parts.host = parts.host.substr(1, parts.host.size() - 2);
-    parts.port = port.empty() ? 0 : static_cast<std::uint16_t>(std::stoul(port));
-    return fits && !parts.host.empty() && parts.extra.size() < kMaxUrlExtra;
-}
 
 bool IsAllZero(const SYSTEMTIME& time)
 {

@@ -107,6 +107,27 @@ bool IsFinite(const CRectF& rect)
            std::isfinite(rect.height);
 }
 
+bool IsFinite(const CPointF& point)
+{
+    return std::isfinite(point.x) && std::isfinite(point.y);
+}
+
+// A coordinate that is not a number would reach Qt, which cannot say that
+// the path is wrong; such a path is refused, as the other shapes are.
+bool IsFinite(const CGraphicsPath::Segment& segment)
+{
+    switch (segment.type) {
+    case CGraphicsPath::Segment::Type::Arc:
+        return IsFinite(segment.rect) && std::isfinite(segment.startAngle) &&
+               std::isfinite(segment.sweepAngle);
+    case CGraphicsPath::Segment::Type::Line:
+        return IsFinite(segment.from) && IsFinite(segment.to);
+    case CGraphicsPath::Segment::Type::Close:
+        return true;
+    }
+    return false;
+}
+
 QString ToQString(const std::wstring& text)
 {
     return QString::fromWCharArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -292,7 +313,7 @@ struct CFont::Impl
     QFont font;
 };
 
-CFont::CFont(float pointSize, CFontStyle style) : m_pointSize(pointSize)
+CFont::CFont(float pointSize, CFontStyle style)
 {
     if (!(pointSize > 0) || !std::isfinite(pointSize)) {
         m_status = CDrawStatus::InvalidParameter;
@@ -541,10 +562,10 @@ CDrawStatus CGraphics::FillPie(const CBrush& brush, const CRectF& rect, float st
 
 CDrawStatus CGraphics::FillPath(const CBrush& brush, const CGraphicsPath& path)
 {
-    bool valid = true;
-    for (const CGraphicsPath::Segment& segment : path.GetSegments())
-        valid = valid && IsFinite(segment.rect) && std::isfinite(segment.startAngle) &&
-                std::isfinite(segment.sweepAngle);
+    const std::vector<CGraphicsPath::Segment>& segments = path.GetSegments();
+    bool valid =
+        std::all_of(segments.begin(), segments.end(),
+                    [](const CGraphicsPath::Segment& segment) { return IsFinite(segment); });
     return FillShape(brush, valid, [&](QPainter& p) { p.drawPath(ToQt(path)); });
 }
 
@@ -575,8 +596,7 @@ CDrawStatus CGraphics::DrawRectangle(const CPen& pen, const CRectF& rect)
 
 CDrawStatus CGraphics::DrawLine(const CPen& pen, const CPointF& from, const CPointF& to)
 {
-    bool valid = std::isfinite(from.x) && std::isfinite(from.y) && std::isfinite(to.x) &&
-                 std::isfinite(to.y);
+    bool valid = IsFinite(from) && IsFinite(to);
     return StrokeShape(pen, valid, [&](QPainter& p, QPen& qtPen) {
         qtPen.setCapStyle(Qt::FlatCap);
         p.setPen(qtPen);

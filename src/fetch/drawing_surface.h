@@ -179,14 +179,12 @@ public:
     CFont(const CFont&) = delete;
     CFont& operator=(const CFont&) = delete;
 
-    float GetPointSize() const { return m_pointSize; }
     CDrawStatus GetLastStatus() const { return m_status; }
 
     struct Impl;
     const Impl* GetImpl() const { return m_impl.get(); }
 
 private:
-    float m_pointSize;
     CDrawStatus m_status = CDrawStatus::Ok;
     std::unique_ptr<Impl> m_impl;
 };

@@ -2,26 +2,13 @@
 
 #include "platform/file_ops.h"
 
-#include <atomic>
-
 namespace zk {
-namespace {
-
-std::atomic<unsigned> g_failedDeletions{0};
-
-} // namespace
 
 CFileDeleter::~CFileDeleter()
 {
-    if (m_path.empty())
-        return;
-    if (Failed(DeleteFileIfExists(m_path)))
-        g_failedDeletions.fetch_add(1);
-}
-
-unsigned CFileDeleter::GetFailedCount()
-{
-    return g_failedDeletions.load();
+    // A deletion that fails is left as it is: there is nobody to tell.
+    if (!m_path.empty())
+        DeleteFileIfExists(m_path);
 }
 
 } // namespace zk

@@ -18,11 +18,6 @@ public:
     // Takes a new name; the old one is forgotten, not deleted.
     void SetPath(std::wstring path) { m_path = std::move(path); }
     void Disarm() { m_path.clear(); }
-    const std::wstring& GetPath() const { return m_path; }
-
-    // Deletions that failed, in this process. Nothing else is done about
-    // them: there is nobody to tell.
-    static unsigned GetFailedCount();
 
 private:
     std::wstring m_path;

@@ -64,7 +64,6 @@ public:
     // On failure outPath is unchanged and no file is left behind.
     std::uint32_t ReadBodyToFile(std::wstring& outPath);
 
-    void SetAgent(std::wstring agent) { m_agent = std::move(agent); }
     // The limits, for tests that cannot wait minutes or send megabytes.
     void SetConnectTimeLimit(std::uint32_t milliseconds) { m_limits.connectMs = milliseconds; }
     void SetSlowTransferLimit(std::uint32_t bytesPerSecond, std::uint32_t milliseconds)
@@ -74,7 +73,6 @@ public:
     }
     void SetDeadline(std::uint32_t milliseconds) { m_limits.deadlineMs = milliseconds; }
     void SetMaxBodySize(std::uint64_t bytes) { m_limits.maxBodySize = bytes; }
-    const std::wstring& GetCharset() const { return m_charset; }
 
 private:
     // A failed step: a cancellation reads as 2000 with E_ABORT, anything

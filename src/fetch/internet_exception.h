@@ -7,6 +7,8 @@
 
 namespace zk {
 
+class CHttpFile;
+
 // The internet operation a failed call belongs to. Each maps to the message
 // that reports it.
 enum CInternetOperation : int
@@ -38,14 +40,15 @@ std::uint32_t MessageIdOfInternetOperation(int operation);
 class CInternetException : public std::exception
 {
 public:
-    CInternetException(void* handle, int operation, HRESULT error, std::uint32_t extendedError = 0)
+    CInternetException(const CHttpFile* handle, int operation, HRESULT error,
+                       std::uint32_t extendedError = 0)
         : m_handle(handle), m_operation(operation), m_error(error), m_extendedError(extendedError)
     {}
 
     const char* what() const noexcept override { return "internet operation failed"; }
     std::uint32_t GetMessageId() const { return MessageIdOfInternetOperation(m_operation); }
 
-    void* m_handle;                // the handle the call was made on
+    const CHttpFile* m_handle;     // the handle the call was made on
     int m_operation;               // CInternetOperation
     HRESULT m_error;               // the failure as a result code (libcurl's or the system's)
     std::uint32_t m_extendedError; // the system error number behind it, 0 if none

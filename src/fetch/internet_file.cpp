@@ -10,8 +10,15 @@
 #include <climits>
 #include <cstdio>
 #include <ctime>
-#include <curl/curl.h>
 #include <mutex>
+#include <type_traits>
+
+// The handle types as the header declares them, not as untyped pointers.
+#define CURL_STRICTER
+#include <curl/curl.h>
+
+static_assert(std::is_same_v<CURL, Curl_easy> && std::is_same_v<CURLM, Curl_multi>,
+              "libcurl was included before without its typed handles");
 
 namespace zk {
 namespace {
@@ -25,16 +32,6 @@ constexpr curl_off_t kMicrosecondsPerMillisecond = 1000;
 constexpr curl_off_t kTimerSlackMs = 100;
 
 std::once_flag g_curlInit;
-
-CURL* Easy(void* handle)
-{
-    return static_cast<CURL*>(handle);
-}
-
-CURLM* Multi(void* handle)
-{
-    return static_cast<CURLM*>(handle);
-}
 
 bool IsControlOrSpace(unsigned char c)
 {
@@ -83,6 +80,21 @@ std::string PercentEncode(std::string_view bytes, bool (*escape)(unsigned char),
     return encoded;
 }
 
+void CHttpFile::CEasyCleanup::operator()(Curl_easy* easy) const
+{
+    curl_easy_cleanup(easy);
+}
+
+void CHttpFile::CMultiCleanup::operator()(Curl_multi* multi) const
+{
+    curl_multi_cleanup(multi);
+}
+
+void CHttpFile::CListCleanup::operator()(curl_slist* list) const
+{
+    curl_slist_free_all(list);
+}
+
 CHttpFile::~CHttpFile()
 {
     Close();
@@ -90,20 +102,17 @@ CHttpFile::~CHttpFile()
 
 void CHttpFile::Close()
 {
-    if (m_easy) {
-        // The exchange was made to quit quickly (below), so a name lookup in
-        // progress is left to end by itself rather than waited for here.
-        if (m_multi)
-            curl_multi_remove_handle(Multi(m_multi), Easy(m_easy));
-        curl_easy_cleanup(Easy(m_easy));
-    }
-    if (m_multi)
-        curl_multi_cleanup(Multi(m_multi));
-    curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
-    m_multi = m_easy = m_headerList = nullptr;
+    // The exchange was made to quit quickly (below), so a name lookup in
+    // progress is left to end by itself rather than waited for here.
+    if (m_easy && m_multi)
+        curl_multi_remove_handle(m_multi.get(), m_easy.get());
+    m_easy.reset();
+    m_multi.reset();
+    m_headerList.reset();
+    m_phase = CPhase::Closed;
     m_sink = nullptr;
     m_file = nullptr;
-    m_post = m_sent = m_headersDone = m_statusRefused = m_done = false;
+    m_post = false;
 }
 
 HRESULT CHttpFile::Open(const std::wstring& agent, const std::wstring& server, std::uint16_t port,
@@ -112,12 +121,13 @@ HRESULT CHttpFile::Open(const std::wstring& agent, const std::wstring& server, s
 {
     Close();
     std::call_once(g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    m_multi = curl_multi_init();
-    m_easy = curl_easy_init();
+    m_multi.reset(curl_multi_init());
+    m_easy.reset(curl_easy_init());
     if (!m_multi || !m_easy) {
         Close();
         return E_OUTOFMEMORY;
     }
+    m_phase = CPhase::Prepared;
     m_limits = limits;
     m_post = verb && std::wstring_view(verb) == L"POST";
 
@@ -129,7 +139,7 @@ HRESULT CHttpFile::Open(const std::wstring& agent, const std::wstring& server, s
     if (target.empty())
         target = "/";
 
-    CURL* easy = Easy(m_easy);
+    CURL* easy = m_easy.get();
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_REQUEST_TARGET, target.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
@@ -166,7 +176,7 @@ HRESULT CHttpFile::Open(const std::wstring& agent, const std::wstring& server, s
 
 HRESULT CHttpFile::AddHeaders(std::wstring_view headers)
 {
-    if (!m_easy)
+    if (m_phase != CPhase::Prepared)
         return E_INVALIDARG;
     std::string text = WideToUtf8(headers);
     std::size_t begin = 0;
@@ -181,10 +191,13 @@ HRESULT CHttpFile::AddHeaders(std::wstring_view headers)
         if (line.find(':') == std::string::npos ||
             std::any_of(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }))
             return E_INVALIDARG;
-        curl_slist* list = curl_slist_append(static_cast<curl_slist*>(m_headerList), line.c_str());
+        // libcurl answers the list's first item, which is new only when
+        // the list was empty; on failure the list stays as it was.
+        curl_slist* list = curl_slist_append(m_headerList.get(), line.c_str());
         if (!list)
             return E_OUTOFMEMORY;
-        m_headerList = list;
+        if (!m_headerList)
+            m_headerList.reset(list);
     }
     return S_OK;
 }
@@ -197,9 +210,9 @@ std::size_t CHttpFile::OnHeader(char* data, std::size_t size, std::size_t count,
         // The end of a header block; after an interim (1xx) answer another
         // one follows.
         long code = 0;
-        curl_easy_getinfo(Easy(file->m_easy), CURLINFO_RESPONSE_CODE, &code);
-        if (code / 100 != 1)
-            file->m_headersDone = true;
+        curl_easy_getinfo(file->m_easy.get(), CURLINFO_RESPONSE_CODE, &code);
+        if (code / 100 != 1 && file->m_phase == CPhase::AwaitingHeaders)
+            file->m_phase = CPhase::HeadersRead;
     }
     return size * count;
 }
@@ -242,55 +255,71 @@ int CHttpFile::OnProgress(void* self, std::int64_t, std::int64_t received, std::
     return 1;
 }
 
+void CHttpFile::OnTransferEnd(int result)
+{
+    if (HasEnded())
+        return;
+    m_result = result;
+    m_phase = m_phase == CPhase::AwaitingHeaders ? CPhase::Failed : CPhase::Ended;
+}
+
+bool CHttpFile::HasHeaders() const
+{
+    return m_phase == CPhase::HeadersRead || m_phase == CPhase::Ended;
+}
+
 template <class TDone> HRESULT CHttpFile::Drive(TDone done)
 {
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(Multi(m_multi), &running) != CURLM_OK)
+        if (curl_multi_perform(m_multi.get(), &running) != CURLM_OK)
             return E_FAIL;
         int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(Multi(m_multi), &left)) {
-            if (message->msg == CURLMSG_DONE && !m_done) {
-                m_done = true;
-                m_result = message->data.result;
-            }
+        while (CURLMsg* message = curl_multi_info_read(m_multi.get(), &left)) {
+            if (message->msg == CURLMSG_DONE)
+                OnTransferEnd(message->data.result);
         }
         if (done())
             return S_OK;
-        if (m_done)
-            return m_result == CURLE_ABORTED_BY_CALLBACK ? m_refusal : HresultFromCurl(m_result);
+        if (HasEnded()) {
+            if (m_result == CURLE_ABORTED_BY_CALLBACK)
+                return m_refusal;
+            // A transfer that ended well but without a header block brought
+            // no answer that could be read.
+            return m_result == CURLE_OK ? HresultFromCurl(CURLE_WEIRD_SERVER_REPLY)
+                                        : HresultFromCurl(m_result);
+        }
         // libcurl shortens the wait to its own next deadline; the progress
         // callback asks the sink on every round.
-        curl_multi_poll(Multi(m_multi), nullptr, 0, kPollPeriodMs, nullptr);
+        curl_multi_poll(m_multi.get(), nullptr, 0, kPollPeriodMs, nullptr);
     }
 }
 
 HRESULT CHttpFile::SendRequest(const std::string& body, IBindStatusCallback* sink,
                                std::uint32_t expected)
 {
-    if (!m_easy || m_sent)
+    if (m_phase != CPhase::Prepared)
         return E_INVALIDARG;
-    m_sent = true;
     m_sink = sink;
     m_expected = expected;
     m_status = kWaitStatusRequest;
-    CURL* easy = Easy(m_easy);
+    CURL* easy = m_easy.get();
     if (m_post) {
         curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
         curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.c_str());
     } else {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headerList));
-    if (curl_multi_add_handle(Multi(m_multi), easy) != CURLM_OK)
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, m_headerList.get());
+    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK)
         return E_FAIL;
-    HRESULT hr = Drive([this] { return m_headersDone; });
+    m_phase = CPhase::AwaitingHeaders;
+    HRESULT hr = Drive([this] { return HasHeaders(); });
     // libcurl refuses a status line whose code is not three digits before it
     // hands out any header. The server did answer, so the status check
     // decides, with the code unknown.
-    if (Failed(hr) && m_done && m_result == CURLE_UNSUPPORTED_PROTOCOL) {
-        m_statusRefused = true;
-        m_headersDone = true;
+    if (m_phase == CPhase::Failed && m_result == CURLE_UNSUPPORTED_PROTOCOL) {
+        m_phase = CPhase::StatusRefused;
         return S_OK;
     }
     return hr;
@@ -299,25 +328,22 @@ HRESULT CHttpFile::SendRequest(const std::string& body, IBindStatusCallback* sin
 HRESULT CHttpFile::ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd& end)
 {
     end = CBodyEnd::Failed;
-    if (!m_headersDone || m_statusRefused)
+    if (!HasHeaders())
         return E_INVALIDARG;
     m_file = &file;
     m_expected = expected;
     m_status = BINDSTATUS_DOWNLOADINGDATA;
     m_bodyEnd = CBodyEnd::Complete;
     m_written = 0;
-    CURL* easy = Easy(m_easy);
     // Resuming hands over what was held back at once, so the file is set
     // before; a failure to take those bytes comes back from the resume
     // rather than from the transfer, and ends the body all the same.
-    if (!m_done) {
-        CURLcode resumed = curl_easy_pause(easy, CURLPAUSE_CONT);
-        if (resumed != CURLE_OK) {
-            m_done = true;
-            m_result = resumed;
-        }
+    if (m_phase == CPhase::HeadersRead) {
+        CURLcode resumed = curl_easy_pause(m_easy.get(), CURLPAUSE_CONT);
+        if (resumed != CURLE_OK)
+            OnTransferEnd(resumed);
     }
-    HRESULT hr = Drive([this] { return m_done && m_result == CURLE_OK; });
+    HRESULT hr = Drive([this] { return m_phase == CPhase::Ended && m_result == CURLE_OK; });
     m_file = nullptr;
     if (Succeeded(hr)) {
         end = CBodyEnd::Complete;
@@ -336,17 +362,17 @@ HRESULT CHttpFile::ReadBody(COutputFile& file, std::uint32_t expected, CBodyEnd&
 
 CTimeLimit CHttpFile::TimeLimit() const
 {
-    if (!m_easy || !m_done || m_result != CURLE_OPERATION_TIMEDOUT)
+    if (!HasEnded() || m_result != CURLE_OPERATION_TIMEDOUT)
         return CTimeLimit::None;
     // Every limit ends as the same time-out. Without a connection it was the
     // connection's; only the deadline uses up the whole time, give or take
     // a tick of libcurl's timers; the rest is the floor.
     curl_off_t connected = 0;
-    curl_easy_getinfo(Easy(m_easy), CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_CONNECT_TIME_T, &connected);
     if (connected == 0)
         return CTimeLimit::Connect;
     curl_off_t total = 0;
-    curl_easy_getinfo(Easy(m_easy), CURLINFO_TOTAL_TIME_T, &total);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_TOTAL_TIME_T, &total);
     if (total / kMicrosecondsPerMillisecond + kTimerSlackMs >= m_limits.deadlineMs)
         return CTimeLimit::Deadline;
     return CTimeLimit::Slow;
@@ -354,23 +380,24 @@ CTimeLimit CHttpFile::TimeLimit() const
 
 std::string CHttpFile::QueryRaw(std::uint32_t level)
 {
-    if (!m_headersDone)
-        throw CInternetException(m_easy, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
+    bool refused = m_phase == CPhase::StatusRefused;
+    if (!HasHeaders() && !refused)
+        throw CInternetException(this, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
     std::uint32_t what = level & ~(HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_FLAG_SYSTEMTIME);
     if (what == HTTP_QUERY_STATUS_CODE) {
-        if (m_statusRefused)
+        if (refused)
             return {};
         long code = 0;
-        curl_easy_getinfo(Easy(m_easy), CURLINFO_RESPONSE_CODE, &code);
+        curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &code);
         char text[16];
         std::snprintf(text, sizeof text, "%03ld", code);
         return text;
     }
     const char* name = HeaderNameOf(what);
     curl_header* header = nullptr;
-    if (!name || m_statusRefused ||
-        curl_easy_header(Easy(m_easy), name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
-        throw CInternetException(m_easy, INTERNET_OP_QUERY_HEADER, HresultFromErrno(ENOENT));
+    if (!name || refused ||
+        curl_easy_header(m_easy.get(), name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK)
+        throw CInternetException(this, INTERNET_OP_QUERY_HEADER, HresultFromErrno(ENOENT));
     return header->value;
 }
 
@@ -386,7 +413,7 @@ void CHttpFile::QueryInfo(std::uint32_t level, std::uint32_t& number)
     std::uint32_t value = 0;
     auto [stop, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc{} || stop != end)
-        throw CInternetException(m_easy, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
+        throw CInternetException(this, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
     number = value;
 }
 
@@ -398,7 +425,7 @@ void CHttpFile::QueryInfo(std::uint32_t level, SYSTEMTIME& time)
     std::time_t seconds = curl_getdate(QueryRaw(level).c_str(), nullptr);
     std::tm parts{};
     if (seconds == -1 || !gmtime_r(&seconds, &parts) || parts.tm_year + 1900 < kFirstSystemTimeYear)
-        throw CInternetException(m_easy, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
+        throw CInternetException(this, INTERNET_OP_QUERY_HEADER, E_INVALIDARG);
     time = SYSTEMTIME{};
     time.wYear = static_cast<std::uint16_t>(parts.tm_year + 1900);
     time.wMonth = static_cast<std::uint16_t>(parts.tm_mon + 1);

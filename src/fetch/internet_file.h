@@ -5,8 +5,15 @@
 #include "platform/system_time.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+// libcurl's handle types, declared as libcurl declares them for its stricter
+// typing, so that this header needs none of libcurl's.
+struct Curl_easy;
+struct Curl_multi;
+struct curl_slist;
 
 namespace zk {
 
@@ -61,7 +68,10 @@ enum class CBodyEnd
 // on; a refusal ends the wait with the sink's result. libcurl keeps the time
 // and size limits, and a name lookup in progress is abandoned rather than
 // waited for when the exchange is closed, so that closing is prompt in every
-// state. Not copyable; one thread uses it.
+// state. The calls come in the exchange's order: headers are added between
+// Open and SendRequest, the request is sent once, and the queries and the
+// body wait for the answer's headers; a call out of turn answers
+// E_INVALIDARG, a query throws. Not copyable; one thread uses it.
 class CHttpFile
 {
 public:
@@ -97,29 +107,56 @@ public:
     CTimeLimit TimeLimit() const;
 
 private:
+    // Where the exchange stands. Each call is allowed in some phases only;
+    // the transfer's end moves the phase on from wherever it is.
+    enum class CPhase
+    {
+        Closed,          // no handles
+        Prepared,        // opened; request headers may be added
+        AwaitingHeaders, // sent; the answer's header block has not ended
+        HeadersRead,     // the header block is in; the body is held back
+        StatusRefused,   // libcurl refused the status line; nothing more comes
+        Ended,           // the transfer ended after the header block, as m_result says
+        Failed,          // the transfer ended before the header block, as m_result says
+    };
+
+    struct CEasyCleanup
+    {
+        void operator()(Curl_easy* easy) const;
+    };
+    struct CMultiCleanup
+    {
+        void operator()(Curl_multi* multi) const;
+    };
+    struct CListCleanup
+    {
+        void operator()(curl_slist* list) const;
+    };
+
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
     static int OnProgress(void* self, std::int64_t, std::int64_t received, std::int64_t,
                           std::int64_t);
     template <class TDone> HRESULT Drive(TDone done);
+    void OnTransferEnd(int result);
+    bool HasHeaders() const;
+    bool HasEnded() const { return m_phase == CPhase::Ended || m_phase == CPhase::Failed; }
     std::string QueryRaw(std::uint32_t level);
 
-    void* m_multi = nullptr;
-    void* m_easy = nullptr;
-    void* m_headerList = nullptr;
-    std::string m_body;
+    // Close takes the easy handle out of the multi handle before either
+    // goes; the header list outlives both, as the easy handle points to it.
+    std::unique_ptr<curl_slist, CListCleanup> m_headerList;
+    std::unique_ptr<Curl_multi, CMultiCleanup> m_multi;
+    std::unique_ptr<Curl_easy, CEasyCleanup> m_easy;
+    CPhase m_phase = CPhase::Closed;
     CHttpLimits m_limits;
     bool m_post = false;
-    bool m_sent = false;
     IBindStatusCallback* m_sink = nullptr; // not owned
     HRESULT m_refusal = S_OK;
     std::uint32_t m_status = kWaitStatusRequest;
     std::uint32_t m_expected = 0;
 
-    bool m_headersDone = false;
-    bool m_statusRefused = false;
-    bool m_done = false;
-    int m_result = 0;              // libcurl's code of the finished transfer
+    int m_result = 0;              // libcurl's code of the ended transfer
     COutputFile* m_file = nullptr; // while the body is read
     CBodyEnd m_bodyEnd = CBodyEnd::Complete;
     HRESULT m_writeResult = S_OK;

@@ -78,7 +78,6 @@ public:
             worker->Wait(milliseconds);
     }
 
-    bool IsShutdown() const { return m_shutdown; }
     std::size_t GetThreadCount() const { return m_threads.size(); }
     const std::vector<std::shared_ptr<Worker>>& GetThreads() const { return m_threads; }
     std::size_t GetQueuedCount() const { return m_queue.Size(); }

@@ -119,6 +119,47 @@ TEST(GraphicsShapes, ArcPathsJoinTheirArcs)
     EXPECT_EQ(Alpha(image, 10, 15), 0u);
 }
 
+// A path with a coordinate that is not a number, in a line or in an arc,
+// is refused whole: nothing of it is drawn, and the status says so.
+TEST(GraphicsShapes, PathsWithPointsThatAreNotNumbersAreRefused)
+{
+    const float nan = std::nanf("");
+    const float inf = INFINITY;
+    auto line = [](CPointF from, CPointF to) {
+        CGraphicsPath path;
+        path.AddLine(CPointF{0, 0}, CPointF{10, 0});
+        path.AddLine(from, to);
+        path.CloseFigure();
+        return path;
+    };
+    auto arc = [](CRectF rect, float start, float sweep) {
+        CGraphicsPath path;
+        path.AddArc(rect, start, sweep);
+        path.AddLine(CPointF{10, 10}, CPointF{0, 10});
+        return path;
+    };
+    const CGraphicsPath bad[] = {
+        line(CPointF{10, nan}, CPointF{0, 10}), line(CPointF{10, 10}, CPointF{-inf, 10}),
+        arc(CRectF{0, 0, nan, 10}, 0, 90),      arc(CRectF{0, 0, 10, 10}, inf, 90),
+        arc(CRectF{0, 0, 10, 10}, 0, nan),
+    };
+    for (const CGraphicsPath& path : bad) {
+        CImage image(12, 12);
+        CGraphics graphics(image);
+        EXPECT_EQ(graphics.FillPath(CSolidBrush(kWhite), path), CDrawStatus::InvalidParameter);
+        EXPECT_EQ(graphics.GetLastStatus(), CDrawStatus::InvalidParameter);
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 12; ++x)
+                ASSERT_EQ(image.GetPixel(x, y), 0u) << x << "," << y;
+    }
+    // The same shapes with numbers fill.
+    CImage image(12, 12);
+    CGraphics graphics(image);
+    EXPECT_EQ(graphics.FillPath(CSolidBrush(kWhite), line(CPointF{10, 10}, CPointF{0, 10})),
+              CDrawStatus::Ok);
+    EXPECT_EQ(Alpha(image, 5, 5), 255u);
+}
+
 TEST(GraphicsBrushes, TexturesTileFromTheOrigin)
 {
     auto texture = std::make_shared<CImage>(2, 2);

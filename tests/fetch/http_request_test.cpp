@@ -2,6 +2,7 @@
 #include "fetch_test_env.h"
 #include "platform/file_ops.h"
 #include "platform/text_convert.h"
+#include "support/raw_reply_server.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -18,6 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::CHttpScript;
+using test::CRawReplyServer;
 using Framing = CHttpScript::CFraming;
 
 // libcurl's codes of the failures these tests provoke.
@@ -378,67 +380,11 @@ TEST_F(HttpRequest, WaitGivesUpAfterTheTimeLimitWithoutNotifications)
     EXPECT_GE(SecondsSince(start), 1.0);
 }
 
-// A server that sends its answer one byte at a time, a tenth of a second
-// apart, for as long as the connection lasts: the idle limits never run out.
-class CTrickleServer
-{
-public:
-    // The head goes at once; the tail is repeated byte by byte.
-    CTrickleServer(std::string head, std::string tail)
-        : m_head(std::move(head)), m_tail(std::move(tail))
-    {
-        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(m_listen, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(m_listen, 1) != 0 ||
-            getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~CTrickleServer()
-    {
-        m_stop = true;
-        shutdown(m_listen, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
-        close(m_listen);
-    }
-    std::uint16_t GetPort() const { return m_port; }
-
-private:
-    void Serve()
-    {
-        int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        char request[4096];
-        if (recv(fd, request, sizeof request, 0) > 0 &&
-            send(fd, m_head.data(), m_head.size(), MSG_NOSIGNAL) >= 0) {
-            for (std::size_t i = 0; !m_stop; ++i) {
-                if (send(fd, &m_tail[i % m_tail.size()], 1, MSG_NOSIGNAL) != 1)
-                    break;
-                std::this_thread::sleep_for(100ms);
-            }
-        }
-        close(fd);
-    }
-
-    std::string m_head, m_tail;
-    int m_listen = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
 {
     // Header lines without end, then a body without end.
-    CTrickleServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
-    CTrickleServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
+    CRawReplyServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CRawReplyServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
     ASSERT_NE(headers.GetPort(), 0);
     ASSERT_NE(body.GetPort(), 0);
 
@@ -465,8 +411,8 @@ TEST_F(HttpRequest, TricklingServerFailsAtTheDeadline)
 TEST_F(HttpRequest, TricklingServerBelowTheFloorIsAbandonedLongBeforeTheDeadline)
 {
     // Ten bytes a second, in the header block and in the body.
-    CTrickleServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
-    CTrickleServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
+    CRawReplyServer headers("HTTP/1.1 200 OK\r\n", "X-Pad: 1\r\n");
+    CRawReplyServer body("HTTP/1.1 200 OK\r\n\r\n", "x");
     ASSERT_NE(headers.GetPort(), 0);
     ASSERT_NE(body.GetPort(), 0);
 
