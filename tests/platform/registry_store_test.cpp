@@ -485,17 +485,24 @@ TEST_F(RegistryStoreTest, BatchWritesItsChangesOnceWhenItEnds)
 
 TEST_F(RegistryStoreTest, FailedBatchWriteIsReportedAndTheFileReadAgain)
 {
+    PutStoredFileValues();
+    fs::path folder = StoreFile().parent_path();
+    fs::path away = folder.string() + ".away";
     CRegBatch batch;
     CRegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey, KEY_WRITE), S_OK);
-    ASSERT_EQ(key.SetValue(L"v", MakeDwordValue(1)), S_OK);
-    std::ofstream(m_home.Path() / "Brindlewerk") << "a file where the folder should be";
+    ASSERT_EQ(key.SetValue(L"Number", MakeDwordValue(1)), S_OK);
+    // The write fails: a file stands where the store's folder was.
+    fs::rename(folder, away);
+    std::ofstream(folder) << "a file where the folder should be";
     EXPECT_TRUE(Failed(batch.Commit()));
     EXPECT_EQ(batch.Commit(), S_OK) << "a batch ends once";
-    fs::remove(m_home.Path() / "Brindlewerk");
-    CRegKey again;
-    EXPECT_EQ(again.Open(HKEY_CURRENT_USER, kKey, KEY_READ), HresultFromErrno(ENOENT))
-        << "the change that was never written is gone";
+    // The old file is back, untouched; the change that was never written
+    // must not be answered from memory.
+    fs::remove(folder);
+    fs::rename(away, folder);
+    EXPECT_EQ(Query(kKey, L"Number"), MakeDwordValue(7));
+    EXPECT_EQ(Read(StoreFile()), kStoredFile);
 }
 
 TEST_F(RegistryStoreTest, ChangeOnAnotherThreadWritesAtOnceAndTakesTheBatchAlong)
