@@ -110,10 +110,10 @@ class CRegBatch
 {
 public:
     CRegBatch();
-    // Commits if Commit was not called.
-    ~CRegBatch();
     CRegBatch(const CRegBatch&) = delete;
     CRegBatch& operator=(const CRegBatch&) = delete;
+    // Commits if Commit was not called.
+    ~CRegBatch();
 
     // Ends the batch and writes what it changed: S_OK when nothing needed
     // writing (or an outer batch will write it), else the write's result.
