@@ -24,8 +24,6 @@ constexpr const wchar_t* kTopValue = L"Top";
 constexpr const wchar_t* kRightValue = L"Right";
 constexpr const wchar_t* kBottomValue = L"Bottom";
 
-constexpr std::size_t kDwordSize = 4;
-
 // A string is taken only as a string type (an expandable one as it stands,
 // unexpanded), of even size and ending in a null; an empty value is an
 // empty string.
@@ -48,12 +46,7 @@ bool ReadString(const CRegKey& key, const wchar_t* name, std::wstring& field)
 bool ReadDword(const CRegKey& key, const wchar_t* name, std::uint32_t& number)
 {
     CRegValue value;
-    if (Failed(key.QueryValue(name, value)) || value.m_type != REG_DWORD ||
-        value.m_data.size() != kDwordSize)
-        return false;
-    const auto& d = value.m_data;
-    number = d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
-    return true;
+    return Succeeded(key.QueryValue(name, value)) && DecodeDwordData(value, number);
 }
 
 std::int32_t Saturate(std::int64_t value)
@@ -126,6 +119,15 @@ bool CSetting::LoadSettings()
 }
 
 bool CSetting::SaveSettings()
+{
+    // All the values go to the store file in one write, when the batch
+    // ends; a failed write fails the save.
+    CRegBatch batch;
+    bool written = SaveValues();
+    return Succeeded(batch.Commit()) && written;
+}
+
+bool CSetting::SaveValues()
 {
     CAppRegKey app;
     if (Failed(app.Open(HKEY_CURRENT_USER, kMakerNameId, kProductNameId)))

@@ -49,6 +49,10 @@ public:
     // The TLS key log the browser writes, when the user named one (empty:
     // SSLKEYLOGFILE or the program's own file is taken).
     std::wstring m_tlsKeyLogPath;
+
+private:
+    // SaveSettings' writes, which it gathers into one write of the store.
+    bool SaveValues();
 };
 
 } // namespace zk

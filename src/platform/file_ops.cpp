@@ -265,11 +265,48 @@ HRESULT SetFileMode(const std::wstring& path, std::uint32_t mode)
     return S_OK;
 }
 
+namespace {
+
+CFileStamp StampOf(const struct stat& info)
+{
+    constexpr std::int64_t kNsPerSecond = 1000000000;
+    CFileStamp stamp;
+    stamp.m_device = static_cast<std::uint64_t>(info.st_dev);
+    stamp.m_inode = static_cast<std::uint64_t>(info.st_ino);
+    stamp.m_size = static_cast<std::uint64_t>(info.st_size);
+    stamp.m_modifiedNs =
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * kNsPerSecond + info.st_mtim.tv_nsec;
+    return stamp;
+}
+
+} // namespace
+
+HRESULT QueryFileStamp(const std::wstring& path, CFileStamp& stamp)
+{
+    struct stat info;
+    if (::stat(WideToUtf8(path).c_str(), &info) != 0)
+        return LastError();
+    if (!S_ISREG(info.st_mode))
+        return NotRegular(info);
+    stamp = StampOf(info);
+    return S_OK;
+}
+
 HRESULT ReadWholeFile(const std::wstring& path, std::string& data)
 {
+    CFileStamp ignored;
+    return ReadWholeFile(path, data, ignored);
+}
+
+HRESULT ReadWholeFile(const std::wstring& path, std::string& data, CFileStamp& stamp)
+{
     CFd fd;
-    if (HRESULT result = OpenRegular(WideToUtf8(path), O_RDONLY, fd); Failed(result))
+    struct stat info;
+    if (HRESULT result = OpenRegular(WideToUtf8(path), O_RDONLY, fd, &info); Failed(result))
         return result;
+    // Taken before the read, so that a change during it makes the stamp
+    // older than the content, never newer.
+    stamp = StampOf(info);
     std::string content;
     char buffer[kCopyBufferSize];
     for (;;) {
@@ -303,8 +340,21 @@ HRESULT WriteWholeFile(const std::wstring& path, std::string_view data)
 
 HRESULT WriteFileAtomically(const std::wstring& path, std::string_view data)
 {
-    return ReplaceBeside(WideToUtf8(path), [data](int fd) {
-        return WriteAll(fd, data.data(), data.size()) ? S_OK : LastError();
+    CFileStamp ignored;
+    return WriteFileAtomically(path, data, ignored);
+}
+
+HRESULT WriteFileAtomically(const std::wstring& path, std::string_view data, CFileStamp& written)
+{
+    return ReplaceBeside(WideToUtf8(path), [data, &written](int fd) {
+        if (!WriteAll(fd, data.data(), data.size()))
+            return LastError();
+        // The rename that follows keeps inode, size and modification time.
+        struct stat info;
+        if (::fstat(fd, &info) != 0)
+            return LastError();
+        written = StampOf(info);
+        return S_OK;
     });
 }
 

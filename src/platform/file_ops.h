@@ -31,8 +31,25 @@ HRESULT QueryFileSize(const std::wstring& path, std::uint64_t& size);
 HRESULT QueryFileMode(const std::wstring& path, std::uint32_t& mode);
 HRESULT SetFileMode(const std::wstring& path, std::uint32_t mode);
 
+// What tells one version of a file from another: a file renamed into place
+// has a new inode, one rewritten in place a new size or modification time.
+struct CFileStamp
+{
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
+    std::uint64_t m_size = 0;
+    std::int64_t m_modifiedNs = 0;
+
+    bool operator==(const CFileStamp&) const = default;
+};
+
+// The stamp of the regular file at the path, found without opening it.
+HRESULT QueryFileStamp(const std::wstring& path, CFileStamp& stamp);
+
 // Reads a whole file.
 HRESULT ReadWholeFile(const std::wstring& path, std::string& data);
+// Reads a whole file and answers the stamp of the file read.
+HRESULT ReadWholeFile(const std::wstring& path, std::string& data, CFileStamp& stamp);
 
 // Writes a whole file in place (created or truncated) and flushes it to disk.
 HRESULT WriteWholeFile(const std::wstring& path, std::string_view data);
@@ -40,6 +57,8 @@ HRESULT WriteWholeFile(const std::wstring& path, std::string_view data);
 // Replaces the file at the path by the data without a moment in which it is
 // cut short: a new file beside it, flushed, then renamed over it.
 HRESULT WriteFileAtomically(const std::wstring& path, std::string_view data);
+// The same, answering the stamp of the file it put in place.
+HRESULT WriteFileAtomically(const std::wstring& path, std::string_view data, CFileStamp& written);
 
 // Copies a file over the target, written beside the target and renamed over
 // it, so that a failed copy leaves the old target whole.

@@ -6,9 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <charconv>
 #include <cwctype>
 #include <mutex>
+#include <optional>
 #include <pugixml.hpp>
 #include <utility>
 
@@ -106,6 +107,14 @@ CRegNode* Walk(CRegNode& root, std::wstring_view path, bool create, bool* create
 
 // ---- The file form ----------------------------------------------------
 
+// A type that is not one of the named ones is written as its decimal number.
+constexpr std::size_t kMaxDecimalDigits = 10;
+constexpr int kHexBase = 16;
+constexpr int kDecimalBase = 10;
+constexpr int kByteHexDigits = 2;
+constexpr int kDwordHexDigits = 8;
+constexpr std::string_view kDwordPrefix = "0x";
+
 const char* TypeName(std::uint32_t type)
 {
     switch (type) {
@@ -124,6 +133,14 @@ const char* TypeName(std::uint32_t type)
     }
 }
 
+// The whole text as one number in the base, nothing before or after it.
+bool ParseNumber(std::string_view text, int base, std::uint32_t& number)
+{
+    const char* end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, number, base);
+    return error == std::errc() && stop == end;
+}
+
 bool ParseType(std::string_view text, std::uint32_t& type)
 {
     for (std::uint32_t known = REG_NONE; known <= REG_DWORD; ++known)
@@ -131,62 +148,50 @@ bool ParseType(std::string_view text, std::uint32_t& type)
             type = known;
             return true;
         }
-    if (text.empty() || text.size() > 10)
+    if (text.size() > kMaxDecimalDigits)
         return false;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value > 0xFFFFFFFFu)
-        return false;
-    type = static_cast<std::uint32_t>(value);
-    return true;
+    return ParseNumber(text, kDecimalBase, type);
+}
+
+// Appends the number as `width` lower-case hex digits.
+void AppendHex(std::string& out, std::uint32_t number, int width)
+{
+    char digits[kDwordHexDigits];
+    auto [end, error] = std::to_chars(digits, digits + sizeof digits, number, kHexBase);
+    out.append(static_cast<std::size_t>(width - (end - digits)), '0').append(digits, end);
 }
 
 std::string ToHex(const std::vector<std::uint8_t>& data)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (std::uint8_t byte : data) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
+    hex.reserve(data.size() * kByteHexDigits);
+    for (std::uint8_t byte : data)
+        AppendHex(hex, byte, kByteHexDigits);
     return hex;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool FromHex(std::string_view hex, std::vector<std::uint8_t>& data)
 {
-    if (hex.size() % 2 != 0)
+    if (hex.size() % kByteHexDigits != 0)
         return false;
     data.clear();
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        int high = HexDigit(hex[i]);
-        int low = HexDigit(hex[i + 1]);
-        if (high < 0 || low < 0)
+    for (std::size_t i = 0; i < hex.size(); i += kByteHexDigits) {
+        std::uint32_t byte = 0;
+        if (!ParseNumber(hex.substr(i, kByteHexDigits), kHexBase, byte))
             return false;
-        data.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        data.push_back(static_cast<std::uint8_t>(byte));
     }
     return true;
 }
 
-std::vector<std::uint16_t> ToUnits(const std::vector<std::uint8_t>& data)
+// String data is UTF-16 in little-endian byte order; an odd last byte is
+// no code unit.
+std::u16string ToUnits(const std::vector<std::uint8_t>& data)
 {
-    std::vector<std::uint16_t> units;
+    std::u16string units;
+    units.reserve(data.size() / 2);
     for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-        units.push_back(static_cast<std::uint16_t>(data[i] | (data[i + 1] << 8)));
+        units.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
     return units;
 }
 
@@ -198,25 +203,16 @@ bool IsReadableString(const CRegValue& value, std::wstring& text)
     if ((value.m_type != REG_SZ && value.m_type != REG_EXPAND_SZ) || value.m_data.size() < 2 ||
         value.m_data.size() % 2 != 0)
         return false;
-    std::vector<std::uint16_t> units = ToUnits(value.m_data);
+    std::u16string units = ToUnits(value.m_data);
     if (units.back() != 0)
         return false;
     units.pop_back();
-    text.clear();
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF)
-                return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        if ((c < 0x20 && c != L'\t' && c != L'\n') || c == 0xFFFE || c == 0xFFFF)
-            return false;
-        text.push_back(static_cast<wchar_t>(c));
-    }
-    return true;
+    if (!IsWellFormedUtf16(units))
+        return false;
+    text = Utf16ToWide(units);
+    return std::none_of(text.begin(), text.end(), [](wchar_t c) {
+        return (c < 0x20 && c != L'\t' && c != L'\n') || c == 0xFFFE || c == 0xFFFF;
+    });
 }
 
 void WriteValues(const CRegNode& node, pugi::xml_node element)
@@ -229,35 +225,28 @@ void WriteValues(const CRegNode& node, pugi::xml_node element)
         else
             out.append_attribute(kTypeAttribute).set_value(value.m_type);
         std::wstring text;
+        std::uint32_t number = 0;
         if (IsReadableString(value, text)) {
             out.text().set(WideToUtf8(text).c_str());
-        } else if (value.m_type == REG_DWORD && value.m_data.size() == kDwordSize) {
-            std::uint32_t number = value.m_data[0] | (value.m_data[1] << 8) |
-                                   (value.m_data[2] << 16) |
-                                   (static_cast<std::uint32_t>(value.m_data[3]) << 24);
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%08x", number);
-            out.text().set(hex);
+        } else if (DecodeDwordData(value, number)) {
+            std::string hex(kDwordPrefix);
+            AppendHex(hex, number, kDwordHexDigits);
+            out.text().set(hex.c_str());
         } else {
             out.append_attribute(kHexAttribute).set_value(ToHex(value.m_data).c_str());
         }
     }
 }
 
-// Writes the values and keys below `root` into `element`, each key's values
-// before its subkeys.
-void WriteTree(const CRegNode& root, pugi::xml_node element)
+// Writes the values and then the keys below `node` into `element`. Keys
+// are never made deeper than the store holds, so the recursion is bounded.
+void WriteTree(const CRegNode& node, pugi::xml_node element)
 {
-    std::vector<std::pair<const CRegNode*, pugi::xml_node>> pending{{&root, element}};
-    while (!pending.empty()) {
-        auto [node, out] = pending.back();
-        pending.pop_back();
-        WriteValues(*node, out);
-        for (const CRegNode& key : node->m_keys) {
-            pugi::xml_node child = out.append_child(kKeyElement);
-            child.append_attribute(kNameAttribute).set_value(WideToUtf8(key.m_name).c_str());
-            pending.emplace_back(&key, child);
-        }
+    WriteValues(node, element);
+    for (const CRegNode& key : node.m_keys) {
+        pugi::xml_node child = element.append_child(kKeyElement);
+        child.append_attribute(kNameAttribute).set_value(WideToUtf8(key.m_name).c_str());
+        WriteTree(key, child);
     }
 }
 
@@ -285,24 +274,23 @@ bool ReadValue(pugi::xml_node element, CRegValue& value)
         return true;
     }
     if (value.m_type == REG_DWORD) {
-        if (text.size() < 3 || text.size() > 10 || text[0] != '0' || text[1] != 'x')
-            return false;
+        std::string_view digits(text);
         std::uint32_t number = 0;
-        for (char c : std::string_view(text).substr(2)) {
-            int digit = HexDigit(c);
-            if (digit < 0)
-                return false;
-            number = number * 16 + static_cast<std::uint32_t>(digit);
-        }
+        if (!digits.starts_with(kDwordPrefix) ||
+            digits.size() > kDwordPrefix.size() + kDwordHexDigits ||
+            !ParseNumber(digits.substr(kDwordPrefix.size()), kHexBase, number))
+            return false;
         value = MakeDwordValue(number);
         return true;
     }
     return false;
 }
 
-// Reads the values and keys of one element into its node; the keys are read
-// without their content.
-bool ReadLevel(pugi::xml_node element, CRegNode& node)
+// Reads the values and keys of one element into its node, and the keys'
+// content below them. Keys deeper than `depthLeft` levels make the file
+// damaged; the check comes before the descent, so a file of any nesting is
+// judged without running out of stack.
+bool ReadTree(pugi::xml_node element, CRegNode& node, std::size_t depthLeft)
 {
     for (pugi::xml_node child : element.children()) {
         if (child.type() == pugi::node_pcdata && IsBlank(child))
@@ -322,41 +310,12 @@ bool ReadLevel(pugi::xml_node element, CRegNode& node)
             node.m_values.emplace_back(Utf8ToWide(name.value()), std::move(value));
         } else if (kind == kKeyElement) {
             CRegNode key{Utf8ToWide(name.value()), {}, {}};
-            if (key.m_name.empty())
+            if (key.m_name.empty() || depthLeft == 0 || !ReadTree(child, key, depthLeft - 1))
                 return false;
             node.m_keys.push_back(std::move(key));
         } else {
             return false;
         }
-    }
-    return true;
-}
-
-// Reads the tree below `top` level by level rather than by recursion, so
-// that a file of any nesting is judged without running out of stack. Keys
-// deeper than `maxDepth` make the file damaged.
-bool ReadTree(pugi::xml_node top, CRegNode& root, std::size_t maxDepth)
-{
-    struct CPending
-    {
-        pugi::xml_node element;
-        CRegNode* node;
-        std::size_t depth;
-    };
-    std::vector<CPending> pending{{top, &root, 0}};
-    while (!pending.empty()) {
-        CPending level = pending.back();
-        pending.pop_back();
-        if (!ReadLevel(level.element, *level.node))
-            return false;
-        if (level.node->m_keys.empty())
-            continue;
-        if (level.depth == maxDepth)
-            return false;
-        // The node's keys are complete, so pointers to them stay valid.
-        std::size_t index = 0;
-        for (pugi::xml_node child : level.element.children(kKeyElement))
-            pending.push_back({child, &level.node->m_keys[index++], level.depth + 1});
     }
     return true;
 }
@@ -407,7 +366,7 @@ std::string FormatStore(const CRegNode& root)
     return writer.m_text;
 }
 
-// ---- Loading and saving under the store lock --------------------------------
+// ---- The tree in memory, under the store lock -------------------------------
 
 // A damaged file is moved aside under a name of its own, never overwritten.
 void PutAside(const std::wstring& path)
@@ -419,35 +378,120 @@ void PutAside(const std::wstring& path)
         g_damagedFile = aside;
 }
 
-HRESULT LoadStore(CRegNode& root)
+// The store's tree as last read from or written to its file. It is trusted
+// while the file's stamp is the one it was read or written with; every
+// save renames a new file into place, so a file another process saved has
+// a new inode.
+class CStoreCache
 {
-    root = CRegNode{kCurrentUserName, {}, {}};
-    std::wstring path = GetRegistryFilePath();
-    if (path.empty())
-        return HresultFromErrno(ENOENT);
-    std::string content;
-    HRESULT result = ReadWholeFile(path, content);
-    if (result == HresultFromErrno(ENOENT))
+public:
+    // Brings the tree up to date with the file at the path, reading it only
+    // when it changed. A missing file is an empty store; a damaged one is
+    // put aside and answers EBADMSG, with the tree left empty.
+    HRESULT Load(const std::wstring& path);
+    // Writes the tree to its file, or marks it to be written when this
+    // thread's outermost batch ends.
+    HRESULT Save();
+    // Writes what batches left to write, if anything.
+    HRESULT WritePending() { return m_pending ? Write() : S_OK; }
+
+    CRegNode& Tree() { return m_tree; }
+    const CRegStoreCounts& Counts() const { return m_counts; }
+
+private:
+    void SetEmpty(const std::wstring& path);
+    HRESULT Write();
+
+    std::wstring m_path;
+    CRegNode m_tree{kCurrentUserName, {}, {}};
+    // m_tree is the content of m_path as m_stamp tells (none: no file).
+    bool m_current = false;
+    std::optional<CFileStamp> m_stamp;
+    // Changes made in a batch that are not yet in the file.
+    bool m_pending = false;
+    CRegStoreCounts m_counts;
+};
+
+CStoreCache g_store;
+thread_local int t_batchDepth = 0;
+
+void CStoreCache::SetEmpty(const std::wstring& path)
+{
+    m_path = path;
+    m_tree = CRegNode{kCurrentUserName, {}, {}};
+    m_current = true;
+    m_stamp.reset();
+}
+
+HRESULT CStoreCache::Load(const std::wstring& path)
+{
+    // A batch's changes are newer than any file; its write replaces it.
+    if (m_pending && path == m_path)
         return S_OK;
+    m_pending = false;
+    CFileStamp stamp;
+    HRESULT stamped = QueryFileStamp(path, stamp);
+    if (stamped == HresultFromErrno(ENOENT)) {
+        SetEmpty(path);
+        return S_OK;
+    }
+    if (Succeeded(stamped) && m_current && path == m_path && m_stamp == stamp)
+        return S_OK;
+    m_current = false;
+    std::string content;
+    HRESULT result = ReadWholeFile(path, content, stamp);
+    if (result == HresultFromErrno(ENOENT)) {
+        SetEmpty(path);
+        return S_OK;
+    }
     if (Failed(result))
         return result;
-    if (!ParseStore(content, root)) {
-        root = CRegNode{kCurrentUserName, {}, {}};
+    ++m_counts.m_parses;
+    m_path = path;
+    if (!ParseStore(content, m_tree)) {
         PutAside(path);
+        m_tree = CRegNode{kCurrentUserName, {}, {}};
         return HresultFromErrno(EBADMSG);
     }
+    m_current = true;
+    m_stamp = stamp;
     return S_OK;
 }
 
-HRESULT SaveStore(const CRegNode& root)
+HRESULT CStoreCache::Save()
+{
+    if (t_batchDepth > 0) {
+        m_pending = true;
+        return S_OK;
+    }
+    return Write();
+}
+
+HRESULT CStoreCache::Write()
+{
+    m_pending = false;
+    // Until the write succeeds the file is not what the tree holds; a
+    // failed one makes the next query read the file again.
+    m_current = false;
+    std::wstring folder = m_path.substr(0, m_path.rfind(L'/'));
+    if (HRESULT result = CreateFolderTree(folder); Failed(result))
+        return result;
+    ++m_counts.m_writes;
+    CFileStamp written;
+    if (HRESULT result = WriteFileAtomically(m_path, FormatStore(m_tree), written); Failed(result))
+        return result;
+    m_current = true;
+    m_stamp = written;
+    return S_OK;
+}
+
+// Loads the store of the current path; no path (no home) is ENOENT.
+HRESULT LoadStore()
 {
     std::wstring path = GetRegistryFilePath();
     if (path.empty())
         return HresultFromErrno(ENOENT);
-    std::wstring folder = path.substr(0, path.rfind(L'/'));
-    if (HRESULT result = CreateFolderTree(folder); Failed(result))
-        return result;
-    return WriteFileAtomically(path, FormatStore(root));
+    return g_store.Load(path);
 }
 
 std::wstring JoinKeyPath(std::wstring_view parent, std::wstring_view child)
@@ -465,23 +509,13 @@ CRegValue MakeStringValue(std::wstring_view text, std::uint32_t type)
 {
     CRegValue value;
     value.m_type = type;
-    auto push = [&value](std::uint32_t unit) {
+    std::u16string units = WideToUtf16(text);
+    units.push_back(u'\0');
+    value.m_data.reserve(units.size() * 2);
+    for (char16_t unit : units) {
         value.m_data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
         value.m_data.push_back(static_cast<std::uint8_t>(unit >> 8));
-    };
-    for (wchar_t c : text) {
-        auto code = static_cast<std::uint32_t>(c);
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            push(0xFFFD);
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            push(0xD800 + (code >> 10));
-            push(0xDC00 + (code & 0x3FF));
-        } else {
-            push(code);
-        }
     }
-    push(0);
     return value;
 }
 
@@ -496,21 +530,18 @@ CRegValue MakeDwordValue(std::uint32_t number)
 
 std::wstring DecodeStringData(const std::vector<std::uint8_t>& data)
 {
-    std::vector<std::uint16_t> units = ToUnits(data);
-    std::wstring text;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t c = units[i];
-        if (c == 0)
-            break;
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        text.push_back(static_cast<wchar_t>(c));
-    }
-    return text;
+    std::u16string units = ToUnits(data);
+    return Utf16ToWide(std::u16string_view(units).substr(0, units.find(u'\0')));
+}
+
+bool DecodeDwordData(const CRegValue& value, std::uint32_t& number)
+{
+    if (value.m_type != REG_DWORD || value.m_data.size() != kDwordSize)
+        return false;
+    number = 0;
+    for (std::size_t i = kDwordSize; i-- > 0;)
+        number = number << 8 | value.m_data[i];
+    return true;
 }
 
 std::wstring GetRegistryFilePath()
@@ -541,14 +572,13 @@ HRESULT CRegKey::OpenPath(CRegRoot root, std::wstring path, std::uint32_t access
     if (SplitPath(path).size() > kMaxKeyDepth)
         return HresultFromErrno(EINVAL);
     std::lock_guard lock(g_storeLock);
-    CRegNode tree;
-    if (HRESULT result = LoadStore(tree); Failed(result))
+    if (HRESULT result = LoadStore(); Failed(result))
         return result;
     bool created = false;
-    if (!Walk(tree, path, create, &created))
+    if (!Walk(g_store.Tree(), path, create, &created))
         return HresultFromErrno(ENOENT);
     if (created) {
-        if (HRESULT result = SaveStore(tree); Failed(result))
+        if (HRESULT result = g_store.Save(); Failed(result))
             return result;
     }
     m_open = true;
@@ -591,18 +621,17 @@ template <class TAction> HRESULT CRegKey::WithStoredKey(std::uint32_t right, TAc
     if ((m_access & right) != right)
         return HresultFromErrno(EACCES);
     std::lock_guard lock(g_storeLock);
-    CRegNode tree;
-    if (HRESULT result = LoadStore(tree); Failed(result))
+    if (HRESULT result = LoadStore(); Failed(result))
         return result;
-    CRegNode* key = Walk(tree, m_path, false);
+    CRegNode* key = Walk(g_store.Tree(), m_path, false);
     if (!key)
         return HresultFromErrno(ENOENT);
-    return action(tree, *key);
+    return action(*key);
 }
 
 HRESULT CRegKey::QueryValue(std::wstring_view name, CRegValue& value) const
 {
-    return WithStoredKey(KEY_QUERY_VALUE, [&](CRegNode&, CRegNode& key) {
+    return WithStoredKey(KEY_QUERY_VALUE, [&](CRegNode& key) {
         auto found = FindValue(key, name);
         if (found == key.m_values.end())
             return HresultFromErrno(ENOENT);
@@ -613,25 +642,49 @@ HRESULT CRegKey::QueryValue(std::wstring_view name, CRegValue& value) const
 
 HRESULT CRegKey::SetValue(std::wstring_view name, const CRegValue& value)
 {
-    return WithStoredKey(KEY_SET_VALUE, [&](CRegNode& tree, CRegNode& key) {
+    return WithStoredKey(KEY_SET_VALUE, [&](CRegNode& key) {
         auto found = FindValue(key, name);
         if (found == key.m_values.end())
             key.m_values.emplace_back(std::wstring(name), value);
         else
             found->second = value;
-        return SaveStore(tree);
+        return g_store.Save();
     });
 }
 
 HRESULT CRegKey::DeleteValue(std::wstring_view name)
 {
-    return WithStoredKey(KEY_SET_VALUE, [&](CRegNode& tree, CRegNode& key) {
+    return WithStoredKey(KEY_SET_VALUE, [&](CRegNode& key) {
         auto found = FindValue(key, name);
         if (found == key.m_values.end())
             return HresultFromErrno(ENOENT);
         key.m_values.erase(found);
-        return SaveStore(tree);
+        return g_store.Save();
     });
+}
+
+CRegBatch::CRegBatch()
+{
+    ++t_batchDepth;
+}
+
+CRegBatch::~CRegBatch()
+{
+    Commit();
+}
+
+HRESULT CRegBatch::Commit()
+{
+    if (!std::exchange(m_open, false) || --t_batchDepth > 0)
+        return S_OK;
+    std::lock_guard lock(g_storeLock);
+    return g_store.WritePending();
+}
+
+CRegStoreCounts GetRegistryStoreCounts()
+{
+    std::lock_guard lock(g_storeLock);
+    return g_store.Counts();
 }
 
 void CRegKey::Close()

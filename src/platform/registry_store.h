@@ -50,11 +50,16 @@ CRegValue MakeDwordValue(std::uint32_t number);
 // The UTF-16 code units of string data as wide text, up to the first null
 // or the end; an odd last byte is ignored, a lone surrogate becomes U+FFFD.
 std::wstring DecodeStringData(const std::vector<std::uint8_t>& data);
+// The number of a REG_DWORD value of four bytes; false for any other value.
+bool DecodeDwordData(const CRegValue& value, std::uint32_t& number);
 
 // An open key of the store. Key paths are names joined by backslashes,
-// compared without regard to case. Every change is written to the store
-// file at once, which is replaced whole (a new file, flushed, renamed over
-// the old one), so a crash never leaves half a store.
+// compared without regard to case. The store keeps its tree in memory and
+// reads its file again only when the file has changed since it was read or
+// written (another process renamed a new one into place, or rewrote it).
+// Every change is written to the store file at once, or at the end of the
+// CRegBatch it is made in; the file is replaced whole (a new file, flushed,
+// renamed over the old one), so a crash never leaves half a store.
 //
 // Results are 0 or a result code: a missing key or value is ENOENT, a key
 // opened without the right for an operation EACCES, a path of more levels
@@ -86,8 +91,8 @@ public:
 
 private:
     HRESULT OpenPath(CRegRoot root, std::wstring path, std::uint32_t access, bool create);
-    // Checks the right, loads the store under its lock and runs the action
-    // on the whole tree and this key's node; a missing key is ENOENT.
+    // Checks the right, brings the store up to date under its lock and runs
+    // the action on this key's node; a missing key is ENOENT.
     template <class TAction> HRESULT WithStoredKey(std::uint32_t right, TAction action) const;
 
     bool m_open = false;
@@ -95,6 +100,39 @@ private:
     std::wstring m_path;
     std::uint32_t m_access = 0;
 };
+
+// Gathers the changes this thread makes while it is open into one write of
+// the store file, so that saving many values costs one new file, one flush
+// and one rename. Every key sees the changes at once; they reach the file
+// when the outermost batch commits or ends. A write made by another thread
+// meanwhile takes them along.
+class CRegBatch
+{
+public:
+    CRegBatch();
+    CRegBatch(const CRegBatch&) = delete;
+    CRegBatch& operator=(const CRegBatch&) = delete;
+    // Commits if Commit was not called.
+    ~CRegBatch();
+
+    // Ends the batch and writes what it changed: S_OK when nothing needed
+    // writing (or an outer batch will write it), else the write's result.
+    // After a failed write the store reads its file again.
+    HRESULT Commit();
+
+private:
+    bool m_open = true;
+};
+
+// What the store has done since the process started, so that tests can
+// count its work: parses of the file, and writes (each one new file, one
+// flush of it, one rename and one flush of its folder).
+struct CRegStoreCounts
+{
+    std::uint64_t m_parses = 0;
+    std::uint64_t m_writes = 0;
+};
+CRegStoreCounts GetRegistryStoreCounts();
 
 // The store file: $XDG_CONFIG_HOME/Brindlewerk/Zarumatekit32/registry.xml.
 std::wstring GetRegistryFilePath();

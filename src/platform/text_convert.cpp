@@ -57,6 +57,37 @@ char32_t DecodeOne(const unsigned char* p, const unsigned char* end, std::size_t
     return cp;
 }
 
+// UTF-16's surrogates (RFC 2781 section 2): a high one, then a low one,
+// carry the ten upper and ten lower bits of a code point above U+FFFF.
+constexpr char32_t kHighSurrogateFirst = 0xD800;
+constexpr char32_t kLowSurrogateFirst = 0xDC00;
+constexpr char32_t kLowSurrogateLast = 0xDFFF;
+constexpr char32_t kFirstSupplementary = 0x10000;
+constexpr char32_t kLastCodePoint = 0x10FFFF;
+constexpr int kSurrogateBits = 10;
+constexpr char32_t kSurrogateMask = 0x3FF;
+
+bool IsSurrogate(char32_t unit)
+{
+    return unit >= kHighSurrogateFirst && unit <= kLowSurrogateLast;
+}
+
+bool IsHighSurrogate(char32_t unit)
+{
+    return unit >= kHighSurrogateFirst && unit < kLowSurrogateFirst;
+}
+
+bool IsLowSurrogate(char32_t unit)
+{
+    return unit >= kLowSurrogateFirst && unit <= kLowSurrogateLast;
+}
+
+// Whether the units at `i` are a surrogate pair.
+bool IsPairAt(std::u16string_view utf16, std::size_t i)
+{
+    return IsHighSurrogate(utf16[i]) && i + 1 < utf16.size() && IsLowSurrogate(utf16[i + 1]);
+}
+
 } // namespace
 
 std::wstring Utf8ToWide(const char* data, std::size_t length)
@@ -103,6 +134,53 @@ std::string WideToUtf8(std::wstring_view wide)
         }
     }
     return out;
+}
+
+std::u16string WideToUtf16(std::wstring_view wide)
+{
+    std::u16string out;
+    out.reserve(wide.size());
+    for (wchar_t wc : wide) {
+        auto cp = static_cast<char32_t>(wc);
+        if (cp > kLastCodePoint || IsSurrogate(cp))
+            cp = kReplacement;
+        if (cp < kFirstSupplementary) {
+            out.push_back(static_cast<char16_t>(cp));
+        } else {
+            cp -= kFirstSupplementary;
+            out.push_back(static_cast<char16_t>(kHighSurrogateFirst + (cp >> kSurrogateBits)));
+            out.push_back(static_cast<char16_t>(kLowSurrogateFirst + (cp & kSurrogateMask)));
+        }
+    }
+    return out;
+}
+
+std::wstring Utf16ToWide(std::u16string_view utf16)
+{
+    std::wstring out;
+    out.reserve(utf16.size());
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char32_t cp = utf16[i];
+        if (IsPairAt(utf16, i)) {
+            cp = kFirstSupplementary + ((cp - kHighSurrogateFirst) << kSurrogateBits) +
+                 (utf16[++i] - kLowSurrogateFirst);
+        } else if (IsSurrogate(cp)) {
+            cp = kReplacement;
+        }
+        out.push_back(static_cast<wchar_t>(cp));
+    }
+    return out;
+}
+
+bool IsWellFormedUtf16(std::u16string_view utf16)
+{
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        if (IsPairAt(utf16, i))
+            ++i;
+        else if (IsSurrogate(utf16[i]))
+            return false;
+    }
+    return true;
 }
 
 } // namespace zk

@@ -15,4 +15,14 @@ std::wstring Utf8ToWide(const char* data, std::size_t length);
 // or a value above U+10FFFF) becomes U+FFFD.
 std::string WideToUtf8(std::wstring_view wide);
 
+// Wide text to UTF-16 code units. A code point that cannot be encoded (a
+// lone surrogate or a value above U+10FFFF) becomes U+FFFD.
+std::u16string WideToUtf16(std::wstring_view wide);
+
+// UTF-16 code units to wide text; a surrogate outside a pair becomes U+FFFD.
+std::wstring Utf16ToWide(std::u16string_view utf16);
+
+// Whether every surrogate of the text is half of a pair.
+bool IsWellFormedUtf16(std::u16string_view utf16);
+
 } // namespace zk

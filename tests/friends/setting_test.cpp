@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace zk {
 namespace {
@@ -157,6 +158,42 @@ TEST_F(SettingTest, SaveFailsWhenTheStoreCannotBeWritten)
     std::ofstream(m_home.Path() / "Brindlewerk") << "a file where the folder should be";
     CSetting setting;
     EXPECT_FALSE(setting.SaveSettings());
+}
+
+TEST_F(SettingTest, SaveParsesAtMostOnceAndWritesOnce)
+{
+    const fs::path folder = m_home.Path() / "Brindlewerk" / "Zarumatekit32";
+    const fs::path file = folder / "registry.xml";
+    auto work = [last = GetRegistryStoreCounts()]() mutable {
+        CRegStoreCounts now = GetRegistryStoreCounts();
+        std::pair<std::uint64_t, std::uint64_t> since{now.m_parses - last.m_parses,
+                                                      now.m_writes - last.m_writes};
+        last = now;
+        return since;
+    };
+    using CWork = std::pair<std::uint64_t, std::uint64_t>; // parses, writes
+    CSetting setting;
+    setting.m_browserPath = L"/usr/bin/browser";
+    setting.m_windowRect = RECT{1, 2, 261, 290};
+    ASSERT_TRUE(setting.SaveSettings());
+    EXPECT_EQ(work(), (CWork{0, 1})) << "a first start has nothing to read";
+
+    // Another process saved the store: its file is renamed into place.
+    std::stringstream bytes;
+    bytes << std::ifstream(file, std::ios::binary).rdbuf();
+    std::ofstream(folder / "other", std::ios::binary) << bytes.str();
+    fs::rename(folder / "other", file);
+    setting.m_adapterName = L"eth1";
+    ASSERT_TRUE(setting.SaveSettings());
+    EXPECT_EQ(work(), (CWork{1, 1}));
+
+    CSetting loaded;
+    ASSERT_TRUE(loaded.LoadSettings());
+    EXPECT_EQ(loaded.m_adapterName, L"eth1");
+    EXPECT_EQ(loaded.m_windowRect, setting.m_windowRect);
+    EXPECT_EQ(work(), (CWork{0, 0})) << "loading what this process saved reads nothing";
+    ASSERT_TRUE(loaded.SaveSettings());
+    EXPECT_EQ(work(), (CWork{0, 1}));
 }
 
 TEST(AppRegKey, PathIsMakerAndProductWith32)

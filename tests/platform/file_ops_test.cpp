@@ -109,5 +109,34 @@ TEST(FileOps, FifoIsNeverOpenedAsAFile)
     EXPECT_EQ(CheckRegularFile((dir.Path() / "none").wstring()), HresultFromErrno(ENOENT));
 }
 
+TEST(FileOps, StampTellsARenamedOrRewrittenFileFromTheSameOne)
+{
+    test::CTempDir dir;
+    std::wstring path = (dir.Path() / "f").wstring();
+    CFileStamp written, stat, read, again;
+    ASSERT_EQ(WriteFileAtomically(path, "first", written), S_OK);
+    ASSERT_EQ(QueryFileStamp(path, stat), S_OK);
+    std::string data;
+    ASSERT_EQ(ReadWholeFile(path, data, read), S_OK);
+    EXPECT_EQ(written, stat) << "the rename keeps what the stamp holds";
+    EXPECT_EQ(read, stat);
+    EXPECT_EQ(written.m_size, 5u);
+
+    // Same content, renamed into place: a new inode.
+    ASSERT_EQ(WriteFileAtomically(path, "first", again), S_OK);
+    EXPECT_NE(again.m_inode, written.m_inode);
+    // Rewritten in place: the inode stays, the size does not.
+    ASSERT_EQ(WriteWholeFile(path, "longer text"), S_OK);
+    ASSERT_EQ(QueryFileStamp(path, stat), S_OK);
+    EXPECT_EQ(stat.m_inode, again.m_inode);
+    EXPECT_NE(stat, again);
+
+    EXPECT_EQ(QueryFileStamp((dir.Path() / "none").wstring(), stat), HresultFromErrno(ENOENT));
+    EXPECT_EQ(QueryFileStamp(dir.Path().wstring(), stat), HresultFromErrno(EISDIR));
+    fs::path fifo = dir.Path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(QueryFileStamp(fifo.wstring(), stat), E_NOT_REGULAR_FILE);
+}
+
 } // namespace
 } // namespace zk
