@@ -507,8 +507,9 @@ TEST_F(CommandsTest, SettingsPathTakesAShorterPathTypedOverTheOfferedOne)
     // Return closes a list of offers first, if one is open; the next one
     // is OK.
     ASSERT_EQ(m_session.Xdotool({"key", "Return"}).exitCode, 0);
-    if (!WaitUntil([&] { return WindowsNamed(kSettingsName).empty(); }, 2s))
+    if (!WaitUntil([&] { return WindowsNamed(kSettingsName).empty(); }, 2s)) {
         ASSERT_EQ(m_session.Xdotool({"key", "Return"}).exitCode, 0);
+    }
     ASSERT_TRUE(WaitUntilClosed(*dialog));
     StopProgram();
     EXPECT_EQ(fs::path(ReadSettings().m_browserPath).string(), shorter);
