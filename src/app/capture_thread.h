@@ -16,9 +16,6 @@ class CZarumateSockClient;
 class ICaptureThread
 {
 public:
-    ICaptureThread() = default;
-    ICaptureThread(const ICaptureThread&) = delete;
-    ICaptureThread& operator=(const ICaptureThread&) = delete;
     virtual ~ICaptureThread() = default;
 
     // The client hears of the start, the end and every person found, on the

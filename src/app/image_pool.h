@@ -12,9 +12,6 @@ class CDownloadImageTask;
 class IImagePool
 {
 public:
-    IImagePool() = default;
-    IImagePool(const IImagePool&) = delete;
-    IImagePool& operator=(const IImagePool&) = delete;
     virtual ~IImagePool() = default;
 
     virtual void PushTask(std::shared_ptr<CDownloadImageTask> task) = 0;

@@ -28,16 +28,6 @@
 
 namespace zk {
 
-namespace {
-
-std::wstring FormatQuestion(std::uint32_t id, std::initializer_list<CFormatArg> args)
-{
-    std::wstring format = LoadString(id);
-    return FormatMessageText(format, args, format.size() + CSimpleErr::kFormatSlack);
-}
-
-} // namespace
-
 std::uint32_t MonitorFailedMessage(EMonitorFailure cause)
 {
     switch (cause) {
@@ -492,9 +482,12 @@ void CMainFrame::DeleteAfterQuestion(bool andBelow)
     if (andBelow) {
         named.assign(records.begin() + index, records.end());
         long long count = static_cast<long long>(named.size());
-        text = FormatQuestion(kMsgDeleteBelowQuestion, {std::wstring_view(record->m_name), count});
+        text =
+            FormatStringMessage(kMsgDeleteBelowQuestion, {std::wstring_view(record->m_name), count},
+                                CSimpleErr::kFormatSlack);
     } else {
-        text = FormatQuestion(kMsgDeleteQuestion, {std::wstring_view(record->m_name)});
+        text = FormatStringMessage(kMsgDeleteQuestion, {std::wstring_view(record->m_name)},
+                                   CSimpleErr::kFormatSlack);
     }
     {
         auto held = HoldSightings();
