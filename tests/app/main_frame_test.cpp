@@ -1,4 +1,9 @@
 #include "app/main_frame.h"
+// The frame's header keeps the capture's pattern matching and the toolkit
+// behind it: its includers compile without either.
+#if defined(BOOST_RE_REGEX_HPP) || defined(QGLOBAL_H)
+#error "app/main_frame.h brings in Boost.Regex or Qt"
+#endif
 #include "fetch/download_image_task.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
