@@ -12,6 +12,7 @@
 #include "support/offscreen_gui.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
+#include "system/tls_key_log_file.h"
 #include "ui/zaru_msg_dlg.h"
 #include "ui/zarumate_data_dlg.h"
 
@@ -219,6 +220,16 @@ protected:
     CFakePool* m_pool = nullptr;
     std::unique_ptr<CTestFrame> m_frame;
 };
+
+TEST_F(MainFrameTest, CaptureStartsWithTheKeyLogTheBrowsersAreGiven)
+{
+    test::CScopedEnv unnamed(kTlsKeyLogVariable, "");
+    const fs::path keyLog = m_home.Path() / "keys" / "tls.log";
+    m_setting.m_tlsKeyLogPath = Utf8ToWide(keyLog.string());
+    Create();
+    EXPECT_EQ(Capture().m_keyLog, keyLog.string());
+    EXPECT_EQ(Capture().m_starts, 1);
+}
 
 TEST_F(MainFrameTest, OpensCentredInThePrimaryWorkAreaAndStartsMonitoring)
 {
