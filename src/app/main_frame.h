@@ -90,7 +90,9 @@ constexpr std::uint32_t kErrSideListName = 2013;
 // It paints at most once a timer tick: what asks for a paint while the tick
 // moves the list (the scroll bar's command when a sighting scrolls it to the
 // top, a rebuild that moves the position) only marks the window dirty, and
-// the tick paints once at its end, with the cells rebuilt.
+// the tick paints once at its end, with the cells rebuilt. The wheel, the
+// scroll keys and the presses that scroll paint once after they are done
+// in the same way.
 //
 // The capture thread and the pool are given as interfaces so that tests run
 // the frame with stand-ins; without them the frame makes the program's own.
