@@ -268,8 +268,8 @@ int CMainFrame::OnNcHitTest(POINT screen)
 
 // What scrolls the list comes back to OnCommand as the scroll bar's command
 // before the handler itself answers; the window is painted once after both.
-// The button's release is not held: its click may open a popup, under which
-// this window goes on painting.
+// A click may open a popup or a question meanwhile: the sightings' hold
+// lets this window paint while it is open.
 void CMainFrame::PaintOnceAfter(const std::function<bool()>& step)
 {
     bool changed = false;
@@ -290,8 +290,7 @@ void CMainFrame::OnLButtonDown(std::uint32_t keys, POINT point)
 
 void CMainFrame::OnLButtonUp(std::uint32_t keys, POINT point)
 {
-    if (m_layout.OnLButtonUp(keys, point))
-        this->Redraw();
+    PaintOnceAfter([&] { return m_layout.OnLButtonUp(keys, point); });
 }
 
 void CMainFrame::OnMouseMove(std::uint32_t keys, POINT point)
@@ -339,10 +338,12 @@ void CMainFrame::OnContextMenu(POINT screen)
 
 void CMainFrame::OnCommand(int /*code*/, int id)
 {
-    if (m_layout.OnCommand(id)) {
-        this->Redraw();
+    // The scroll buttons' commands move the scroll bar, whose own command
+    // comes back here before the first one is done.
+    bool listCommand = false;
+    PaintOnceAfter([&] { return listCommand = m_layout.OnCommand(id); });
+    if (listCommand)
         return;
-    }
     if (id >= kCmdFirstAdapter && id <= kCmdLastAdapter) {
         ChooseAdapter(id - kCmdFirstAdapter);
         return;
@@ -400,8 +401,12 @@ void CMainFrame::OnFrameCommand(int id)
 }
 
 // The record of the pressed cell; without one the user is told.
-CMainFrame::CHeldSightings::CHeldSightings(CMainFrame& frame) : m_frame(frame)
+// Whatever is open runs a loop of its own, in which this window paints as
+// it goes: paints held by the event that opened it wait no longer.
+CMainFrame::CHeldSightings::CHeldSightings(CMainFrame& frame)
+    : m_frame(frame), m_paintsHeld(frame.m_paintsHeld)
 {
+    m_frame.m_paintsHeld = 0;
     if (m_frame.m_modalDepth++ == 0)
         m_frame.m_layout.HoldFound(true);
 }
@@ -410,6 +415,7 @@ CMainFrame::CHeldSightings::~CHeldSightings()
 {
     if (--m_frame.m_modalDepth == 0)
         m_frame.m_layout.HoldFound(false);
+    m_frame.m_paintsHeld = m_paintsHeld;
 }
 
 CZarumateDataPtr CMainFrame::PressedRecord()

@@ -90,9 +90,9 @@ constexpr std::uint32_t kErrSideListName = 2013;
 // It paints at most once a timer tick: what asks for a paint while the tick
 // moves the list (the scroll bar's command when a sighting scrolls it to the
 // top, a rebuild that moves the position) only marks the window dirty, and
-// the tick paints once at its end, with the cells rebuilt. The wheel, the
-// scroll keys and the presses that scroll paint once after they are done
-// in the same way.
+// the tick paints once at its end, with the cells rebuilt. The mouse, the
+// scroll keys and the scroll buttons' commands paint once after they are
+// done in the same way.
 //
 // The capture thread and the pool are given as interfaces so that tests run
 // the frame with stand-ins; without them the frame makes the program's own.
@@ -188,7 +188,8 @@ protected:
     void OnFrameCommand(int id);
 
 private:
-    // Holds the sightings for as long as it lives; nests.
+    // Holds the sightings for as long as it lives, and lets paints through
+    // meanwhile; nests.
     class CHeldSightings
     {
     public:
@@ -199,6 +200,7 @@ private:
 
     private:
         CMainFrame& m_frame;
+        int m_paintsHeld;
     };
     [[nodiscard]] CHeldSightings HoldSightings() { return CHeldSightings(*this); }
 

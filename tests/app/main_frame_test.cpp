@@ -851,6 +851,34 @@ TEST_F(MainFrameCommandTest, AnotherAvatarClickedWhileTheDetailPopupIsOpenShowsT
     EXPECT_FALSE(m_frame->IsPopupOpen());
 }
 
+TEST_F(MainFrameCommandTest, WindowGoesOnPaintingUnderThePopupItsClickOpened)
+{
+    // The click's release holds the window's paints; what it opens runs a
+    // loop of its own, in which the window paints as it goes.
+    int painted = -1;
+    m_system.m_onNestedLoopIdle = [&] {
+        int before = m_system.PeerOf(*m_frame)->bitmapsShown;
+        m_frame->Redraw();
+        painted = m_system.PeerOf(*m_frame)->bitmapsShown - before;
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    m_system.Click(*m_frame, {60, 27 + 5 + 20});
+    EXPECT_EQ(painted, 1);
+    EXPECT_FALSE(m_frame->IsPopupOpen());
+
+    // Likewise under a question that a menu's command asks.
+    painted = -1;
+    m_system.m_onNestedLoopIdle = [&] {
+        int before = m_system.PeerOf(*m_frame)->bitmapsShown;
+        m_frame->Redraw();
+        painted = m_system.PeerOf(*m_frame)->bitmapsShown - before;
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    ChooseInCellMenu(1, kCmdDelete);
+    EXPECT_EQ(painted, 1);
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
+}
+
 TEST_F(MainFrameCommandTest, CellsAreNotLitWhileAnotherWindowOfTheProgramIsActive)
 {
     auto litCells = [&] {
@@ -1081,6 +1109,22 @@ TEST_F(MainFramePaintTest, ShorterListUnderTheScrolledViewPaintsOnceWithItsNewCe
     EXPECT_EQ(Paints(), before + 1);
     for (const auto& cell : m_frame->GetLayout().GetCells())
         EXPECT_TRUE(!cell->GetRecord() || IndexIn(records, cell->GetRecord()) >= 0);
+    EXPECT_TRUE(ShowsWhatItHolds());
+}
+
+TEST_F(MainFramePaintTest, ScrollButtonPaintsOnceAsItIsPressedAndOnceAsItScrolls)
+{
+    RECT frame = m_frame->GetWindowRect();
+    const RECT& button = m_frame->GetLayout().GetUpButton().GetRect();
+    POINT on{frame.left + (button.left + button.right) / 2,
+             frame.top + (button.top + button.bottom) / 2};
+    int position = Position();
+    int before = Paints();
+    m_system.Press(*m_frame, on);
+    EXPECT_EQ(Paints(), before + 1);
+    m_system.Release(*m_frame, on);
+    EXPECT_EQ(Paints(), before + 2);
+    EXPECT_LT(Position(), position);
     EXPECT_TRUE(ShowsWhatItHolds());
 }
 
