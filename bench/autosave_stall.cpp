@@ -9,7 +9,9 @@
 //   zk-bench-autosave [FRIENDS] [ROUNDS]     defaults 100000 and 5
 
 #include "app/main_frame.h"
+#include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
+#include "platform/system_clock.h"
 #include "platform/text_convert.h"
 #include "support/fake_window_system.h"
 #include "support/offscreen_gui.h"
@@ -45,35 +47,35 @@ double ThreadCpuMs()
 }
 
 // The capture thread and the image pool stand still: only the list moves.
-class CIdleCapture : public CHasErr<CSimpleErr>
+class CIdleCapture : public ICaptureThread
 {
 public:
-    bool Start() { return true; }
-    void Wait(unsigned) {}
-    void SetStop(bool) {}
-    void SetTerminate(bool terminate) { m_terminate = terminate; }
-    bool IsTerminating() const { return m_terminate; }
-    void SetClient(CZarumateSockClient* client) { m_client = client; }
-    void SetAdapterName(const std::wstring&) {}
-    int GetAdapterIndex() const { return 0; }
-    const std::vector<std::wstring>& GetAdapterList() const { return m_adapters; }
-    EMonitorFailure GetFailureCause() const { return EMonitorFailure::None; }
+    bool Start() override { return true; }
+    void Wait(unsigned) override {}
+    void SetStop(bool) override {}
+    void SetTerminate(bool terminate) override { m_terminate = terminate; }
+    bool IsTerminating() const override { return m_terminate; }
+    void SetClient(CZarumateSockClient* client) override { m_client = client; }
+    void SetAdapterName(const std::wstring&) override {}
+    void SetTlsKeyLogFile(const std::string&) override {}
+    int GetAdapterIndex() const override { return 0; }
+    const std::vector<std::wstring>& GetAdapterList() const override { return m_adapters; }
+    EMonitorFailure GetFailureCause() const override { return EMonitorFailure::None; }
+    std::wstring GetFailureText() const override { return {}; }
 
     bool m_terminate = false;
     CZarumateSockClient* m_client = nullptr;
     std::vector<std::wstring> m_adapters{L"eth0"};
 };
 
-class CIdlePool
+class CIdlePool : public IImagePool
 {
 public:
-    void PushTask(std::shared_ptr<CDownloadImageTask>) {}
-    bool StartAll() { return true; }
-    void SetShutdown(bool) {}
-    void WaitAll(unsigned) {}
+    void PushTask(std::shared_ptr<CDownloadImageTask>) override {}
+    bool StartAll() override { return true; }
+    void SetShutdown(bool) override {}
+    void WaitAll(unsigned) override {}
 };
-
-using CBenchFrame = CMainFrameImpl<CIdleCapture, CIdlePool>;
 
 } // namespace
 
@@ -121,7 +123,9 @@ int main(int argc, char** argv)
     int ticks = 0;
     int slow = 0;
     {
-        CBenchFrame frame(setting);
+        auto idleCapture = std::make_unique<CIdleCapture>();
+        CIdleCapture& capture = *idleCapture;
+        CMainFrame frame(setting, std::move(idleCapture), std::make_unique<CIdlePool>());
         frame.SetClock([&] { return now; });
         if (!frame.CreateMain())
             return 1;
@@ -139,7 +143,7 @@ int main(int argc, char** argv)
             auto person = std::make_shared<CZarumateData>();
             person->m_id = L"friend" + std::to_wstring(round * 7);
             person->m_name = L"また会った";
-            frame.GetCapture().m_client->OnZarumateFound(person);
+            capture.m_client->OnZarumateFound(person);
             tick(); // merges, and the autosave becomes due in 30 s
             now += kAutosaveDelayMs;
             auto begun = Clock::now();

@@ -1,5 +1,7 @@
 #include "base/message_format.h"
 
+#include "res/string_table.h"
+
 #include <vector>
 
 namespace zk {
@@ -39,6 +41,13 @@ std::wstring FormatMessageText(std::wstring_view format, std::initializer_list<C
     if (out.size() > limit)
         out.resize(limit);
     return out;
+}
+
+std::wstring FormatStringMessage(std::uint32_t id, std::initializer_list<CFormatArg> args,
+                                 std::size_t slack)
+{
+    std::wstring message = LoadString(id);
+    return FormatMessageText(message, args, message.size() + slack);
 }
 
 } // namespace zk

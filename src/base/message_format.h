@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -17,5 +18,10 @@ using CFormatArg = std::variant<std::wstring_view, long long>;
 // `limit` characters.
 std::wstring FormatMessageText(std::wstring_view format, std::initializer_list<CFormatArg> args,
                                std::size_t limit);
+
+// The string-table message of the id filled so; the result is cut at the
+// message's length plus `slack` characters.
+std::wstring FormatStringMessage(std::uint32_t id, std::initializer_list<CFormatArg> args,
+                                 std::size_t slack);
 
 } // namespace zk

@@ -8,8 +8,7 @@ namespace {
 
 std::wstring Format(std::uint32_t id, std::initializer_list<CFormatArg> args)
 {
-    std::wstring message = LoadString(id);
-    return FormatMessageText(message, args, message.size() + CSimpleErr::kFormatSlack);
+    return FormatStringMessage(id, args, CSimpleErr::kFormatSlack);
 }
 
 } // namespace

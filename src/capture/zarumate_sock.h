@@ -2,6 +2,7 @@
 
 #include "base/simple_err.h"
 #include "capture/http_cached_stream.h"
+#include "capture/monitor_failure.h"
 #include "capture/thread.h"
 #include "capture/zarumate_sock_client.h"
 
@@ -15,16 +16,6 @@
 #include <vector>
 
 namespace zk {
-
-// Why a capture run ended with an error, for the advice the user is given.
-enum class EMonitorFailure
-{
-    None,
-    Permission,     // no right to capture (the capability is missing)
-    AdapterMissing, // the chosen adapter is gone or cannot be used
-    NoAdapter,      // the machine has no adapter to watch
-    Other,
-};
 
 // The capture thread: watches one adapter through the capture helper, runs
 // every IPv4 and IPv6 TCP datagram through the decoding chain and reports

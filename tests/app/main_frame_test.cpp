@@ -1,12 +1,22 @@
 #include "app/main_frame.h"
+// The frame's header keeps the capture's pattern matching and the toolkit
+// behind it: its includers compile without either.
+#if defined(BOOST_RE_REGEX_HPP) || defined(QGLOBAL_H)
+#error "app/main_frame.h brings in Boost.Regex or Qt"
+#endif
+#include "fetch/download_image_task.h"
+#include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
 #include "platform/text_convert.h"
 #include "support/fake_window_system.h"
 #include "support/offscreen_gui.h"
 #include "support/scoped_env.h"
 #include "support/test_env.h"
+#include "system/tls_key_log_file.h"
 #include "ui/zaru_msg_dlg.h"
+#include "ui/zarumate_data_dlg.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -23,28 +33,30 @@ std::vector<std::string> g_events;
 
 // Stands in for the capture thread: starts and stops only when told, and
 // reports what the test makes it report.
-class CFakeCapture : public CHasErr<CSimpleErr>
+class CFakeCapture : public ICaptureThread, public CHasErr<CSimpleErr>
 {
 public:
-    bool Start()
+    bool Start() override
     {
         g_events.push_back("capture start");
         ++m_starts;
         return m_startWorks;
     }
-    void Wait(unsigned) { g_events.push_back("capture wait"); }
-    void SetStop(bool stop) { m_stop = stop; }
-    void SetTerminate(bool terminate)
+    void Wait(unsigned) override { g_events.push_back("capture wait"); }
+    void SetStop(bool stop) override { m_stop = stop; }
+    void SetTerminate(bool terminate) override
     {
         g_events.push_back("capture terminate");
         m_terminate = terminate;
     }
-    bool IsTerminating() const { return m_terminate; }
-    void SetClient(CZarumateSockClient* client) { m_client = client; }
-    void SetAdapterName(const std::wstring& name) { m_name = name; }
-    int GetAdapterIndex() const { return m_index; }
-    const std::vector<std::wstring>& GetAdapterList() const { return m_adapters; }
-    EMonitorFailure GetFailureCause() const { return m_cause; }
+    bool IsTerminating() const override { return m_terminate; }
+    void SetClient(CZarumateSockClient* client) override { m_client = client; }
+    void SetAdapterName(const std::wstring& name) override { m_name = name; }
+    void SetTlsKeyLogFile(const std::string& path) override { m_keyLog = path; }
+    int GetAdapterIndex() const override { return m_index; }
+    const std::vector<std::wstring>& GetAdapterList() const override { return m_adapters; }
+    EMonitorFailure GetFailureCause() const override { return m_cause; }
+    std::wstring GetFailureText() const override { return GetErr().GetText(); }
 
     int m_starts = 0;
     EMonitorFailure m_cause = EMonitorFailure::None;
@@ -53,22 +65,26 @@ public:
     bool m_terminate = false;
     CZarumateSockClient* m_client = nullptr;
     std::wstring m_name;
+    std::string m_keyLog;
     int m_index = 0;
     std::vector<std::wstring> m_adapters{L"eth0", L"wlan0"};
 };
 
-class CFakePool
+class CFakePool : public IImagePool
 {
 public:
-    void PushTask(std::shared_ptr<CDownloadImageTask> task) { m_tasks.push_back(std::move(task)); }
-    bool StartAll() { return true; }
-    void SetShutdown(bool) { g_events.push_back("pool shutdown"); }
-    void WaitAll(unsigned) { g_events.push_back("pool wait"); }
+    void PushTask(std::shared_ptr<CDownloadImageTask> task) override
+    {
+        m_tasks.push_back(std::move(task));
+    }
+    bool StartAll() override { return true; }
+    void SetShutdown(bool) override { g_events.push_back("pool shutdown"); }
+    void WaitAll(unsigned) override { g_events.push_back("pool wait"); }
 
     std::vector<std::shared_ptr<CDownloadImageTask>> m_tasks;
 };
 
-using CTestFrame = CMainFrameImpl<CFakeCapture, CFakePool>;
+using CTestFrame = CMainFrame;
 
 class MainFrameTest : public ::testing::Test
 {
@@ -77,7 +93,7 @@ protected:
     {
         test::EnsureOffscreenGui();
         g_events.clear();
-        m_frame = std::make_unique<CTestFrame>(m_setting);
+        m_frame = MakeFrame();
         m_frame->SetAdapterLister([this](std::vector<CNetworkAdapter>& adapters) {
             adapters = m_adapters;
             return 0;
@@ -112,7 +128,18 @@ protected:
 
     void Create() { ASSERT_TRUE(m_frame->CreateMain()); }
     void Tick() { m_system.PeerOf(*m_frame)->window->PeerTimer(1); }
-    CFakeCapture& Capture() { return m_frame->GetCapture(); }
+    CFakeCapture& Capture() { return *m_capture; }
+    CFakePool& Pool() { return *m_pool; }
+    // A frame on stand-ins of the capture thread and the pool, which the
+    // test reaches through Capture() and Pool().
+    std::unique_ptr<CTestFrame> MakeFrame()
+    {
+        auto capture = std::make_unique<CFakeCapture>();
+        auto pool = std::make_unique<CFakePool>();
+        m_capture = capture.get();
+        m_pool = pool.get();
+        return std::make_unique<CTestFrame>(m_setting, std::move(capture), std::move(pool));
+    }
     std::vector<std::wstring> Boxes() const
     {
         std::vector<std::wstring> texts;
@@ -178,7 +205,7 @@ protected:
             m_frame->DestroyWindow();
         m_setting = CSetting();
         m_setting.LoadSettings();
-        m_frame = std::make_unique<CTestFrame>(m_setting);
+        m_frame = MakeFrame();
         Create();
     }
 
@@ -189,8 +216,20 @@ protected:
     test::CFakeWindowSystem m_system;
     CSetting m_setting;
     std::vector<CNetworkAdapter> m_adapters{Adapter("eth0", 1), Adapter("wlan0", 2, true)};
+    CFakeCapture* m_capture = nullptr;
+    CFakePool* m_pool = nullptr;
     std::unique_ptr<CTestFrame> m_frame;
 };
+
+TEST_F(MainFrameTest, CaptureStartsWithTheKeyLogTheBrowsersAreGiven)
+{
+    test::CScopedEnv unnamed(kTlsKeyLogVariable, "");
+    const fs::path keyLog = m_home.Path() / "keys" / "tls.log";
+    m_setting.m_tlsKeyLogPath = Utf8ToWide(keyLog.string());
+    Create();
+    EXPECT_EQ(Capture().m_keyLog, keyLog.string());
+    EXPECT_EQ(Capture().m_starts, 1);
+}
 
 TEST_F(MainFrameTest, OpensCentredInThePrimaryWorkAreaAndStartsMonitoring)
 {
@@ -317,7 +356,7 @@ TEST_F(MainFrameTest, MonitorFailureGivesTheAdviceOfItsCause)
 
 TEST_F(MainFrameTest, CaptureThatCannotStartIsToldAndTheMenuStillListsTheAdapters)
 {
-    m_frame->GetCapture().m_startWorks = false;
+    Capture().m_startWorks = false;
     Create();
     EXPECT_EQ(m_frame->GetMonitorState(), MonitorIdle);
     EXPECT_EQ(Boxes(), std::vector<std::wstring>{LoadString(kMsgMonitorStartFailed)});
@@ -418,7 +457,7 @@ TEST_F(MainFrameTest, ListThatFailedToLoadIsKeptOnYesAndOnEndOfSession)
 
     // At the end of a session nobody is asked and the file stays too; the
     // sequence runs once, whatever comes after.
-    m_frame = std::make_unique<CTestFrame>(m_setting);
+    m_frame = MakeFrame();
     Create();
     std::size_t boxes = m_system.m_messageBoxes.size();
     m_frame->EndSession();
@@ -521,7 +560,7 @@ TEST_F(MainFrameTest, SessionEndingUnderTheExitQuestionKeepsTheDamagedFile)
     fs::remove(beside[0]);
     std::uint32_t now = 0;
     m_setting = CSetting();
-    m_frame = std::make_unique<CTestFrame>(m_setting);
+    m_frame = MakeFrame();
     m_frame->SetClock([&] { return now; });
     Create();
     Report(L"u8");
@@ -812,6 +851,34 @@ TEST_F(MainFrameCommandTest, AnotherAvatarClickedWhileTheDetailPopupIsOpenShowsT
     EXPECT_FALSE(m_frame->IsPopupOpen());
 }
 
+TEST_F(MainFrameCommandTest, WindowGoesOnPaintingUnderThePopupItsClickOpened)
+{
+    // The click's release holds the window's paints; what it opens runs a
+    // loop of its own, in which the window paints as it goes.
+    int painted = -1;
+    m_system.m_onNestedLoopIdle = [&] {
+        int before = m_system.PeerOf(*m_frame)->bitmapsShown;
+        m_frame->Redraw();
+        painted = m_system.PeerOf(*m_frame)->bitmapsShown - before;
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    m_system.Click(*m_frame, {60, 27 + 5 + 20});
+    EXPECT_EQ(painted, 1);
+    EXPECT_FALSE(m_frame->IsPopupOpen());
+
+    // Likewise under a question that a menu's command asks.
+    painted = -1;
+    m_system.m_onNestedLoopIdle = [&] {
+        int before = m_system.PeerOf(*m_frame)->bitmapsShown;
+        m_frame->Redraw();
+        painted = m_system.PeerOf(*m_frame)->bitmapsShown - before;
+        Popup().PeerKeyDown(VK_ESCAPE);
+    };
+    ChooseInCellMenu(1, kCmdDelete);
+    EXPECT_EQ(painted, 1);
+    EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u1", L"u2", L"u3"}));
+}
+
 TEST_F(MainFrameCommandTest, CellsAreNotLitWhileAnotherWindowOfTheProgramIsActive)
 {
     auto litCells = [&] {
@@ -861,9 +928,9 @@ TEST_F(MainFrameCommandTest, RefreshShowsTheDownloadOnTheCellThenItsFailureUntil
         }
         return static_cast<CZarumateCell*>(nullptr);
     };
-    std::size_t tasks = m_frame->GetPool().m_tasks.size();
+    std::size_t tasks = Pool().m_tasks.size();
     ChooseInCellMenu(1, kCmdRefreshImage);
-    ASSERT_EQ(m_frame->GetPool().m_tasks.size(), tasks + 1);
+    ASSERT_EQ(Pool().m_tasks.size(), tasks + 1);
     Tick();
     EXPECT_TRUE(cellOf(L"u2")->ShowsDownloadState());
     EXPECT_FALSE(cellOf(L"u1")->ShowsDownloadState());
@@ -872,7 +939,7 @@ TEST_F(MainFrameCommandTest, RefreshShowsTheDownloadOnTheCellThenItsFailureUntil
     int others = inRow(0);
     int downloading = inRow(1);
 
-    auto task = m_frame->GetPool().m_tasks.back();
+    auto task = Pool().m_tasks.back();
     task->GetErr().SetErr(2000);
     m_frame->OnDownloadImageTaskEnd(task);
     Tick();
@@ -880,7 +947,7 @@ TEST_F(MainFrameCommandTest, RefreshShowsTheDownloadOnTheCellThenItsFailureUntil
     EXPECT_EQ(inRow(0), others);
 
     ChooseInCellMenu(1, kCmdRefreshImage);
-    task = m_frame->GetPool().m_tasks.back();
+    task = Pool().m_tasks.back();
     m_frame->OnDownloadImageTaskEnd(task);
     Tick();
     EXPECT_FALSE(cellOf(L"u2")->ShowsDownloadState());
@@ -956,6 +1023,133 @@ TEST_F(MainFrameCommandTest, DeleteBelowWhileTheNamedPersonIsSeenAgainDeletesWha
     // Then the sighting: the person is back, as seen just now.
     Tick();
     EXPECT_EQ(Ids(), (std::vector<std::wstring>{L"u2", L"u1"}));
+}
+
+// The window paints once a tick at most, and what it shows are the cells as
+// the tick left them. A view scrolled down the list is where the list's own
+// commands come back to the frame in the middle of the tick: a sighting moves
+// the view to the top, a shorter list moves it up.
+class MainFramePaintTest : public MainFrameTest
+{
+protected:
+    static constexpr int kPeople = 40;
+
+    void SetUp() override
+    {
+        MainFrameTest::SetUp();
+        Create();
+        for (int i = 0; i < kPeople; ++i)
+            Report((L"p" + std::to_wstring(i)).c_str());
+        Tick();
+        m_frame->PeerKeyDown(VK_END);
+        ASSERT_GT(Position(), 0);
+        Tick();
+        ASSERT_GT(Position(), 0);
+    }
+
+    int Position() const { return m_frame->GetLayout().GetScrollBar().GetPosition(); }
+    test::CFakeWindowSystem::Peer& Peer() { return *m_system.PeerOf(*m_frame); }
+    int Paints() { return Peer().bitmapsShown; }
+
+    // Paints the window once more as it is now: a tick that painted stale
+    // cells showed something else.
+    bool ShowsWhatItHolds()
+    {
+        std::vector<std::uint32_t> shown = Peer().bitmap;
+        m_frame->Redraw();
+        return !shown.empty() && shown == Peer().bitmap;
+    }
+
+    static int IndexIn(const CZarumateDataList& records, const CZarumateDataPtr& record)
+    {
+        auto at = std::find(records.begin(), records.end(), record);
+        return at == records.end() ? -1 : static_cast<int>(at - records.begin());
+    }
+
+    // The person in the topmost cell in view.
+    std::wstring TopId()
+    {
+        for (const auto& cell : m_frame->GetLayout().GetCells()) {
+            RECT rect = cell->GetRect();
+            if (rect.bottom > m_frame->GetLayout().GetListRect().top && cell->GetRecord())
+                return cell->GetRecord()->m_id;
+        }
+        return {};
+    }
+};
+
+TEST_F(MainFramePaintTest, SightingOnAScrolledListPaintsOnceWithTheListAtTheTop)
+{
+    int before = Paints();
+    Report(L"new");
+    Tick();
+    EXPECT_EQ(Paints(), before + 1);
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(TopId(), L"new");
+    EXPECT_TRUE(ShowsWhatItHolds());
+
+    // A person seen again goes to the top as well, in one paint.
+    m_frame->PeerKeyDown(VK_END);
+    before = Paints();
+    Report(L"p3");
+    Tick();
+    EXPECT_EQ(Paints(), before + 1);
+    EXPECT_EQ(TopId(), L"p3");
+    EXPECT_TRUE(ShowsWhatItHolds());
+}
+
+TEST_F(MainFramePaintTest, ShorterListUnderTheScrolledViewPaintsOnceWithItsNewCells)
+{
+    // The range shrinks below the position while the cells are rebuilt.
+    const CZarumateDataList& records = m_frame->GetLayout().GetRecords();
+    std::vector<CZarumateDataPtr> gone(records.begin() + 2, records.end());
+    m_frame->GetLayout().DeleteRecords(gone);
+    int before = Paints();
+    Tick();
+    EXPECT_EQ(Paints(), before + 1);
+    for (const auto& cell : m_frame->GetLayout().GetCells())
+        EXPECT_TRUE(!cell->GetRecord() || IndexIn(records, cell->GetRecord()) >= 0);
+    EXPECT_TRUE(ShowsWhatItHolds());
+}
+
+TEST_F(MainFramePaintTest, ScrollButtonPaintsOnceAsItIsPressedAndOnceAsItScrolls)
+{
+    RECT frame = m_frame->GetWindowRect();
+    const RECT& button = m_frame->GetLayout().GetUpButton().GetRect();
+    POINT on{frame.left + (button.left + button.right) / 2,
+             frame.top + (button.top + button.bottom) / 2};
+    int position = Position();
+    int before = Paints();
+    m_system.Press(*m_frame, on);
+    EXPECT_EQ(Paints(), before + 1);
+    m_system.Release(*m_frame, on);
+    EXPECT_EQ(Paints(), before + 2);
+    EXPECT_LT(Position(), position);
+    EXPECT_TRUE(ShowsWhatItHolds());
+}
+
+TEST_F(MainFramePaintTest, QuietTicksPaintNothingAndScrollingPaintsOnce)
+{
+    int before = Paints();
+    Tick();
+    Tick();
+    EXPECT_EQ(Paints(), before);
+
+    // The wheel and the keys scroll through the scroll bar's command, which
+    // rebuilds the cells before the handler answers.
+    RECT frame = m_frame->GetWindowRect();
+    m_frame->PeerMouseWheel(120, {frame.left + 50, frame.top + 100}, 0);
+    EXPECT_EQ(Paints(), before + 1);
+    EXPECT_TRUE(ShowsWhatItHolds());
+    before = Paints();
+    m_frame->PeerKeyDown(VK_HOME);
+    EXPECT_EQ(Paints(), before + 1);
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(TopId(), L"p39");
+    EXPECT_TRUE(ShowsWhatItHolds());
+    before = Paints();
+    Tick();
+    EXPECT_EQ(Paints(), before);
 }
 
 } // namespace

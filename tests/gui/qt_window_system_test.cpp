@@ -7,7 +7,10 @@
 #include "support/scoped_env.h"
 #include "support/xvfb_session.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -165,6 +168,71 @@ TEST_F(QtWindowSystemTest, WindowDestroyedInsideItsHandlerDropsItsPostedMessages
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window->m_apps.empty());
+}
+
+// A message box, as shown by the window system, and what it showed: the
+// texts of its visible buttons and whether a picture of the screen was
+// taken (kept where ZK_GUI_SCREENSHOTS says). The box is answered with the
+// button of the role given, or put away without one.
+struct CShownBox
+{
+    std::vector<std::string> buttons;
+    bool pictured = false;
+};
+
+void AnswerBox(const CXvfbSession& session, QMessageBox::StandardButton answer,
+               const std::string& saveAs, CShownBox& shown)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&session, &shown, poll, answer, saveAs] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->isVisible())
+                shown.buttons.push_back(button->text().toStdString());
+        }
+        QTimer::singleShot(std::chrono::milliseconds(300), box,
+                           [&session, &shown, box, answer, saveAs] {
+                               CScreenshot shot;
+                               std::string error;
+                               shown.pictured = session.Screenshot(shot, error, saveAs);
+                               if (QAbstractButton* button = box->button(answer))
+                                   button->click();
+                               else
+                                   box->reject();
+                           });
+    });
+    poll->start(10);
+}
+
+TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked)
+{
+    // The window system installs the toolkit's Japanese texts itself, also
+    // under the C locale of the tests, and only once however often it asks.
+    CShownBox question;
+    AnswerBox(m_session, QMessageBox::No, "question", question);
+    int answer =
+        m_system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit", MB_YESNO | MB_ICONQUESTION);
+    EXPECT_EQ(answer, IDNO);
+    EXPECT_TRUE(question.pictured);
+    ASSERT_EQ(question.buttons.size(), 2u);
+    EXPECT_EQ(question.buttons[0].rfind("はい", 0), 0u) << question.buttons[0];
+    EXPECT_EQ(question.buttons[1].rfind("いいえ", 0), 0u) << question.buttons[1];
+
+    CShownBox notice;
+    AnswerBox(m_session, QMessageBox::Ok, "notice", notice);
+    EXPECT_EQ(m_system->MessageBox(nullptr, L"保存しました。", L"Zarumatekit", MB_ICONINFORMATION),
+              IDOK);
+    ASSERT_EQ(notice.buttons.size(), 1u);
+    EXPECT_EQ(notice.buttons[0], "OK");
+
+    // Put away without an answer, the question answers neither はい nor いいえ.
+    CShownBox dismissed;
+    AnswerBox(m_session, QMessageBox::NoButton, "dismissed", dismissed);
+    EXPECT_EQ(m_system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit", MB_YESNO), IDCANCEL);
 }
 
 } // namespace
