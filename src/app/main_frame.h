@@ -133,10 +133,6 @@ public:
     IImagePool& GetPool() { return *m_pool; }
     MonitorState GetMonitorState() const { return m_monitorState.load(); }
     bool IsPopupOpen() const { return m_popupOpen.load(); }
-    const CSimpleErr& GetListLoadErr() const { return m_listLoadErr; }
-    // The file this run writes its list to after a failed load, beside the
-    // damaged one; empty while the list loaded.
-    const std::wstring& GetSideListName() const { return m_sideListName; }
     // Tests: waits until an autosave in flight has written its file.
     void WaitForAutosave() { m_saver.Wait(); }
     bool IsAutosaving() const { return m_saver.IsBusy(); }

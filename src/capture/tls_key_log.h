@@ -72,7 +72,6 @@ public:
 
     // The file to follow; empty for none. Forgets everything read before.
     void SetPath(const std::string& path);
-    bool HasPath() const { return !m_path.empty(); }
 
     // The TLS layer reads a connection of this random: its secrets are kept.
     void Want(const CTlsRandom& random, std::uint64_t nowMs);

@@ -137,7 +137,6 @@ public:
     }
 
     std::size_t TlsConnectionCount() const { return m_directions.size(); }
-    const CTlsKeyLog& GetTlsKeyLog() const { return m_keyLog; }
 
 private:
     // The connection and what its decrypted bytes need to go up.

@@ -55,8 +55,6 @@ public:
     void SetForegroundWindow();
     bool IsActiveWindow() const;
     const std::wstring& GetWindowText() const { return m_title; }
-    std::uint32_t GetStyle() const { return m_style; }
-    std::uint32_t GetExStyle() const { return m_exStyle; }
     CWindow* GetOwner() const { return m_owner; }
 
     // Sends a message: it is handled before the call returns.

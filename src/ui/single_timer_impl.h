@@ -10,7 +10,6 @@ public:
     static constexpr int kTimerId = TId;
 
     void SetTimerPeriod(unsigned periodMs) { m_periodMs = periodMs; }
-    unsigned GetTimerPeriod() const { return m_periodMs; }
     void StartTimer() { static_cast<T*>(this)->SetTimer(TId, m_periodMs); }
     void StopTimer() { static_cast<T*>(this)->KillTimer(TId); }
 

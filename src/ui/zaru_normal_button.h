@@ -30,7 +30,6 @@ public:
     void SetRect(const RECT& rect) { m_rect = rect; }
     const std::shared_ptr<CImage>& GetImage() const { return m_image; }
     void SetImage(std::shared_ptr<CImage> image) { m_image = std::move(image); }
-    bool IsSelected() const { return m_selected; }
     void SetSelected(bool selected) { m_selected = selected; }
     bool IsHot() const { return m_hot; }
     bool IsPressed() const { return m_pressed; }

@@ -112,7 +112,6 @@ public:
     // sightings are merged at the first tick after. Only a queue grown to
     // kMaxHeldSightings persons is merged anyway, to bound its memory.
     void HoldFound(bool hold) { m_holdFound = hold; }
-    bool IsHoldingFound() const { return m_holdFound; }
     // Merges the found queue now, held or not (the exit does, before it
     // saves); answers whether anything came.
     bool MergeFound() { return TakeFound(); }
