@@ -2,7 +2,7 @@
 
 #include "base/simple_err.h"
 #include "capture/http_cached_stream.h"
-#include "capture/thread.h"
+#include "base/thread.h"
 #include "capture/zarumate_sock_client.h"
 
 #include <atomic>
