@@ -55,6 +55,18 @@ public:
         }
     }
 
+    // Ends a datagram whose fragments have all come, counting whether it
+    // could be put together (rebuilt) or would be too long; answers rebuilt.
+    bool Complete(iterator datagram, bool rebuilt, CDecodeStats& stats)
+    {
+        if (rebuilt)
+            ++stats.m_datagramsRebuilt;
+        else
+            ++stats.m_datagramsTooLong;
+        Remove(datagram);
+        return rebuilt;
+    }
+
     void Remove(iterator datagram)
     {
         m_bytes -= datagram->m_bytes;

@@ -56,16 +56,9 @@ bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const s
 
     bool complete = false;
     // Only a fragment where the walk stopped can move it on.
-    if (offset == datagram->m_covered && Walk(*datagram, place)) {
-        if (Reassemble(*datagram, rebuilt)) {
-            complete = true;
-            ++stats.m_datagramsRebuilt;
-        } else {
-            // It can never be rebuilt, and waiting would only hold memory.
-            ++stats.m_datagramsTooLong;
-        }
-        m_datagrams.Remove(datagram);
-    }
+    // One too long can never be rebuilt, and waiting would only hold memory.
+    if (offset == datagram->m_covered && Walk(*datagram, place))
+        complete = m_datagrams.Complete(datagram, Reassemble(*datagram, rebuilt), stats);
     m_datagrams.EnforceLimits(kMaxBytes, kMaxDatagrams, stats);
     stats.m_fragmentBytes = m_datagrams.Bytes();
     return complete;

@@ -104,15 +104,8 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     bool complete = false;
     // No two fragments overlap and none reaches past the end, so the
     // datagram is whole once they cover as many bytes as it has.
-    if (datagram->m_hasLast && datagram->m_covered == datagram->m_end) {
-        if (Reassemble(*datagram, rebuilt)) {
-            complete = true;
-            ++stats.m_datagramsRebuilt;
-        } else {
-            ++stats.m_datagramsTooLong;
-        }
-        m_datagrams.Remove(datagram);
-    }
+    if (datagram->m_hasLast && datagram->m_covered == datagram->m_end)
+        complete = m_datagrams.Complete(datagram, Reassemble(*datagram, rebuilt), stats);
     m_datagrams.EnforceLimits(kMaxBytes, kMaxDatagrams, stats);
     return complete;
 }
