@@ -419,7 +419,7 @@ private:
     QImage m_image;
     bool m_shaped = false;
     bool m_inputShaped = false;
-    // What the shape was last cut for; an empty size cuts none.
+    // What the shape was last cut for; an invalid size before the first cut.
     QSize m_shapeSize;
     bool m_shapeComposited = false;
     std::map<int, int> m_timers; // Qt's timer id -> the window's

@@ -46,7 +46,8 @@ public:
     bool HasCompositor() const;
 
     // Window shapes cut so far, one a size or compositor change of a
-    // window: the work the windows did, for tests to count.
+    // window: the work the windows did, for tests to count. The windows
+    // count each cut with CountShape.
     std::uint64_t ShapesCut() const;
     void CountShape() const;
 
