@@ -2,10 +2,9 @@
 // process, on an Xvfb of the suite's own: where they open, what they offer
 // and what they give back.
 
-#include "platform/qt_window_system.h"
+#include "in_process_toolkit.h"
 #include "platform/std_dialogs.h"
 #include "platform/window_types.h"
-#include "support/scoped_env.h"
 #include "support/test_env.h"
 #include "support/xvfb_session.h"
 
@@ -56,12 +55,7 @@ protected:
         ZK_REQUIRE_XVFB();
         std::string error;
         ASSERT_TRUE(m_session.Start({}, error)) << error;
-        m_display = std::make_unique<CScopedEnv>("DISPLAY", m_session.Display());
-        static int argc = 1;
-        static char name[] = "zk_gui_tests";
-        static char* argv[] = {name, nullptr};
-        m_system = CQtWindowSystem::Start(argc, argv, error);
-        ASSERT_TRUE(m_system) << error;
+        ASSERT_TRUE(m_toolkit.Start(m_session, error)) << error;
         m_program = m_dir.Path() / "tool";
         std::ofstream(m_program) << "#!/bin/sh\n";
         fs::permissions(m_program, fs::perms::owner_all);
@@ -70,7 +64,7 @@ protected:
 
     void TearDown() override
     {
-        m_system.reset();
+        m_toolkit.system.reset();
         m_session.Stop();
     }
 
@@ -101,8 +95,7 @@ protected:
     }
 
     CXvfbSession m_session;
-    std::unique_ptr<CScopedEnv> m_display;
-    std::unique_ptr<CQtWindowSystem> m_system;
+    CInProcessToolkit m_toolkit;
     CTempDir m_dir;
     fs::path m_program;
 };
