@@ -13,30 +13,13 @@ std::size_t CIpFragmentKeyHash::operator()(const CIpFragmentKey& key) const noex
         a = a << 8 | b;
     std::uint64_t h =
         a ^ (std::uint64_t(key.m_protocol) << 16 | key.m_identification) * 0x9E3779B97F4A7C15ull;
-    h ^= h >> 29;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 32;
-    return static_cast<std::size_t>(h);
-}
-
-std::size_t CIpFragmentTable::FragmentCount() const
-{
-    std::size_t count = 0;
-    for (const CDatagram& datagram : m_datagrams)
-        count += datagram.m_fragmentCount;
-    return count;
+    return FinishFragmentKeyHash(h);
 }
 
 void CIpFragmentTable::Expire(std::uint64_t nowMs, CDecodeStats& stats)
 {
-    while (!m_datagrams.empty()) {
-        const CDatagram& oldest = m_datagrams.front();
-        if (nowMs < oldest.m_firstArrivalMs || nowMs - oldest.m_firstArrivalMs <= kMaxAgeMs)
-            break;
-        stats.m_fragmentsExpired += oldest.m_fragmentCount;
-        Remove(m_datagrams.begin());
-    }
-    stats.m_fragmentBytes = m_bytes;
+    m_datagrams.Expire(nowMs, kMaxAgeMs, stats);
+    stats.m_fragmentBytes = m_datagrams.Bytes();
 }
 
 bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const std::uint8_t* data,
@@ -44,14 +27,7 @@ bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const s
 {
     CIpFragmentKey key{header.m_source, header.m_destination, header.m_protocol,
                        header.m_identification};
-    auto found = m_index.find(key);
-    if (found == m_index.end()) {
-        m_datagrams.push_back(CDatagram{});
-        m_datagrams.back().m_key = key;
-        m_datagrams.back().m_firstArrivalMs = nowMs;
-        found = m_index.emplace(key, std::prev(m_datagrams.end())).first;
-    }
-    CDatagramList::iterator datagram = found->second;
+    CDatagrams::iterator datagram = m_datagrams.FindOrStart(key, nowMs);
 
     ++m_steps;
     // Fragments mostly come in order, and one after the last needs no search.
@@ -69,30 +45,22 @@ bool CIpFragmentTable::Add(std::uint64_t nowMs, const CIpHeader& header, const s
     // the empty ones only the first.
     if (at.m_fragment || slot) {
         ++stats.m_fragmentsRepeated;
-        stats.m_fragmentBytes = m_bytes;
+        stats.m_fragmentBytes = m_datagrams.Bytes();
         return false;
     }
     slot = std::make_shared<CIpPacket>();
     slot->m_header = header;
     slot->m_bytes.assign(data, data + header.m_totalLength);
     ++datagram->m_fragmentCount;
-    datagram->m_bytes += header.m_totalLength;
-    m_bytes += header.m_totalLength;
+    m_datagrams.AddBytes(datagram, header.m_totalLength);
 
     bool complete = false;
     // Only a fragment where the walk stopped can move it on.
-    if (offset == datagram->m_covered && Walk(*datagram, place)) {
-        if (Reassemble(*datagram, rebuilt)) {
-            complete = true;
-            ++stats.m_datagramsRebuilt;
-        } else {
-            // It can never be rebuilt, and waiting would only hold memory.
-            ++stats.m_datagramsTooLong;
-        }
-        Remove(datagram);
-    }
-    EnforceLimits(stats);
-    stats.m_fragmentBytes = m_bytes;
+    // One too long can never be rebuilt, and waiting would only hold memory.
+    if (offset == datagram->m_covered && Walk(*datagram, place))
+        complete = m_datagrams.Complete(datagram, Reassemble(*datagram, rebuilt), stats);
+    m_datagrams.EnforceLimits(kMaxBytes, kMaxDatagrams, stats);
+    stats.m_fragmentBytes = m_datagrams.Bytes();
     return complete;
 }
 
@@ -175,21 +143,6 @@ bool CIpFragmentTable::Reassemble(const CDatagram& datagram, CIpPacket& rebuilt)
                      payload + static_cast<std::ptrdiff_t>(fragment->m_header.PayloadLength()));
     }
     return true;
-}
-
-void CIpFragmentTable::Remove(CDatagramList::iterator datagram)
-{
-    m_bytes -= datagram->m_bytes;
-    m_index.erase(datagram->m_key);
-    m_datagrams.erase(datagram);
-}
-
-void CIpFragmentTable::EnforceLimits(CDecodeStats& stats)
-{
-    while (!m_datagrams.empty() && (m_bytes > kMaxBytes || m_datagrams.size() > kMaxDatagrams)) {
-        stats.m_fragmentsEvicted += m_datagrams.front().m_fragmentCount;
-        Remove(m_datagrams.begin());
-    }
 }
 
 } // namespace zk

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "capture/decode_stats.h"
+#include "capture/fragment_datagrams.h"
 #include "capture/ip_packet.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <map>
-#include <unordered_map>
 #include <vector>
 
 namespace zk {
@@ -62,9 +61,9 @@ public:
     bool Add(std::uint64_t nowMs, const CIpHeader& header, const std::uint8_t* data,
              CIpPacket& rebuilt, CDecodeStats& stats);
 
-    std::size_t Bytes() const { return m_bytes; }
-    std::size_t DatagramCount() const { return m_datagrams.size(); }
-    std::size_t FragmentCount() const;
+    std::size_t Bytes() const { return m_datagrams.Bytes(); }
+    std::size_t DatagramCount() const { return m_datagrams.Count(); }
+    std::size_t FragmentCount() const { return m_datagrams.FragmentCount(); }
     // Fragments looked at so far: the work the table did, for tests and
     // benchmarks to count.
     std::uint64_t Steps() const { return m_steps; }
@@ -93,21 +92,18 @@ private:
         // such rather than wrapping round.
         std::uint32_t m_covered = 0;
         CFragments m_fragments;
+
+        std::size_t FragmentCount() const { return m_fragmentCount; }
     };
-    using CDatagramList = std::list<CDatagram>;
+    using CDatagrams = CFragmentDatagrams<CDatagram, CIpFragmentKey, CIpFragmentKeyHash>;
 
     // Moves the walk on from the offset it reached, at, as far as the
     // fragments reach; true once it has taken the last fragment.
     bool Walk(CDatagram& datagram, CFragments::iterator at);
     // False when the datagram would be too long for its total length field.
     static bool Reassemble(const CDatagram& datagram, CIpPacket& rebuilt);
-    void Remove(CDatagramList::iterator datagram);
-    void EnforceLimits(CDecodeStats& stats);
 
-    // Oldest first: ageing and the limits both drop from the front.
-    CDatagramList m_datagrams;
-    std::unordered_map<CIpFragmentKey, CDatagramList::iterator, CIpFragmentKeyHash> m_index;
-    std::size_t m_bytes = 0;
+    CDatagrams m_datagrams;
     std::uint64_t m_steps = 0;
 };
 

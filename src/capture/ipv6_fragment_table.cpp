@@ -27,29 +27,12 @@ std::size_t CIpv6FragmentKeyHash::operator()(const CIpv6FragmentKey& key) const 
                       Word(key.m_destination, 0) * 0x165667B19E3779F9ull ^
                       Word(key.m_destination, 8) * 0xD6E8FEB86659FD93ull ^
                       key.m_identification * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 29;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 32;
-    return static_cast<std::size_t>(h);
-}
-
-std::size_t CIpv6FragmentTable::FragmentCount() const
-{
-    std::size_t count = 0;
-    for (const CDatagram& datagram : m_datagrams)
-        count += datagram.m_fragments.size();
-    return count;
+    return FinishFragmentKeyHash(h);
 }
 
 void CIpv6FragmentTable::Expire(std::uint64_t nowMs, CDecodeStats& stats)
 {
-    while (!m_datagrams.empty()) {
-        const CDatagram& oldest = m_datagrams.front();
-        if (nowMs < oldest.m_firstArrivalMs || nowMs - oldest.m_firstArrivalMs <= kMaxAgeMs)
-            break;
-        stats.m_fragmentsExpired += oldest.m_fragments.size();
-        Remove(m_datagrams.begin());
-    }
+    m_datagrams.Expire(nowMs, kMaxAgeMs, stats);
 }
 
 bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
@@ -67,14 +50,7 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
 
     CIpv6FragmentKey key{fragment.m_addresses.m_source, fragment.m_addresses.m_destination,
                          fragment.m_identification};
-    auto found = m_index.find(key);
-    if (found == m_index.end()) {
-        m_datagrams.push_back(CDatagram{});
-        m_datagrams.back().m_key = key;
-        m_datagrams.back().m_firstArrivalMs = nowMs;
-        found = m_index.emplace(key, std::prev(m_datagrams.end())).first;
-    }
-    CDatagramList::iterator datagram = found->second;
+    CDatagrams::iterator datagram = m_datagrams.FindOrStart(key, nowMs);
     if (datagram->m_tombstone) {
         ++stats.m_fragmentsOverlapping;
         return false;
@@ -85,7 +61,7 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     if (end > kMaxPayloadLength) {
         // It can never be rebuilt, and waiting would only hold memory.
         ++stats.m_datagramsTooLong;
-        Remove(datagram);
+        m_datagrams.Remove(datagram);
         return false;
     }
     auto& fragments = datagram->m_fragments;
@@ -106,7 +82,7 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     }
     if (place == EPlace::Overlaps) {
         Bury(datagram, stats);
-        EnforceLimits(stats);
+        m_datagrams.EnforceLimits(kMaxBytes, kMaxDatagrams, stats);
         return false;
     }
 
@@ -118,9 +94,8 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
         datagram->m_nextHeader = fragment.m_fragmentNextHeader;
         added += fragment.m_upperOffset;
     }
-    datagram->m_bytes += added;
+    m_datagrams.AddBytes(datagram, added);
     datagram->m_covered += length;
-    m_bytes += added;
     if (!fragment.m_moreFragments) {
         datagram->m_hasLast = true;
         datagram->m_end = end;
@@ -129,16 +104,9 @@ bool CIpv6FragmentTable::Add(std::uint64_t nowMs, const CIpv6Datagram& fragment,
     bool complete = false;
     // No two fragments overlap and none reaches past the end, so the
     // datagram is whole once they cover as many bytes as it has.
-    if (datagram->m_hasLast && datagram->m_covered == datagram->m_end) {
-        if (Reassemble(*datagram, rebuilt)) {
-            complete = true;
-            ++stats.m_datagramsRebuilt;
-        } else {
-            ++stats.m_datagramsTooLong;
-        }
-        Remove(datagram);
-    }
-    EnforceLimits(stats);
+    if (datagram->m_hasLast && datagram->m_covered == datagram->m_end)
+        complete = m_datagrams.Complete(datagram, Reassemble(*datagram, rebuilt), stats);
+    m_datagrams.EnforceLimits(kMaxBytes, kMaxDatagrams, stats);
     return complete;
 }
 
@@ -184,31 +152,15 @@ bool CIpv6FragmentTable::Reassemble(const CDatagram& datagram, std::vector<std::
 // The datagram's fragments go, and it stays as a tombstone until it ages
 // out: its remaining fragments would otherwise start a new datagram that a
 // retransmitted set could complete with the wrong bytes.
-void CIpv6FragmentTable::Bury(CDatagramList::iterator datagram, CDecodeStats& stats)
+void CIpv6FragmentTable::Bury(CDatagrams::iterator datagram, CDecodeStats& stats)
 {
     stats.m_fragmentsOverlapping += datagram->m_fragments.size() + 1;
-    m_bytes -= datagram->m_bytes;
-    datagram->m_bytes = 0;
+    m_datagrams.DropBytes(datagram);
     datagram->m_covered = 0;
     datagram->m_tombstone = true;
     datagram->m_fragments.clear();
     datagram->m_unfragmentable.clear();
     datagram->m_unfragmentable.shrink_to_fit();
-}
-
-void CIpv6FragmentTable::Remove(CDatagramList::iterator datagram)
-{
-    m_bytes -= datagram->m_bytes;
-    m_index.erase(datagram->m_key);
-    m_datagrams.erase(datagram);
-}
-
-void CIpv6FragmentTable::EnforceLimits(CDecodeStats& stats)
-{
-    while (!m_datagrams.empty() && (m_bytes > kMaxBytes || m_datagrams.size() > kMaxDatagrams)) {
-        stats.m_fragmentsEvicted += m_datagrams.front().m_fragments.size();
-        Remove(m_datagrams.begin());
-    }
 }
 
 } // namespace zk

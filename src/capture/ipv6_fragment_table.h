@@ -1,15 +1,14 @@
 #pragma once
 
 #include "capture/decode_stats.h"
+#include "capture/fragment_datagrams.h"
 #include "capture/ip_address_pair.h"
 #include "capture/ip_fragment_table.h"
 #include "capture/ipv6_packet.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <map>
-#include <unordered_map>
 #include <vector>
 
 namespace zk {
@@ -57,9 +56,9 @@ public:
     bool Add(std::uint64_t nowMs, const CIpv6Datagram& fragment, const std::uint8_t* data,
              std::vector<std::uint8_t>& rebuilt, CDecodeStats& stats);
 
-    std::size_t Bytes() const { return m_bytes; }
-    std::size_t DatagramCount() const { return m_datagrams.size(); }
-    std::size_t FragmentCount() const;
+    std::size_t Bytes() const { return m_datagrams.Bytes(); }
+    std::size_t DatagramCount() const { return m_datagrams.Count(); }
+    std::size_t FragmentCount() const { return m_datagrams.FragmentCount(); }
 
 private:
     // Payloads by offset: finding a fragment's neighbours is a search
@@ -85,8 +84,10 @@ private:
         std::vector<std::uint8_t> m_unfragmentable;
         std::size_t m_nextHeaderAt = 0;
         std::uint8_t m_nextHeader = 0;
+
+        std::size_t FragmentCount() const { return m_fragments.size(); }
     };
-    using CDatagramList = std::list<CDatagram>;
+    using CDatagrams = CFragmentDatagrams<CDatagram, CIpv6FragmentKey, CIpv6FragmentKeyHash>;
 
     enum class EPlace
     {
@@ -98,14 +99,9 @@ private:
     static EPlace Place(const CDatagram& datagram, CFragments::const_iterator after,
                         std::uint32_t offset, const std::uint8_t* payload, std::size_t length);
     static bool Reassemble(const CDatagram& datagram, std::vector<std::uint8_t>& rebuilt);
-    void Bury(CDatagramList::iterator datagram, CDecodeStats& stats);
-    void Remove(CDatagramList::iterator datagram);
-    void EnforceLimits(CDecodeStats& stats);
+    void Bury(CDatagrams::iterator datagram, CDecodeStats& stats);
 
-    // Oldest first: ageing and the limits both drop from the front.
-    CDatagramList m_datagrams;
-    std::unordered_map<CIpv6FragmentKey, CDatagramList::iterator, CIpv6FragmentKeyHash> m_index;
-    std::size_t m_bytes = 0;
+    CDatagrams m_datagrams;
 };
 
 } // namespace zk

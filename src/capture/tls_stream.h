@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "capture/tcp_ip_stream.h"
 #include "capture/tcp_ip_stream_info.h"
 #include "capture/tls_connection.h"

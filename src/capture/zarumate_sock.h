@@ -1,9 +1,9 @@
 #pragma once
 
 #include "base/simple_err.h"
+#include "base/thread.h"
 #include "capture/http_cached_stream.h"
 #include "capture/monitor_failure.h"
-#include "capture/thread.h"
 #include "capture/zarumate_sock_client.h"
 
 #include <atomic>

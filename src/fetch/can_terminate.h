@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/thread.h"
+#include "base/thread.h"
 
 namespace zk {
 

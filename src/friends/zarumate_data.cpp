@@ -1,7 +1,7 @@
 #include "friends/zarumate_data.h"
 
 #include "base/path.h"
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 
 #include <cstdint>
 

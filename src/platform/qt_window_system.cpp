@@ -30,6 +30,7 @@
 #include <QWidget>
 #include <QWindow>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -196,13 +197,25 @@ public:
 
     void ShowBitmap(const std::uint32_t* pixels, int width, int height, std::size_t stride)
     {
-        m_image = QImage(reinterpret_cast<const uchar*>(pixels), width, height,
-                         static_cast<qsizetype>(stride), QImage::Format_ARGB32_Premultiplied)
-                      .copy();
-        UpdateShape();
+        // The picture is copied into the one kept since the last, which is
+        // made again only when the size changes.
+        if (m_image.width() != width || m_image.height() != height)
+            m_image = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        if (m_image.isNull())
+            return;
+        auto* source = reinterpret_cast<const uchar*>(pixels);
+        const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(std::uint32_t);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(m_image.scanLine(y), source + static_cast<std::size_t>(y) * stride,
+                        rowBytes);
+        UpdateShape(false);
         if (isVisible())
             repaint();
     }
+
+    // A compositing manager came or went: the window is cut again, to the
+    // picture it shows.
+    void CompositorChanged() { UpdateShape(true); }
 
     bool Minimized() const { return isMinimized(); }
 
@@ -345,16 +358,27 @@ private:
     // stay see-through (the cut shape also takes no input). With one, only
     // the input is cut: as with layered windows, the pointer goes through
     // every pixel that is fully transparent.
-    void UpdateShape()
+    //
+    // The outline of a window's picture depends only on its size, so the
+    // shape is cut once a size (and again when a compositing manager comes
+    // or goes), not on every picture: scanning the picture and sending the
+    // shape cost as much as the paint itself.
+    void UpdateShape(bool compositorChanged)
     {
-        if (m_system.HasCompositor()) {
+        bool composited = m_system.HasCompositor();
+        if (!compositorChanged && m_shapeSize == m_image.size() && m_shapeComposited == composited)
+            return;
+        m_shapeSize = m_image.size();
+        m_shapeComposited = composited;
+        m_system.CountShape();
+        if (composited) {
             if (m_shaped) {
                 clearMask();
                 m_shaped = false;
             }
             auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
             if (x11)
-                SetInputShape(x11->display(), winId(), VisibleRuns(m_image));
+                m_inputShaped = SetInputShape(x11->display(), winId(), VisibleRuns(m_image));
             return;
         }
         QImage alpha = m_image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::ThresholdDither);
@@ -362,6 +386,12 @@ private:
             return;
         setMask(QBitmap::fromImage(alpha));
         m_shaped = true;
+        // The input cut for a compositor that has gone would hold the
+        // window's input to the runs of an old size: the whole window takes
+        // input again, inside the cut shape.
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (m_inputShaped && x11)
+            SetInputShape(x11->display(), winId(), {RECT{0, 0, m_image.width(), m_image.height()}});
     }
 
     // The runs of pixels along each row that are not fully transparent.
@@ -388,6 +418,10 @@ private:
     const CQtWindowSystem& m_system;
     QImage m_image;
     bool m_shaped = false;
+    bool m_inputShaped = false;
+    // What the shape was last cut for; an invalid size before the first cut.
+    QSize m_shapeSize;
+    bool m_shapeComposited = false;
     std::map<int, int> m_timers; // Qt's timer id -> the window's
 };
 
@@ -565,10 +599,58 @@ public:
     }
 };
 
+// Follows the compositing manager's selection from the server's events, so
+// that each window's shape knows whether alpha is blended without a round
+// trip to the server; a change cuts every window again.
+class CCompositorFollower : public QAbstractNativeEventFilter
+{
+public:
+    // Starts watching; false when the server cannot tell, and the state is
+    // then asked of the server each time.
+    bool Start(_XDisplay* display)
+    {
+        if (!WatchCompositingManager(display, m_watch))
+            return false;
+        // Asked once after the watch began, so that no change is missed.
+        m_composited = HasCompositingManager(display);
+        m_watching = true;
+        return true;
+    }
+
+    bool Watching() const { return m_watching; }
+    bool Composited() const { return m_composited; }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        bool owned = false;
+        if (!m_watching || eventType != "xcb_generic_event_t" ||
+            !ReadCompositorChange(m_watch, message, owned) || owned == m_composited)
+            return false;
+        m_composited = owned;
+        // Acted on from the loop, outside the toolkit's event handling.
+        QMetaObject::invokeMethod(
+            qApp,
+            [] {
+                for (QWidget* top : QApplication::topLevelWidgets())
+                    if (auto* ours = dynamic_cast<CQtWindow*>(top))
+                        ours->CompositorChanged();
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    CCompositorWatch m_watch;
+    bool m_watching = false;
+    bool m_composited = false;
+};
+
 struct CQtWindowSystem::Impl
 {
     std::unique_ptr<QApplication> app;
     CDestroyWatch destroyWatch;
+    CCompositorFollower compositor;
+    std::uint64_t shapesCut = 0;
     bool quitRequested = false;
     int quitCode = 0;
     struct Nested
@@ -602,6 +684,9 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
     QApplication::setQuitOnLastWindowClosed(false);
     InstallToolkitTranslations();
     system->m_impl->app->installNativeEventFilter(&system->m_impl->destroyWatch);
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        x11 && system->m_impl->compositor.Start(x11->display()))
+        system->m_impl->app->installNativeEventFilter(&system->m_impl->compositor);
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
                      qApp, [] {
                          if (CMessageLoop* loop = GetMessageLoop())
@@ -612,8 +697,20 @@ std::unique_ptr<CQtWindowSystem> CQtWindowSystem::Start(int& argc, char** argv, 
 
 bool CQtWindowSystem::HasCompositor() const
 {
+    if (m_impl->compositor.Watching())
+        return m_impl->compositor.Composited();
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 && HasCompositingManager(x11->display());
+}
+
+void CQtWindowSystem::CountShape() const
+{
+    ++m_impl->shapesCut;
+}
+
+std::uint64_t CQtWindowSystem::ShapesCut() const
+{
+    return m_impl->shapesCut;
 }
 
 std::unique_ptr<IWindowPeer> CQtWindowSystem::CreatePeer(CWindow& window, CWindow* owner,

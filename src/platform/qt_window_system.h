@@ -2,6 +2,7 @@
 
 #include "platform/window_system.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,12 @@ public:
     // True while a compositing manager draws the screen, so that alpha
     // shows through; otherwise windows are cut to the shape of their alpha.
     bool HasCompositor() const;
+
+    // Window shapes cut so far, one a size or compositor change of a
+    // window: the work the windows did, for tests to count. The windows
+    // count each cut with CountShape.
+    std::uint64_t ShapesCut() const;
+    void CountShape() const;
 
     struct Impl;
 

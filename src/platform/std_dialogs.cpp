@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QSortFilterProxyModel>
 #include <algorithm>
+#include <functional>
 #include <map>
 
 namespace zk {
@@ -213,56 +214,61 @@ public:
     void EndDialog(int result) override { done(result); }
     bool ChooseProgramFile(const std::wstring& initialFile, std::wstring& path) override
     {
-        QFileDialog chooser(this);
-        // The filter by permission needs the dialog of Qt itself.
-        chooser.setOption(QFileDialog::DontUseNativeDialog);
-        chooser.setOption(QFileDialog::DontResolveSymlinks);
-        chooser.setFileMode(QFileDialog::ExistingFile);
-        chooser.setAcceptMode(QFileDialog::AcceptOpen);
-        auto* filter = new CExecutableFilter;
-        chooser.setProxyModel(filter);
-        const QString executable = QString::fromUtf8(kExecutableFilter);
-        chooser.setNameFilters({executable, QString::fromUtf8(kAllFilesFilter)});
-        chooser.selectNameFilter(executable);
-        QObject::connect(&chooser, &QFileDialog::filterSelected, &chooser,
-                         [filter, executable](const QString& chosen) {
-                             filter->SetActive(chosen == executable);
-                         });
-        if (!initialFile.empty()) {
-            QFileInfo initial(ToQString(initialFile));
-            if (initial.isAbsolute())
-                chooser.setDirectory(initial.absolutePath());
-            chooser.selectFile(initial.fileName());
-        }
-        if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
-            return false;
-        path = chooser.selectedFiles().first().toStdWString();
-        return true;
+        return RunChooser(
+            [](QFileDialog& chooser) {
+                chooser.setFileMode(QFileDialog::ExistingFile);
+                chooser.setAcceptMode(QFileDialog::AcceptOpen);
+                auto* filter = new CExecutableFilter;
+                chooser.setProxyModel(filter);
+                const QString executable = QString::fromUtf8(kExecutableFilter);
+                chooser.setNameFilters({executable, QString::fromUtf8(kAllFilesFilter)});
+                chooser.selectNameFilter(executable);
+                QObject::connect(&chooser, &QFileDialog::filterSelected, &chooser,
+                                 [filter, executable](const QString& chosen) {
+                                     filter->SetActive(chosen == executable);
+                                 });
+            },
+            initialFile, path);
     }
 
     bool ChooseAnyFile(const std::wstring& initialFile, std::wstring& path) override
     {
-        QFileDialog chooser(this);
-        chooser.setOption(QFileDialog::DontUseNativeDialog);
-        chooser.setOption(QFileDialog::DontResolveSymlinks);
-        chooser.setOption(QFileDialog::DontConfirmOverwrite);
-        chooser.setFileMode(QFileDialog::AnyFile);
-        chooser.setAcceptMode(QFileDialog::AcceptSave);
-        if (!initialFile.empty()) {
-            QFileInfo initial(ToQString(initialFile));
-            if (initial.isAbsolute())
-                chooser.setDirectory(initial.absolutePath());
-            chooser.selectFile(initial.fileName());
-        }
-        if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
-            return false;
-        path = chooser.selectedFiles().first().toStdWString();
-        return true;
+        return RunChooser(
+            [](QFileDialog& chooser) {
+                chooser.setOption(QFileDialog::DontConfirmOverwrite);
+                chooser.setFileMode(QFileDialog::AnyFile);
+                chooser.setAcceptMode(QFileDialog::AcceptSave);
+            },
+            initialFile, path);
     }
 
     void Start() { m_handler.OnInitDialog(*this); }
 
 private:
+    // Runs a file chooser that setUp has made ready, opened at initialFile
+    // (its folder when the path is absolute, the name selected), and gives
+    // the one file chosen. Both choosers are Qt's own dialog, set before
+    // anything else: the filter by permission needs it. Links are shown as
+    // the user named them.
+    bool RunChooser(const std::function<void(QFileDialog&)>& setUp, const std::wstring& initialFile,
+                    std::wstring& path)
+    {
+        QFileDialog chooser(this);
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        chooser.setOption(QFileDialog::DontResolveSymlinks);
+        setUp(chooser);
+        if (!initialFile.empty()) {
+            QFileInfo initial(ToQString(initialFile));
+            if (initial.isAbsolute())
+                chooser.setDirectory(initial.absolutePath());
+            chooser.selectFile(initial.fileName());
+        }
+        if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+            return false;
+        path = chooser.selectedFiles().first().toStdWString();
+        return true;
+    }
+
     QComboBox* Combo(int id) const
     {
         auto it = m_controls.find(id);

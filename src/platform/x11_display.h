@@ -23,6 +23,25 @@ bool CanOpenDisplay(std::string& error);
 // after the server went would end the process).
 bool HasCompositingManager(_XDisplay* display);
 
+// How the server tells this connection that the compositing manager's
+// selection changed hands: the event code and the selection's atom.
+struct CCompositorWatch
+{
+    int eventType = -1;
+    unsigned long selection = 0;
+};
+
+// Asks the server to send an event whenever the selection of the display's
+// compositing manager is taken, given up or lost with its owner, so that
+// whether one runs is known without asking each time. False when the server
+// cannot (no XFixes).
+bool WatchCompositingManager(_XDisplay* display, CCompositorWatch& watch);
+
+// Reads one event as the server sent it (xcb's wire layout): true when it is
+// the watched selection's change, with whether a compositing manager owns
+// it now.
+bool ReadCompositorChange(const CCompositorWatch& watch, const void* event, bool& owned);
+
 // Lets the window take pointer input only on the rectangles (in window
 // coordinates); elsewhere presses go to what lies below. False when the
 // server cannot shape windows.

@@ -1,6 +1,6 @@
 #include "res/string_table.h"
 
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #include "system/about_dlg.h"
 
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "platform/window_types.h"
 #include "system/browser_launcher.h"
 

@@ -1,4 +1,4 @@
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "res/string_table.h"
 
 #include <boost/regex.hpp>

@@ -1,4 +1,4 @@
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "fetch/download_image_task.h"
 #include "fetch/image.h"
 #include "friends/zarumate_data_list.h"

@@ -6,8 +6,10 @@
 #include "support/xvfb_session.h"
 
 #include <chrono>
+#include <cstdint>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace zk::test {
 
@@ -21,6 +23,8 @@ struct CDemoState
     bool closed = false;
     bool compositor = false;
     RECT rect;
+    int paints = 0;           // pictures the demo handed over so far
+    std::uint64_t shapes = 0; // shapes the window system had cut by the last
 };
 
 // A frame-window demo program, followed through its report lines
@@ -30,11 +34,18 @@ class CFrameDemo
 public:
     explicit CFrameDemo(std::string path) : m_path(std::move(path)) {}
 
-    bool Start(const CXvfbSession& session, const RECT& at)
+    // With redraws, the demo paints that many times more at each size.
+    bool Start(const CXvfbSession& session, const RECT& at, int redraws = 0)
     {
-        return m_child.Start({m_path, "--at", std::to_string(at.left), std::to_string(at.top),
-                              std::to_string(at.Width()), std::to_string(at.Height())},
-                             session.Environment());
+        std::vector<std::string> args{m_path,
+                                      "--at",
+                                      std::to_string(at.left),
+                                      std::to_string(at.top),
+                                      std::to_string(at.Width()),
+                                      std::to_string(at.Height())};
+        if (redraws > 0)
+            args.insert(args.end(), {"--redraws", std::to_string(redraws)});
+        return m_child.Start(args, session.Environment());
     }
 
     // Reads reports until the state satisfies the condition; false when the
@@ -78,6 +89,10 @@ private:
             } else if (event == "sized" && line >> a >> b) {
                 m_state.rect.right = m_state.rect.left + a;
                 m_state.rect.bottom = m_state.rect.top + b;
+            } else if (std::uint64_t shapes = 0;
+                       event == "painted" && line >> a && line >> event >> shapes) {
+                m_state.paints = a;
+                m_state.shapes = shapes;
             } else if (event == "compositor" && line >> a) {
                 m_state.compositor = a != 0;
             } else if (event == "closed") {

@@ -1,9 +1,12 @@
 // A frame window on the real window system, for the GUI tests: it reports
 // what happens to it on standard output, one event a line ("created x y w h",
 // "moved x y", "sized w h", "command id", "closed"), and ends with code 0
-// when its window is closed.
+// when its window is closed. After each paint it reports "painted P shapes S":
+// the paints so far and the shapes the window system cut for them. With
+// --redraws N the window paints N times more at each size it takes (and at
+// each press of the space bar), a tick apart.
 //
-//   zk_frame_window_demo [--at X Y WIDTH HEIGHT]
+//   zk_frame_window_demo [--at X Y WIDTH HEIGHT] [--redraws N]
 
 #include "frame_window_demo.h"
 
@@ -31,11 +34,30 @@ namespace {
 // rest is the framework's default processing, which the tests exercise.
 class CDemoFrame : public CWindow
 {
+public:
+    CDemoFrame(const CQtWindowSystem& system, int redraws) : m_system(system), m_redraws(redraws) {}
+
 protected:
     int OnCreate() override
     {
         Paint();
+        RedrawAgain(m_redraws);
         return 0;
+    }
+
+    void OnTimer(int id) override
+    {
+        if (id != kRedrawTimer)
+            return;
+        Paint();
+        if (--m_redrawsLeft <= 0)
+            KillTimer(kRedrawTimer);
+    }
+
+    void OnKeyDown(int key) override
+    {
+        if (key == VK_SPACE)
+            RedrawAgain(m_redraws);
     }
 
     void OnDestroy() override
@@ -50,6 +72,7 @@ protected:
     {
         std::printf("sized %d %d\n", width, height);
         Paint();
+        RedrawAgain(m_redraws);
     }
 
     void OnCommand(int /*code*/, int id) override { std::printf("command %d\n", id); }
@@ -85,6 +108,17 @@ protected:
     }
 
 private:
+    static constexpr int kRedrawTimer = 1;
+    static constexpr unsigned kRedrawTickMs = 10;
+
+    void RedrawAgain(int count)
+    {
+        if (count <= 0)
+            return;
+        m_redrawsLeft = count;
+        SetTimer(kRedrawTimer, kRedrawTickMs);
+    }
+
     // True inside the button circle whose centre is at x and the buttons'
     // height.
     static bool InCircle(int x, int y, int centreX)
@@ -135,7 +169,15 @@ private:
             }
         }
         UpdateLayeredWindow(pixels.data(), width, height, static_cast<std::size_t>(width) * 4);
+        ++m_paints;
+        std::printf("painted %d shapes %llu\n", m_paints,
+                    static_cast<unsigned long long>(m_system.ShapesCut()));
     }
+
+    const CQtWindowSystem& m_system;
+    int m_redraws;
+    int m_redrawsLeft = 0;
+    int m_paints = 0;
 };
 
 } // namespace
@@ -147,13 +189,19 @@ int main(int argc, char** argv)
     // The test follows the events as they happen.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     RECT at{100, 100, 400, 300};
-    if (argc == 6 && std::strcmp(argv[1], "--at") == 0) {
-        int x = std::atoi(argv[2]);
-        int y = std::atoi(argv[3]);
-        at = {x, y, x + std::atoi(argv[4]), y + std::atoi(argv[5])};
-    } else if (argc != 1) {
-        std::fprintf(stderr, "usage: %s [--at X Y WIDTH HEIGHT]\n", argv[0]);
-        return 2;
+    int redraws = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--at") == 0 && i + 4 < argc) {
+            int x = std::atoi(argv[i + 1]);
+            int y = std::atoi(argv[i + 2]);
+            at = {x, y, x + std::atoi(argv[i + 3]), y + std::atoi(argv[i + 4])};
+            i += 4;
+        } else if (std::strcmp(argv[i], "--redraws") == 0 && i + 1 < argc) {
+            redraws = std::atoi(argv[++i]);
+        } else {
+            std::fprintf(stderr, "usage: %s [--at X Y WIDTH HEIGHT] [--redraws N]\n", argv[0]);
+            return 2;
+        }
     }
 
     std::string error;
@@ -168,7 +216,7 @@ int main(int argc, char** argv)
     SetMessageLoop(&loop);
     int code = 1;
     {
-        test::demo::CDemoFrame frame;
+        test::demo::CDemoFrame frame(*system, redraws);
         if (frame.Create(nullptr, at, test::demo::kTitle,
                          WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX,
                          WS_EX_LAYERED | WS_EX_TOPMOST)) {

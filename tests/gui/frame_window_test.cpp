@@ -26,11 +26,11 @@ protected:
     // What a kept screenshot shows around the window.
     static constexpr int kMargin = 20;
 
-    void StartWith(const CXvfbOptions& options)
+    void StartWith(const CXvfbOptions& options, int redraws = 0)
     {
         std::string error;
         ASSERT_TRUE(m_session.Start(options, error)) << error;
-        ASSERT_TRUE(m_demo.Start(m_session, kStart));
+        ASSERT_TRUE(m_demo.Start(m_session, kStart, redraws));
         ASSERT_TRUE(m_demo.WaitFor([](const CDemoState& s) { return s.created; }))
             << m_demo.Output();
         ASSERT_EQ(m_demo.State().rect, kStart);
@@ -162,6 +162,40 @@ protected:
         ExpectSeeThroughCorners("frame_window_resized");
     }
 
+    // The first picture and the redraws at the same size cut the shape
+    // once, and the round corners are see-through.
+    void ExpectShapeCutOnce(const std::string& saveAs)
+    {
+        ASSERT_TRUE(m_demo.WaitFor([&](const CDemoState& s) { return s.paints >= 1 + kRedraws; }))
+            << m_demo.Output();
+        EXPECT_EQ(m_demo.State().shapes, 1u) << m_demo.Output();
+        ExpectSeeThroughCorners(saveAs);
+    }
+
+    // A new size and its redraws cut the shape once more, after cutsBefore
+    // (counted by the window system, also for compositors that came or
+    // went), and the corners stay see-through.
+    void ExpectResizeCutsOnce(const std::string& saveAs, std::uint64_t cutsBefore)
+    {
+        const RECT before = m_demo.State().rect;
+        const int paintsBefore = m_demo.State().paints;
+        const int width = static_cast<int>(before.Width()) + 60;
+        const int height = static_cast<int>(before.Height()) + 40;
+        ASSERT_EQ(
+            m_session
+                .Xdotool({"windowsize", m_windowId, std::to_string(width), std::to_string(height)})
+                .exitCode,
+            0);
+        ASSERT_TRUE(m_demo.WaitFor([&](const CDemoState& s) {
+            return s.rect.Width() == width && s.rect.Height() == height &&
+                   s.paints >= paintsBefore + 1 + kRedraws;
+        })) << m_demo.Output();
+        EXPECT_EQ(m_demo.State().shapes, cutsBefore + 1) << m_demo.Output();
+        ExpectSeeThroughCorners(saveAs);
+    }
+
+    static constexpr int kRedraws = 20;
+
     CXvfbSession m_session;
     CFrameDemo m_demo{ZK_FRAME_DEMO_PATH};
     std::string m_windowId;
@@ -207,6 +241,38 @@ TEST_F(FrameWindowUnderCompositor, SeeThroughCornerTakesNoPress)
 TEST_F(FrameWindowUnderCompositor, CornerDragResizesNeverBelowLeastSize)
 {
     ExpectCornerDragResizes();
+}
+
+// Only the input is cut under a compositor, once a size as well.
+class FrameWindowRedrawnUnderCompositor : public FrameWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ZK_REQUIRE_XVFB();
+        StartWith({.windowManager = true, .compositor = true}, kRedraws);
+    }
+};
+
+TEST_F(FrameWindowRedrawnUnderCompositor, ShapeIsCutOncePerSize)
+{
+    ExpectShapeCutOnce("frame_window_composited_shape_before");
+    ExpectResizeCutsOnce("frame_window_composited_shape_after", 1);
+}
+
+// The compositor goes and comes back while the window shows one picture:
+// the window follows without a new paint, cut when nobody blends its alpha
+// (else its corners would show black) and uncut again after.
+TEST_F(FrameWindowRedrawnUnderCompositor, ShapeFollowsCompositorGoingAndComing)
+{
+    ASSERT_TRUE(m_demo.WaitFor([&](const CDemoState& s) { return s.paints >= 1 + kRedraws; }));
+    ASSERT_TRUE(m_session.StopCompositor()) << m_session.Log();
+    ExpectSeeThroughCorners("frame_window_compositor_gone");
+    std::string error;
+    ASSERT_TRUE(m_session.StartCompositor(error)) << error;
+    ExpectSeeThroughCorners("frame_window_compositor_back");
+    // The first cut and one for each change, then one for the new size.
+    ExpectResizeCutsOnce("frame_window_compositor_back_resized", 3);
 }
 
 TEST_F(FrameWindowUnderCompositor, ClickOnCloseCircleEndsProgram)
@@ -256,6 +322,22 @@ protected:
 TEST_F(FrameWindowOnBareServer, CornersAreCutByShape)
 {
     ExpectSeeThroughCorners("frame_window_shaped");
+}
+
+class FrameWindowRedrawnOnBareServer : public FrameWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ZK_REQUIRE_XVFB();
+        StartWith({}, kRedraws);
+    }
+};
+
+TEST_F(FrameWindowRedrawnOnBareServer, ShapeIsCutOncePerSize)
+{
+    ExpectShapeCutOnce("frame_window_bare_shape_before");
+    ExpectResizeCutsOnce("frame_window_bare_shape_after", 1);
 }
 
 TEST_F(FrameWindowOnBareServer, CaptionDragMovesWindowByHand)

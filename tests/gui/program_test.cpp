@@ -7,7 +7,7 @@
 // leaves.
 
 #include "base/path.h"
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "fetch/drawing_surface.h"
 #include "fetch/image.h"
 #include "frame_demo_process.h"

@@ -1,6 +1,7 @@
 // The window framework over the real window system, in this process, on an
 // Xvfb with a window manager that the suite starts for itself.
 
+#include "in_process_toolkit.h"
 #include "platform/message_loop.h"
 #include "platform/qt_window_system.h"
 #include "platform/window.h"
@@ -66,13 +67,8 @@ protected:
         ZK_REQUIRE_XVFB();
         std::string error;
         ASSERT_TRUE(m_session.Start({.windowManager = true}, error)) << error;
-        m_display = std::make_unique<CScopedEnv>("DISPLAY", m_session.Display());
-        static int argc = 1;
-        static char name[] = "zk_gui_tests";
-        static char* argv[] = {name, nullptr};
-        m_system = CQtWindowSystem::Start(argc, argv, error);
-        ASSERT_TRUE(m_system) << error;
-        SetWindowSystem(m_system.get());
+        ASSERT_TRUE(m_toolkit.Start(m_session, error)) << error;
+        SetWindowSystem(m_toolkit.system.get());
         SetMessageLoop(&m_loop);
     }
 
@@ -81,7 +77,7 @@ protected:
         // The windows and the toolkit go before the server they talk to.
         m_windows.clear();
         SetMessageLoop(nullptr);
-        m_system.reset();
+        m_toolkit.system.reset();
         m_session.Stop();
     }
 
@@ -113,8 +109,7 @@ protected:
     }
 
     CXvfbSession m_session;
-    std::unique_ptr<CScopedEnv> m_display;
-    std::unique_ptr<CQtWindowSystem> m_system;
+    CInProcessToolkit m_toolkit;
     CMessageLoop m_loop;
     std::vector<std::unique_ptr<CProbeWindow>> m_windows;
 };

@@ -1,6 +1,6 @@
 #include "support/microblog_page.h"
 
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "platform/text_convert.h"
 
 #include <cstdio>

@@ -283,18 +283,31 @@ bool CXvfbSession::Start(const CXvfbOptions& options, std::string& error)
         if (!started && error.empty())
             error = "openbox did not take the screen of " + m_display;
     }
-    if (started && options.compositor) {
-        m_compositor = Spawn({"xcompmgr"}, -1, error);
-        started = m_compositor > 0 &&
-                  WaitUntil([&] { return AskServer(m_display, HasCompositor); }, kManagerTimeout);
-        if (!started && error.empty())
-            error = "xcompmgr did not take the compositing selection of " + m_display;
-    }
+    if (started && options.compositor)
+        started = StartCompositor(error);
     if (!started) {
         error += "\n" + Log();
         Stop();
     }
     return started;
+}
+
+bool CXvfbSession::StartCompositor(std::string& error)
+{
+    if (m_compositor > 0)
+        return true;
+    m_compositor = Spawn({"xcompmgr"}, -1, error);
+    bool started = m_compositor > 0 &&
+                   WaitUntil([&] { return AskServer(m_display, HasCompositor); }, kManagerTimeout);
+    if (!started && error.empty())
+        error = "xcompmgr did not take the compositing selection of " + m_display;
+    return started;
+}
+
+bool CXvfbSession::StopCompositor()
+{
+    End(m_compositor);
+    return WaitUntil([&] { return !AskServer(m_display, HasCompositor); }, kManagerTimeout);
 }
 
 void CXvfbSession::End(pid_t& pid)

@@ -74,6 +74,10 @@ public:
     // in error.
     bool Start(const CXvfbOptions& options, std::string& error);
     void Stop();
+    // Starts xcompmgr on the running server, or ends it, and waits until
+    // the compositing selection has an owner, or none.
+    bool StartCompositor(std::string& error);
+    bool StopCompositor();
 
     // ":N", for DISPLAY.
     const std::string& Display() const { return m_display; }

@@ -3,7 +3,7 @@
 // namespace of the test's own.
 
 #include "base/path.h"
-#include "capture/portal_hosts.h"
+#include "base/portal_hosts.h"
 #include "fetch/drawing_surface.h"
 #include "fetch/image.h"
 #include "friends/zarumate_list_file.h"

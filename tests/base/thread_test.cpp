@@ -1,4 +1,4 @@
-#include "capture/thread.h"
+#include "base/thread.h"
 
 #include <atomic>
 #include <chrono>
