@@ -209,8 +209,8 @@ TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked
     // under the C locale of the tests, and only once however often it asks.
     CShownBox question;
     AnswerBox(m_session, QMessageBox::No, "question", question);
-    int answer =
-        m_system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit", MB_YESNO | MB_ICONQUESTION);
+    int answer = m_toolkit.system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit",
+                                              MB_YESNO | MB_ICONQUESTION);
     EXPECT_EQ(answer, IDNO);
     EXPECT_TRUE(question.pictured);
     ASSERT_EQ(question.buttons.size(), 2u);
@@ -219,7 +219,8 @@ TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked
 
     CShownBox notice;
     AnswerBox(m_session, QMessageBox::Ok, "notice", notice);
-    EXPECT_EQ(m_system->MessageBox(nullptr, L"保存しました。", L"Zarumatekit", MB_ICONINFORMATION),
+    EXPECT_EQ(m_toolkit.system->MessageBox(nullptr, L"保存しました。", L"Zarumatekit",
+                                           MB_ICONINFORMATION),
               IDOK);
     ASSERT_EQ(notice.buttons.size(), 1u);
     EXPECT_EQ(notice.buttons[0], "OK");
@@ -227,7 +228,8 @@ TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked
     // Put away without an answer, the question answers neither はい nor いいえ.
     CShownBox dismissed;
     AnswerBox(m_session, QMessageBox::NoButton, "dismissed", dismissed);
-    EXPECT_EQ(m_system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit", MB_YESNO), IDCANCEL);
+    EXPECT_EQ(m_toolkit.system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit", MB_YESNO),
+              IDCANCEL);
 }
 
 } // namespace
