@@ -392,8 +392,9 @@ public:
     // Writes the tree to its file, or marks it to be written when this
     // thread's outermost batch ends.
     HRESULT Save();
-    // Writes what batches left to write, if anything.
-    HRESULT WritePending() { return m_pending ? Write() : S_OK; }
+    // Writes what batches left to write, if anything; answers the failure
+    // of an earlier write that took batch changes along and lost them.
+    HRESULT WritePending();
 
     CRegNode& Tree() { return m_tree; }
     const CRegStoreCounts& Counts() const { return m_counts; }
@@ -409,6 +410,9 @@ private:
     std::optional<CFileStamp> m_stamp;
     // Changes made in a batch that are not yet in the file.
     bool m_pending = false;
+    // Why a write that carried batch changes failed, for the batch's
+    // commit to answer: its changes are gone with the tree.
+    HRESULT m_lostBatch = S_OK;
     CRegStoreCounts m_counts;
 };
 
@@ -426,9 +430,13 @@ void CStoreCache::SetEmpty(const std::wstring& path)
 HRESULT CStoreCache::Load(const std::wstring& path)
 {
     // A batch's changes are newer than any file; its write replaces it.
-    if (m_pending && path == m_path)
-        return S_OK;
-    m_pending = false;
+    // When the path has moved meanwhile, they still go to the file they
+    // were made in before the other one is read.
+    if (m_pending) {
+        if (path == m_path)
+            return S_OK;
+        Write();
+    }
     CFileStamp stamp;
     HRESULT stamped = QueryFileStamp(path, stamp);
     if (stamped == HresultFromErrno(ENOENT)) {
@@ -467,19 +475,31 @@ HRESULT CStoreCache::Save()
     return Write();
 }
 
+HRESULT CStoreCache::WritePending()
+{
+    HRESULT lost = std::exchange(m_lostBatch, S_OK);
+    HRESULT written = m_pending ? Write() : S_OK;
+    return Failed(lost) ? lost : written;
+}
+
 HRESULT CStoreCache::Write()
 {
-    m_pending = false;
+    bool batched = std::exchange(m_pending, false);
     // Until the write succeeds the file is not what the tree holds; a
     // failed one makes the next query read the file again.
     m_current = false;
     std::wstring folder = m_path.substr(0, m_path.rfind(L'/'));
-    if (HRESULT result = CreateFolderTree(folder); Failed(result))
-        return result;
-    ++m_counts.m_writes;
+    HRESULT result = CreateFolderTree(folder);
     CFileStamp written;
-    if (HRESULT result = WriteFileAtomically(m_path, FormatStore(m_tree), written); Failed(result))
+    if (Succeeded(result)) {
+        ++m_counts.m_writes;
+        result = WriteFileAtomically(m_path, FormatStore(m_tree), written);
+    }
+    if (Failed(result)) {
+        if (batched)
+            m_lostBatch = result;
         return result;
+    }
     m_current = true;
     m_stamp = written;
     return S_OK;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zk {
@@ -459,6 +460,53 @@ TEST_F(RegistryStoreTest, FailedBatchWriteIsReportedAndTheFileReadAgain)
     fs::rename(away, folder);
     EXPECT_EQ(Query(kKey, L"Number"), MakeDwordValue(7));
     EXPECT_EQ(Read(StoreFile()), kStoredFile);
+}
+
+// A batch's changes that another thread's failed write took along are lost
+// with the tree: the batch's commit says so instead of answering S_OK.
+TEST_F(RegistryStoreTest, BatchLostInAnotherThreadsFailedWriteIsReported)
+{
+    PutStoredFileValues();
+    fs::path folder = StoreFile().parent_path();
+    fs::path away = folder.string() + ".away";
+    CRegBatch batch;
+    CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey, KEY_WRITE), S_OK);
+    ASSERT_EQ(key.SetValue(L"Number", MakeDwordValue(2)), S_OK);
+    fs::rename(folder, away);
+    std::ofstream(folder) << "a file where the folder should be";
+    std::thread other([] {
+        CRegKey otherKey;
+        if (Succeeded(otherKey.Open(HKEY_CURRENT_USER, kKey, KEY_WRITE)))
+            EXPECT_TRUE(Failed(otherKey.SetValue(L"Other", MakeDwordValue(3))));
+    });
+    other.join();
+    fs::remove(folder);
+    fs::rename(away, folder);
+    EXPECT_TRUE(Failed(batch.Commit()));
+    EXPECT_EQ(Query(kKey, L"Number"), MakeDwordValue(7));
+}
+
+// The store's folder moving while a batch is open (another home) does not
+// drop the batch: its changes go to the file they were made in.
+TEST_F(RegistryStoreTest, BatchGoesToItsOwnFileWhenThePathMoves)
+{
+    PutStoredFileValues();
+    fs::path first = StoreFile();
+    test::CTempDir otherHome;
+    {
+        CRegBatch batch;
+        CRegKey key;
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey, KEY_WRITE), S_OK);
+        ASSERT_EQ(key.SetValue(L"Number", MakeDwordValue(2)), S_OK);
+        test::CScopedEnv moved("XDG_CONFIG_HOME", otherHome.Path().string());
+        // Nothing is stored there: only the reading of the other file.
+        CRegKey elsewhere;
+        EXPECT_TRUE(Failed(elsewhere.Open(HKEY_CURRENT_USER, kKey, KEY_READ)));
+        EXPECT_EQ(batch.Commit(), S_OK);
+    }
+    EXPECT_EQ(Query(kKey, L"Number"), MakeDwordValue(2));
+    EXPECT_NE(Read(first).find("0x00000002"), std::string::npos);
 }
 
 } // namespace
