@@ -400,7 +400,6 @@ void CMainFrame::OnFrameCommand(int id)
     }
 }
 
-// The record of the pressed cell; without one the user is told.
 // Whatever is open runs a loop of its own, in which this window paints as
 // it goes: paints held by the event that opened it wait no longer.
 CMainFrame::CHeldSightings::CHeldSightings(CMainFrame& frame)
@@ -418,6 +417,7 @@ CMainFrame::CHeldSightings::~CHeldSightings()
     m_frame.m_paintsHeld = m_paintsHeld;
 }
 
+// The record of the pressed cell; without one the user is told.
 CZarumateDataPtr CMainFrame::PressedRecord()
 {
     CZarumateCell* cell = m_layout.GetPressedCell();

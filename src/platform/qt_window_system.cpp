@@ -215,7 +215,12 @@ public:
 
     // A compositing manager came or went: the window is cut again, to the
     // picture it shows.
-    void CompositorChanged() { UpdateShape(true); }
+    void CompositorChanged()
+    {
+        // A window that has shown nothing yet is cut with its first picture.
+        if (!m_image.isNull())
+            UpdateShape(true);
+    }
 
     bool Minimized() const { return isMinimized(); }
 
@@ -368,10 +373,10 @@ private:
         bool composited = m_system.HasCompositor();
         if (!compositorChanged && m_shapeSize == m_image.size() && m_shapeComposited == composited)
             return;
-        m_shapeSize = m_image.size();
-        m_shapeComposited = composited;
         m_system.CountShape();
         if (composited) {
+            m_shapeSize = m_image.size();
+            m_shapeComposited = composited;
             if (m_shaped) {
                 clearMask();
                 m_shaped = false;
@@ -382,8 +387,12 @@ private:
             return;
         }
         QImage alpha = m_image.createAlphaMask(Qt::ThresholdAlphaDither | Qt::ThresholdDither);
+        // Remembered only once cut, so that a mask that could not be made is
+        // tried again with the next picture.
         if (alpha.isNull())
             return;
+        m_shapeSize = m_image.size();
+        m_shapeComposited = composited;
         setMask(QBitmap::fromImage(alpha));
         m_shaped = true;
         // The input cut for a compositor that has gone would hold the

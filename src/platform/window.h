@@ -79,7 +79,9 @@ public:
     void SetCursor(CCursor cursor);
 
     // Shows a 32-bit premultiplied bitmap of the window's size, top row
-    // first, as the whole window, alpha included.
+    // first, as the whole window, alpha included. Which pixels are
+    // see-through must depend on the size alone (as the skin's round
+    // corners do): the window is cut to the first picture of each size.
     void UpdateLayeredWindow(const std::uint32_t* pixels, int width, int height,
                              std::size_t stride);
 

@@ -27,8 +27,8 @@ bool CanOpenDisplay(std::string& error)
 
 namespace {
 
-// The selection a compositing manager owns for a screen (the window
-// manager specification's _NET_WM_CM_Sn).
+// The selection a compositing manager owns for a screen (EWMH's
+// _NET_WM_CM_Sn).
 std::string CompositorSelectionName(Display* display)
 {
     return "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));

@@ -1056,8 +1056,9 @@ protected:
     bool ShowsWhatItHolds()
     {
         std::vector<std::uint32_t> shown = Peer().bitmap;
+        int before = Paints();
         m_frame->Redraw();
-        return !shown.empty() && shown == Peer().bitmap;
+        return !shown.empty() && Paints() == before + 1 && shown == Peer().bitmap;
     }
 
     static int IndexIn(const CZarumateDataList& records, const CZarumateDataPtr& record)

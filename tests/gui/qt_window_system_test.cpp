@@ -168,23 +168,25 @@ TEST_F(QtWindowSystemTest, WindowDestroyedInsideItsHandlerDropsItsPostedMessages
 // A message box, as shown by the window system, and what it showed: the
 // texts of its visible buttons and whether a picture of the screen was
 // taken (kept where ZK_GUI_SCREENSHOTS says). The box is answered with the
-// button of the role given, or put away without one.
+// button of the role given, or put away without one. The caller holds the
+// timer that looks for the box, so that it stops with the test even when
+// no box comes.
 struct CShownBox
 {
     std::vector<std::string> buttons;
     bool pictured = false;
 };
 
-void AnswerBox(const CXvfbSession& session, QMessageBox::StandardButton answer,
-               const std::string& saveAs, CShownBox& shown)
+std::unique_ptr<QTimer> AnswerBox(const CXvfbSession& session, QMessageBox::StandardButton answer,
+                                  const std::string& saveAs, CShownBox& shown)
 {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [&session, &shown, poll, answer, saveAs] {
+    auto poll = std::make_unique<QTimer>();
+    QTimer* timer = poll.get();
+    QObject::connect(timer, &QTimer::timeout, [&session, &shown, timer, answer, saveAs] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        poll->stop();
-        poll->deleteLater();
+        timer->stop();
         for (QAbstractButton* button : box->buttons()) {
             if (button->isVisible())
                 shown.buttons.push_back(button->text().toStdString());
@@ -201,6 +203,7 @@ void AnswerBox(const CXvfbSession& session, QMessageBox::StandardButton answer,
                            });
     });
     poll->start(10);
+    return poll;
 }
 
 TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked)
@@ -208,7 +211,7 @@ TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked
     // The window system installs the toolkit's Japanese texts itself, also
     // under the C locale of the tests, and only once however often it asks.
     CShownBox question;
-    AnswerBox(m_session, QMessageBox::No, "question", question);
+    auto answering = AnswerBox(m_session, QMessageBox::No, "question", question);
     int answer = m_toolkit.system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit",
                                               MB_YESNO | MB_ICONQUESTION);
     EXPECT_EQ(answer, IDNO);
@@ -218,7 +221,7 @@ TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked
     EXPECT_EQ(question.buttons[1].rfind("いいえ", 0), 0u) << question.buttons[1];
 
     CShownBox notice;
-    AnswerBox(m_session, QMessageBox::Ok, "notice", notice);
+    answering = AnswerBox(m_session, QMessageBox::Ok, "notice", notice);
     EXPECT_EQ(m_toolkit.system->MessageBox(nullptr, L"保存しました。", L"Zarumatekit",
                                            MB_ICONINFORMATION),
               IDOK);
@@ -227,7 +230,7 @@ TEST_F(QtWindowSystemTest, MessageBoxButtonsSpeakJapaneseAndAnswerWhatWasClicked
 
     // Put away without an answer, the question answers neither はい nor いいえ.
     CShownBox dismissed;
-    AnswerBox(m_session, QMessageBox::NoButton, "dismissed", dismissed);
+    answering = AnswerBox(m_session, QMessageBox::NoButton, "dismissed", dismissed);
     EXPECT_EQ(m_toolkit.system->MessageBox(nullptr, L"消しますか？", L"Zarumatekit", MB_YESNO),
               IDCANCEL);
 }
