@@ -8,6 +8,7 @@
 #include "fetch/download_image_task.h"
 #include "friends/setting.h"
 #include "friends/zarumate_list_file.h"
+#include "platform/file_ops.h"
 #include "platform/system_clock.h"
 #include "platform/text_convert.h"
 #include "platform/tick_count.h"
@@ -664,7 +665,8 @@ void CMainFrame::Autosave(std::uint32_t now)
         return;
     m_autosavePending = false;
     m_savedChangeCount = changes;
-    m_saver.Start(GetDataFolder(), name, m_layout.GetRecords());
+    if (m_saver.Start(GetDataFolder(), name, m_layout.GetRecords()) && name == m_sideListName)
+        m_sideListWritten = true;
 }
 
 // The first failed autosave of the run is told, with its reason; the
@@ -743,21 +745,38 @@ void CMainFrame::SaveListAtExit(bool userPresent)
             SaveListTo(m_sideListName, userPresent);
             return;
         }
+        // The run's list replaced the damaged file: the side file the
+        // autosaves wrote holds nothing it lacks, and would only lie
+        // there untold.
+        if (SaveListTo(kDefaultListName, userPresent))
+            RemoveSideList();
+        return;
     }
     m_listSaved = true;
     SaveListTo(kDefaultListName, userPresent);
 }
 
+// A side file that cannot be removed is told at the next start, as the
+// one of a dismissed question is.
+void CMainFrame::RemoveSideList()
+{
+    if (!m_sideListWritten)
+        return;
+    std::wstring path = JoinPath(GetDataFolder(), m_sideListName);
+    if (Failed(DeleteFileIfExists(path)))
+        RecordListPlace(path);
+}
+
 // A list that misses its file is never lost quietly: it goes to the
 // fallback place, the next start says where, stderr says so now, and the
 // run ends with a status that is not 0.
-void CMainFrame::SaveListTo(const std::wstring& name, bool userPresent)
+bool CMainFrame::SaveListTo(const std::wstring& name, bool userPresent)
 {
     CSimpleErr err;
     if (!name.empty() && SaveListIn(GetDataFolder(), name, m_setting.m_list, err)) {
         if (name != kDefaultListName)
             RecordListPlace(JoinPath(GetDataFolder(), name));
-        return;
+        return true;
     }
     if (name.empty())
         err.SetErr(kErrSideListName, GetDataFolder());
@@ -781,6 +800,7 @@ void CMainFrame::SaveListTo(const std::wstring& name, bool userPresent)
     }
     if (userPresent)
         this->MsgBox(err.GetText(), MB_ICONERROR);
+    return false;
 }
 
 void CMainFrame::RecordListPlace(const std::wstring& path)

@@ -234,7 +234,9 @@ private:
     void TellWhereLastListWent();
     void Shutdown(bool userPresent);
     void SaveListAtExit(bool userPresent);
-    void SaveListTo(const std::wstring& name, bool userPresent);
+    // True when the named file of the data folder took the list.
+    bool SaveListTo(const std::wstring& name, bool userPresent);
+    void RemoveSideList();
     void RecordListPlace(const std::wstring& path);
 
     CSetting& m_setting;
@@ -253,6 +255,8 @@ private:
     bool m_dirty = false;
     CSimpleErr m_listLoadErr;
     std::wstring m_sideListName;
+    // An autosave of this run was started on the side file.
+    bool m_sideListWritten = false;
     CZarumateLayout m_layout;
     std::unique_ptr<ICaptureThread> m_capture;
     std::unique_ptr<IImagePool> m_pool;

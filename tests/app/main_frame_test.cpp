@@ -579,6 +579,54 @@ TEST_F(MainFrameTest, SessionEndingUnderTheExitQuestionKeepsTheDamagedFile)
     EXPECT_EQ(IdsIn(SideLists()[0]), (std::vector<std::string>{"u9", "u8"}));
 }
 
+// The answer that lets the run's list replace the damaged file also takes
+// away the side file the autosaves wrote meanwhile; one that cannot be
+// removed is told at the next start instead of lying there unknown.
+TEST_F(MainFrameTest, ReplacedDamagedFileTakesTheRunsSideFileAway)
+{
+    std::uint32_t now = 0;
+    auto autosaved = [&](const wchar_t* id) {
+        Report(id);
+        Tick();
+        now += kAutosaveDelayMs;
+        Tick();
+        m_frame->WaitForAutosave();
+    };
+    PutDamagedList();
+    m_frame->SetClock([&] { return now; });
+    Create();
+    autosaved(L"u7");
+    ASSERT_EQ(SideLists().size(), 1u);
+    Report(L"u8");
+    m_system.m_messageBoxAnswers.push_back(IDNO);
+    m_frame->DestroyWindow();
+    EXPECT_EQ(m_system.m_messageBoxes.back().text, LoadString(kMsgListNotLoaded));
+    EXPECT_EQ(IdsIn(DataFolder() / "DefaultList.config"), (std::vector<std::string>{"u8", "u7"}));
+    EXPECT_TRUE(SideLists().empty());
+    EXPECT_EQ(m_system.m_quitCode, 0);
+    std::size_t boxes = m_system.m_messageBoxes.size();
+    Restart();
+    EXPECT_EQ(m_system.m_messageBoxes.size(), boxes) << "a list that loads needs no word";
+
+    // Damaged again; this time something stands in the side file's place
+    // that cannot be unlinked.
+    m_frame->DestroyWindow();
+    PutDamagedList();
+    Restart();
+    m_frame->SetClock([&] { return now; });
+    autosaved(L"u9");
+    ASSERT_EQ(SideLists().size(), 1u);
+    fs::path side = SideLists()[0];
+    fs::remove(side);
+    fs::create_directories(side / "inside");
+    m_system.m_messageBoxAnswers.push_back(IDNO);
+    m_frame->DestroyWindow();
+    EXPECT_EQ(IdsIn(DataFolder() / "DefaultList.config"), std::vector<std::string>{"u9"});
+    Restart();
+    EXPECT_NE(m_system.m_messageBoxes.back().text.find(Utf8ToWide(side.string())),
+              std::wstring::npos);
+}
+
 TEST_F(MainFrameTest, ListThatCannotBeSavedAtSessionEndGoesToTheStateFolder)
 {
     Create();

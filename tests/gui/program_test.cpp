@@ -611,5 +611,107 @@ TEST_F(ProgramTest, PersonsSeenUnderTheQuestionAndThePopupAreKeptAndDeletionDele
     EXPECT_EQ(ids, (std::vector<std::string>{kOtherId, kFriendId, "alpha01"}));
 }
 
+// A list file that does not load is left as it was when the question at
+// exit gets no answer: Escape on it, or the end of the session while it is
+// open. The run's persons are kept beside it, and the next start says where.
+TEST_F(ProgramTest, UnansweredExitQuestionKeepsTheDamagedListAndTheRunBesideIt)
+{
+    const std::string damaged = "<ZarumateDataList><Zarumate><id>u1";
+    fs::path folder;
+    {
+        CScopedEnv data("XDG_DATA_HOME", Folder("data"));
+        folder = fs::path(GetDataFolder());
+    }
+    fs::create_directories(folder);
+    std::ofstream(folder / "DefaultList.config") << damaged;
+    auto contents = [](const fs::path& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto sideLists = [&] {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            std::string name = entry.path().filename().string();
+            if (name.rfind("DefaultList-", 0) == 0 && name.ends_with(".config"))
+                found.push_back(entry.path());
+        }
+        return found;
+    };
+    auto waitForBox = [&](CChildProcess& program, const std::string& title) {
+        std::vector<std::string> boxes;
+        WaitUntil(
+            [&] {
+                program.Pump(0ms);
+                boxes = m_session.FindWindows(title);
+                return boxes.size() == 1;
+            },
+            kPatience);
+        return boxes.size() == 1 ? boxes[0] : std::string();
+    };
+    auto press = [&](const std::string& window, const char* key) {
+        m_session.Xdotool({"windowactivate", "--sync", window});
+        return m_session.Xdotool({"key", key}).exitCode == 0;
+    };
+
+    // Escape first, then the end of the session.
+    for (bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "Escape" : "SIGTERM");
+        std::size_t before = sideLists().size();
+        CChildProcess program;
+        ASSERT_TRUE(StartProgram(program));
+        std::string failed = waitForBox(program, "エラー");
+        ASSERT_FALSE(failed.empty()) << "no load failure\n" << Output(program);
+        ASSERT_TRUE(press(failed, "Return"));
+        if (!escape) {
+            std::string told = waitForBox(program, "確認");
+            ASSERT_FALSE(told.empty()) << "the side file of the last run was not told";
+            ASSERT_TRUE(press(told, "Return"));
+        }
+        std::string id = WaitForWindow(program);
+        ASSERT_FALSE(id.empty());
+        ASSERT_TRUE(WaitForMonitoring(program)) << "no capture socket\n" << Output(program);
+        RECT at = Geometry(id);
+        CProcessResult curl = Fetch();
+        ASSERT_EQ(curl.exitCode, 0) << curl.err;
+        ASSERT_TRUE(WaitForTopCell(
+            at, [](const CTopCell& cell) { return cell.darkNamePixels > 10; }, "program_named"))
+            << Output(program);
+
+        // The frame's close button asks the question.
+        ASSERT_TRUE(m_session.Click(at.right - 16, at.top + 14));
+        std::string question = waitForBox(program, "確認");
+        ASSERT_FALSE(question.empty()) << "no question at exit\n" << Output(program);
+        if (escape) {
+            std::string error;
+            RECT box = Geometry(question);
+            EXPECT_TRUE(m_session.Screenshot(
+                m_shot, error, "program_exit_question",
+                {box.left - 20, box.top - 40, box.right + 20, box.bottom + 20}))
+                << error;
+            ASSERT_TRUE(press(question, "Escape"));
+        } else {
+            program.Signal(SIGTERM);
+        }
+        CProcessResult end = program.Finish(kPatience);
+        EXPECT_FALSE(end.timedOut) << "the program did not end";
+        EXPECT_EQ(end.err.find("runtime error"), std::string::npos) << end.err;
+        EXPECT_EQ(end.exitCode, 0) << end.out << end.err;
+
+        EXPECT_EQ(contents(folder / "DefaultList.config"), damaged);
+        std::vector<fs::path> beside = sideLists();
+        ASSERT_EQ(beside.size(), before + 1);
+        std::sort(beside.begin(), beside.end(), [](const fs::path& a, const fs::path& b) {
+            return fs::last_write_time(a) < fs::last_write_time(b);
+        });
+        CScopedEnv data("XDG_DATA_HOME", Folder("data"));
+        CZarumateDataList list;
+        CSimpleErr err;
+        ASSERT_TRUE(LoadList(Utf8ToWide(beside.back().filename().string()), list, err))
+            << WideToUtf8(err.GetText());
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(WideToUtf8((*list.begin())->m_id), kFriendId);
+    }
+}
+
 } // namespace
 } // namespace zk::test
