@@ -739,8 +739,14 @@ void CMainFrame::SaveListAtExit(bool userPresent)
         if (m_listSaved)
             return;
         m_listSaved = true;
-        if (answer == IDYES)
+        if (answer == IDYES) {
+            // The damaged file stays and the run's list is not saved; what
+            // the autosaves already wrote beside it stays too, and the next
+            // start says where, as after a dismissed question.
+            if (m_sideListWritten)
+                RecordListPlace(JoinPath(GetDataFolder(), m_sideListName));
             return;
+        }
         if (answer != IDNO) {
             SaveListTo(m_sideListName, userPresent);
             return;

@@ -627,6 +627,29 @@ TEST_F(MainFrameTest, ReplacedDamagedFileTakesTheRunsSideFileAway)
               std::wstring::npos);
 }
 
+// Exiting without saving keeps the damaged file; a side file the run's
+// autosaves wrote stays, and the next start names it.
+TEST_F(MainFrameTest, ExitWithoutSavingTellsOfTheSideFileTheAutosavesWrote)
+{
+    std::uint32_t now = 0;
+    PutDamagedList();
+    m_frame->SetClock([&] { return now; });
+    Create();
+    Report(L"u7");
+    Tick();
+    now += kAutosaveDelayMs;
+    Tick();
+    m_frame->WaitForAutosave();
+    ASSERT_EQ(SideLists().size(), 1u);
+    fs::path side = SideLists()[0];
+    m_system.m_messageBoxAnswers.push_back(IDYES);
+    m_frame->DestroyWindow();
+    EXPECT_EQ(IdsIn(side), std::vector<std::string>{"u7"});
+    Restart();
+    EXPECT_NE(m_system.m_messageBoxes.back().text.find(Utf8ToWide(side.string())),
+              std::wstring::npos);
+}
+
 TEST_F(MainFrameTest, ListThatCannotBeSavedAtSessionEndGoesToTheStateFolder)
 {
     Create();
