@@ -140,7 +140,7 @@ int Capture(const std::string& adapter)
             reported = drops;
         }
         // The datagrams are written from the ring, so the block goes back
-        // only after the write.
+        // only after the write, which ends once the reader has taken them.
         int err = writer.Flush();
         socket.ReleaseBlock();
         if (err)
