@@ -6,6 +6,7 @@
 #include "platform/capture_helper_exit.h"
 #include "platform/capture_socket.h"
 #include "platform/text_convert.h"
+#include "platform/thread_priority.h"
 #include "res/string_table.h"
 
 #include <cerrno>
@@ -233,6 +234,11 @@ void CZarumateSock::CaptureRun()
         if (m_adapterList[i] == m_adapterName)
             m_adapterIndex = i;
     }
+
+    // The helper holds each ring block until this thread has read it:
+    // short turns on the processor bring the thread back soon after the
+    // helper writes, even on a busy machine.
+    SetCurrentThreadShortTurns();
 
     // Only the helper opens the packet socket; it is started from this
     // thread, whose end it follows, with the name of a real interface.
