@@ -20,12 +20,17 @@ namespace zk {
 class CCaptureSocket
 {
 public:
-    // The ring holds a burst of 13 ms at 10 Gbit/s (16 MiB at 1.25 GB/s):
-    // time for the capture thread to get the processor back on a busy
-    // machine. Blocks of 1 MiB hold a datagram of any size with its headers
-    // (offloads hand over up to 64 KiB at once), so none is cut short.
+    // The ring holds a burst of 54 ms at 10 Gbit/s (64 MiB at 1.25 GB/s):
+    // time for the capture to get the processor back on a busy machine.
+    // Its reader is the capture helper, which hands each block to the
+    // program through a pipe and gives it back once the program has read
+    // it, so the ring waits on two processes, each on the processor only in
+    // its turn; with a quarter of this, on a busy machine, bulk transfers
+    // overran it often enough to lose one page in ten. Blocks of 1 MiB hold a
+    // datagram of any size with its headers (offloads hand over up to
+    // 64 KiB at once), so none is cut short.
     static constexpr std::size_t kBlockBytes = 1024 * 1024;
-    static constexpr std::size_t kBlockCount = 16;
+    static constexpr std::size_t kBlockCount = 64;
     // The frame size only enters the kernel's check of the ring's shape; a
     // TPACKET_V3 datagram takes the room it needs within its block.
     static constexpr std::size_t kFrameBytes = 128 * 1024;

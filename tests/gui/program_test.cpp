@@ -17,6 +17,7 @@
 #include "platform/window_types.h"
 #include "support/child_process.h"
 #include "support/http_test_server.h"
+#include "support/installed_copy.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
 #include "support/scoped_env.h"
@@ -29,6 +30,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace zk::test {
@@ -198,9 +200,10 @@ protected:
         return env;
     }
 
-    bool StartProgram(CChildProcess& program)
+    bool StartProgram(CChildProcess& program,
+                      const std::vector<std::string>& command = {ZK_PROGRAM_PATH})
     {
-        return program.Start(m_net.Watched().ExecArgs({ZK_PROGRAM_PATH}), Environment());
+        return program.Start(m_net.Watched().ExecArgs(command), Environment());
     }
 
     static std::string Output(const CChildProcess& program)
@@ -394,6 +397,55 @@ TEST_F(ProgramTest, FriendSeenOnAdapterIsShownKeptAndShownAgainWhereWindowWasLef
     CProcessResult last = Terminate(again);
     EXPECT_FALSE(last.timedOut);
     EXPECT_EQ(last.exitCode, 0) << last.err;
+}
+
+// As an installation lays them out, with the capability on the capture
+// helper alone: an ordinary user sees a friend, and the program holds no
+// capability and no packet socket; its helper holds the one socket.
+TEST_F(ProgramTest, AnOrdinaryUserSeesAFriendWithTheCapabilityOnTheHelperAlone)
+{
+    CInstalledCopy installed({ZK_PROGRAM_PATH, ZK_CAPTURE_PATH});
+    ASSERT_TRUE(installed.Ok()) << installed.Error();
+    ASSERT_TRUE(CInstalledCopy::GiveToOrdinaryUser(m_dir.Path().string()));
+    CChildProcess program;
+    ASSERT_TRUE(StartProgram(program,
+                             CInstalledCopy::RunAsOrdinaryUser({installed.PathOf("zarumatekit")})));
+    std::string id = WaitForWindow(program);
+    ASSERT_FALSE(id.empty());
+    ASSERT_TRUE(WaitForMonitoring(program)) << "no capture socket\n" << Output(program);
+
+    CProcessResult curl = Fetch();
+    ASSERT_EQ(curl.exitCode, 0) << curl.err;
+    EXPECT_TRUE(WaitForTopCell(
+        Geometry(id), [](const CTopCell& cell) { return cell.darkNamePixels > 10; },
+        "program_ordinary_user"))
+        << "no name in the top cell\n"
+        << Output(program);
+    // The page came through the helper, which gave up its capability
+    // before it read a single datagram.
+    CHeld held = HeldBy(program.Pid());
+    EXPECT_TRUE(held.HoldsNoCapability()) << held.effective << " " << held.permitted;
+    EXPECT_EQ(held.packetSockets, 0);
+    std::vector<pid_t> children = ChildrenOf(program.Pid());
+    ASSERT_EQ(children.size(), 1u);
+    CHeld helper = HeldBy(children[0]);
+    EXPECT_TRUE(helper.HoldsNoCapability()) << helper.effective << " " << helper.permitted;
+    EXPECT_EQ(helper.packetSockets, 1);
+    CProcessResult end = Terminate(program);
+    EXPECT_FALSE(end.timedOut);
+    EXPECT_EQ(end.exitCode, 0) << end.out << end.err;
+
+    // The ordinary user's program kept the friend in a list of its own.
+    CScopedEnv data("XDG_DATA_HOME", Folder("data"));
+    fs::path listFile = fs::path(GetDataFolder()) / kDefaultListName;
+    struct stat info
+    {};
+    ASSERT_EQ(stat(listFile.c_str(), &info), 0) << listFile;
+    EXPECT_EQ(info.st_uid, CInstalledCopy::kUser);
+    std::ifstream in(listFile);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find(kFriendId), std::string::npos) << text.str();
 }
 
 TEST_F(ProgramTest, FindsThePersonOfAnHttpsPageChromiumLoads)

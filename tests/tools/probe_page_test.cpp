@@ -4,6 +4,7 @@
 
 #include "support/child_process.h"
 #include "support/content_encoder.h"
+#include "support/installed_copy.h"
 #include "support/microblog_page.h"
 #include "support/netns.h"
 #include "support/packet_builder.h"
@@ -17,13 +18,10 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <set>
-#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -502,65 +500,6 @@ private:
     std::atomic<int> m_requests{0};
 };
 
-// What a probe holds while it runs, and its capture helper: the
-// capabilities it may use or keep, and its packet sockets.
-struct CHeld
-{
-    std::string effective;
-    std::string permitted;
-    int packetSockets = 0;
-};
-
-std::string StatusField(pid_t pid, const std::string& field)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field + ":\t", 0) == 0)
-            return line.substr(field.size() + 2);
-    }
-    return "?";
-}
-
-CHeld HeldBy(pid_t pid)
-{
-    CHeld held;
-    held.effective = StatusField(pid, "CapEff");
-    held.permitted = StatusField(pid, "CapPrm");
-    // The inodes of the packet sockets of its network namespace.
-    std::set<std::string> packet;
-    std::ifstream table("/proc/" + std::to_string(pid) + "/net/packet");
-    std::string line;
-    std::getline(table, line); // the heading
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string field;
-        for (int i = 0; i < 9 && fields >> field; ++i) {
-        }
-        packet.insert(field);
-    }
-    std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-    for (const auto& entry : std::filesystem::directory_iterator(fds)) {
-        std::error_code error;
-        std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        if (target.rfind("socket:[", 0) == 0 && packet.count(target.substr(8, target.size() - 9)))
-            ++held.packetSockets;
-    }
-    return held;
-}
-
-// The children of every thread of a process.
-std::vector<pid_t> ChildrenOf(pid_t pid)
-{
-    std::vector<pid_t> children;
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
-        std::ifstream list(task.path() / "children");
-        for (pid_t child; list >> child;)
-            children.push_back(child);
-    }
-    return children;
-}
-
 // The probe's command line before its own arguments, and what to check while
 // it runs.
 struct CLiveProbe
@@ -670,33 +609,23 @@ TEST(ProbeLivePage, ListsAndWatchesAnAdapterWithOnlyIpv6Addresses)
 TEST(ProbeLivePage, AnOrdinaryUserCapturesWithTheCapabilityOnTheHelperAlone)
 {
     ZK_REQUIRE_ROOT();
-    char folder[] = "/tmp/zk-install-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    std::filesystem::path bin(folder);
-    std::filesystem::permissions(bin, std::filesystem::perms(0755));
-    std::filesystem::copy_file(kProbe, bin / "zarumatekit-probe");
-    std::filesystem::copy_file(ZK_CAPTURE_PATH, bin / "zarumatekit-capture");
-    CProcessResult setcap =
-        test::RunProcess({"setcap", "cap_net_raw+p", (bin / "zarumatekit-capture").string()});
-    ASSERT_EQ(setcap.exitCode, 0) << setcap.err;
+    test::CInstalledCopy installed({kProbe, ZK_CAPTURE_PATH});
+    ASSERT_TRUE(installed.Ok()) << installed.Error();
 
     CLiveProbe how;
-    how.prefix = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all"};
-    how.probe = (bin / "zarumatekit-probe").string();
+    how.prefix = test::CInstalledCopy::RunAsOrdinaryUser({});
+    how.probe = installed.PathOf("zarumatekit-probe");
     how.whileRunning = [](pid_t pid) {
-        CHeld probe = HeldBy(pid);
-        EXPECT_EQ(probe.effective, "0000000000000000");
-        EXPECT_EQ(probe.permitted, "0000000000000000");
+        test::CHeld probe = test::HeldBy(pid);
+        EXPECT_TRUE(probe.HoldsNoCapability()) << probe.effective << " " << probe.permitted;
         EXPECT_EQ(probe.packetSockets, 0);
-        std::vector<pid_t> children = ChildrenOf(pid);
+        std::vector<pid_t> children = test::ChildrenOf(pid);
         ASSERT_EQ(children.size(), 1u);
-        CHeld helper = HeldBy(children[0]);
-        EXPECT_EQ(helper.effective, "0000000000000000");
-        EXPECT_EQ(helper.permitted, "0000000000000000");
+        test::CHeld helper = test::HeldBy(children[0]);
+        EXPECT_TRUE(helper.HoldsNoCapability()) << helper.effective << " " << helper.permitted;
         EXPECT_EQ(helper.packetSockets, 1);
     };
     ExpectOwnerOfPageFetchedLive(false, test::CVethFamilies::kIpv4, how);
-    std::filesystem::remove_all(bin);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "pcapng_writer.h"
 #include "platform/capture_helper_exit.h"
 #include "platform/capture_socket.h"
+#include "platform/thread_priority.h"
 
 #include <cerrno>
 #include <csignal>
@@ -111,6 +112,9 @@ int Capture(const std::string& adapter)
         return Fail(kNonBlockingFailed, "non-blocking mode", err);
     if (int err = ClearCapabilities())
         return Fail(kCapabilitiesFailed, "capabilities", err);
+    // The ring overflows while the helper waits for its turn: short turns
+    // bring it back soon after the kernel hands over a block.
+    SetCurrentThreadShortTurns();
 
     // The headers tell the reader that the capture runs.
     CPcapngWriter writer(STDOUT_FILENO);
@@ -140,7 +144,7 @@ int Capture(const std::string& adapter)
             reported = drops;
         }
         // The datagrams are written from the ring, so the block goes back
-        // only after the write.
+        // only after the write, which ends once the reader has taken them.
         int err = writer.Flush();
         socket.ReleaseBlock();
         if (err)

@@ -6,7 +6,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/uio.h>
+#include <time.h>
 
 namespace zk {
 
@@ -112,6 +116,36 @@ std::size_t CPcapngWriter::PendingBytes() const
     return bytes;
 }
 
+ssize_t CPcapngWriter::Put(const iovec* vectors, int count)
+{
+    if (m_splice) {
+        ssize_t put = vmsplice(m_fd, vectors, static_cast<unsigned long>(count), 0);
+        // Not a pipe: written as any other file from here on.
+        if (put >= 0 || (errno != EBADF && errno != EINVAL))
+            return put;
+        m_splice = false;
+    }
+    return writev(m_fd, vectors, count);
+}
+
+int CPcapngWriter::WaitUntilTaken()
+{
+    // The pipe has no wake-up for having been emptied, so the writer looks.
+    // A reader that has gone takes nothing more: that ends the wait too.
+    const timespec pause{0, kTakenPollNs};
+    for (;;) {
+        int left = 0;
+        if (ioctl(m_fd, FIONREAD, &left) != 0)
+            return errno;
+        if (left == 0)
+            return 0;
+        pollfd output{m_fd, 0, 0};
+        if (poll(&output, 1, 0) > 0 && (output.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return EPIPE;
+        nanosleep(&pause, nullptr);
+    }
+}
+
 int CPcapngWriter::Flush()
 {
     std::vector<iovec> vectors;
@@ -127,7 +161,7 @@ int CPcapngWriter::Flush()
     std::size_t at = 0;
     while (at < vectors.size()) {
         int count = static_cast<int>(std::min<std::size_t>(vectors.size() - at, IOV_MAX));
-        ssize_t written = writev(m_fd, vectors.data() + at, count);
+        ssize_t written = Put(vectors.data() + at, count);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -143,8 +177,9 @@ int CPcapngWriter::Flush()
             vectors[at].iov_len -= left;
         }
     }
+    int err = m_splice && !vectors.empty() ? WaitUntilTaken() : 0;
     m_arena.clear();
-    return 0;
+    return err;
 }
 
 } // namespace zk

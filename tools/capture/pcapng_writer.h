@@ -3,16 +3,22 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
+
+struct iovec;
 
 namespace zk {
 
 // Writes a pcapng stream of raw IP datagrams to a file descriptor: a Section
 // Header and one Interface Description, then Enhanced Packet Blocks and
 // Interface Statistics Blocks as they come. The blocks of one ring block are
-// gathered and go out in one writev, with small datagrams copied beside
-// their headers and large ones written from where they lie, so that the
-// reader never sees half a block unless the pipe is full.
+// gathered and go out in one call, with small datagrams copied beside their
+// headers and large ones written from where they lie, so that the reader
+// never sees half a block unless the pipe is full. Into a pipe they go with
+// vmsplice, which hands the pipe the pages where the bytes lie instead of a
+// copy of them: the reader's read is then the only copy of a datagram on
+// its way from the ring. Anything else (a file, a terminal) gets a writev.
 class CPcapngWriter
 {
 public:
@@ -35,9 +41,15 @@ public:
     // The datagrams the kernel dropped in total since the start.
     void AddDrops(std::uint64_t timeNs, std::uint64_t drops);
 
+    // How long the writer sleeps between its looks whether the reader has
+    // taken everything spliced into the pipe: a reader on the processor
+    // copies a whole ring block in about this time.
+    static constexpr long kTakenPollNs = 100 * 1000;
+
     // Writes everything gathered since the last Flush; 0 or an errno value
     // (EPIPE once the reader has gone). Whatever was referenced may be
-    // released after it.
+    // released or changed after it: bytes spliced into a pipe are read from
+    // where they lie, so Flush returns only once the reader has taken them.
     int Flush();
 
     std::size_t PendingBytes() const;
@@ -57,8 +69,13 @@ private:
     void AppendPadding(std::size_t length);
     void AppendOption(std::uint16_t code, const void* data, std::size_t length);
     void Reference(const std::uint8_t* data, std::size_t length);
+    // One call's worth of the pieces, spliced or written; as writev.
+    ssize_t Put(const iovec* vectors, int count);
+    // Waits until the pipe holds nothing more of what was spliced.
+    int WaitUntilTaken();
 
     int m_fd;
+    bool m_splice = true; // until the descriptor turns out not to be a pipe
     std::vector<std::uint8_t> m_arena;
     std::vector<CPiece> m_pieces;
 };
