@@ -161,6 +161,38 @@ TEST_F(ScrollBarTest, ThumbFollowsPositionAndFillsTheBarForShortContent)
     EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 10, 190, 210}));
 }
 
+TEST_F(ScrollBarTest, RangeSetWithThePageKeepsAWholePageInViewWithOneNotice)
+{
+    ASSERT_TRUE(m_bar.ScrollTo(800)); // the last page
+    m_window.m_commands.clear();
+
+    // Shorter content under the last page: the view ends where it ends.
+    EXPECT_TRUE(m_bar.SetRange(499, 200));
+    EXPECT_EQ(m_bar.GetPosition(), 300);
+    EXPECT_EQ(m_bar.GetThumbRect().bottom, 210);
+    // Content shorter than the view: from its start, told once.
+    EXPECT_TRUE(m_bar.SetRange(89, 200));
+    EXPECT_EQ(m_bar.GetPosition(), 0);
+    EXPECT_EQ(m_bar.GetPage(), 90);
+    EXPECT_EQ(m_window.m_commands, (std::vector<int>{208, 208}));
+    EXPECT_EQ(m_bar.GetThumbRect(), m_bar.GetRect());
+
+    // A taller view over the end of long content moves back by the growth;
+    // a position short of the end stays, and so does one for an unchanged
+    // range.
+    m_bar.SetRange(999, 200);
+    m_bar.ScrollTo(5000);
+    m_window.m_commands.clear();
+    EXPECT_TRUE(m_bar.SetRange(999, 300));
+    EXPECT_EQ(m_bar.GetPosition(), 700);
+    EXPECT_TRUE(m_bar.SetRange(1999, 300));
+    EXPECT_EQ(m_bar.GetPosition(), 700);
+    EXPECT_FALSE(m_bar.SetRange(1999, 300));
+    EXPECT_FALSE(m_bar.SetRange(-1, 300)); // below the minimum: ignored
+    EXPECT_EQ(m_bar.GetMaximum(), 1999);
+    EXPECT_EQ(m_window.m_commands, std::vector<int>{208});
+}
+
 TEST_F(ScrollBarTest, ThumbOfALongListKeepsItsGripAndSpansTheTrack)
 {
     m_bar.SetMaximum(45 * 10000 - 1); // ten thousand cells

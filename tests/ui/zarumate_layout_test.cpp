@@ -157,6 +157,50 @@ TEST_F(ZarumateLayoutTest, SlotsShowTheirRecordsAndOnlyThoseNearTheViewHaveCells
     EXPECT_EQ(Layout().GetCell(1000)->GetRecord(), nullptr);
 }
 
+// A view scrolled to the end of a list that then loses people, or grows
+// taller, is filled with what is left rather than with the empty slots
+// past the end.
+TEST_F(ZarumateLayoutTest, ShorterListOrTallerViewAtTheEndShowsWhatIsLeft)
+{
+    auto expectFilledUpTo = [&](int lastRecord) {
+        CZarumateCell* last = Layout().GetCell(lastRecord);
+        ASSERT_NE(last, nullptr);
+        ASSERT_NE(last->GetRecord(), nullptr);
+        const RECT& list = Layout().GetListRect();
+        EXPECT_LE(last->GetRect().bottom, list.bottom);
+        EXPECT_GT(last->GetRect().bottom, list.bottom - CZarumateLayout::kPitch);
+        EXPECT_EQ(Layout().GetCell(lastRecord + 1)->GetRecord(), nullptr);
+    };
+
+    Fill(40);
+    Layout().GetScrollBar().ScrollTo(INT_MAX);
+    Layout().DeleteRecordsFrom(10);
+    m_window.m_commands.clear();
+    EXPECT_TRUE(Layout().Tick(25));
+    expectFilledUpTo(9);
+    EXPECT_EQ(Layout().GetScrollBar().GetPosition(), 10 * 45 - 235 + 1);
+    EXPECT_EQ(m_window.m_commands, std::vector<int>{CZarumateLayout::kScrollBarId});
+
+    // All that is left fits: from the top, as a new list would be.
+    Layout().DeleteRecordsFrom(2);
+    EXPECT_TRUE(Layout().Tick(50));
+    EXPECT_EQ(Layout().GetScrollBar().GetPosition(), 0);
+    EXPECT_EQ(Layout().GetFirstCellRect().top, kList.top);
+    EXPECT_EQ(Layout().GetCell(0)->GetRecord()->m_id, L"0");
+    EXPECT_EQ(Layout().GetCell(1)->GetRecord()->m_id, L"1");
+    for (const auto& cell : Layout().GetCells())
+        EXPECT_EQ(cell->GetRecord() != nullptr, cell->GetSlot() < 2) << cell->GetSlot();
+
+    // A window made taller at the end of the list shows more of it.
+    Fill(40);
+    Layout().GetScrollBar().ScrollTo(INT_MAX);
+    int before = Layout().GetScrollBar().GetPosition();
+    ASSERT_TRUE(m_window.MoveWindow({kFrame.left, kFrame.top, kFrame.right, kFrame.bottom + 90}));
+    Layout().LayoutView(&m_window);
+    EXPECT_EQ(Layout().GetScrollBar().GetPosition(), before - 90);
+    expectFilledUpTo(39);
+}
+
 TEST_F(ZarumateLayoutTest, TickMergesSightingsInArrivalOrderAndScrollsToTheTop)
 {
     Fill(20);
