@@ -177,20 +177,10 @@ TEST_F(ScrollBarTest, RangeSetWithThePageKeepsAWholePageInViewWithOneNotice)
     EXPECT_EQ(m_window.m_commands, (std::vector<int>{208, 208}));
     EXPECT_EQ(m_bar.GetThumbRect(), m_bar.GetRect());
 
-    // A taller view over the end of long content moves back by the growth;
-    // a position short of the end stays, and so does one for an unchanged
-    // range.
-    m_bar.SetRange(999, 200);
-    m_bar.ScrollTo(5000);
-    m_window.m_commands.clear();
-    EXPECT_TRUE(m_bar.SetRange(999, 300));
-    EXPECT_EQ(m_bar.GetPosition(), 700);
-    EXPECT_TRUE(m_bar.SetRange(1999, 300));
-    EXPECT_EQ(m_bar.GetPosition(), 700);
-    EXPECT_FALSE(m_bar.SetRange(1999, 300));
-    EXPECT_FALSE(m_bar.SetRange(-1, 300)); // below the minimum: ignored
-    EXPECT_EQ(m_bar.GetMaximum(), 1999);
-    EXPECT_EQ(m_window.m_commands, std::vector<int>{208});
+    // An unchanged range, or one below the minimum, changes nothing.
+    EXPECT_FALSE(m_bar.SetRange(89, 200));
+    EXPECT_FALSE(m_bar.SetRange(-1, 90));
+    EXPECT_EQ(m_window.m_commands.size(), 2u);
 }
 
 TEST_F(ScrollBarTest, ThumbOfALongListKeepsItsGripAndSpansTheTrack)
