@@ -89,6 +89,33 @@ bool CZaruScrollBar::SetPage(int page)
     return true;
 }
 
+bool CZaruScrollBar::SetRange(int maximum, int page)
+{
+    bool changed = false;
+    if (maximum != m_maximum && maximum >= m_minimum) {
+        m_maximum = maximum;
+        changed = true;
+    }
+    int limited = static_cast<int>(std::min<std::int64_t>(page, Range()));
+    if (limited != m_page) {
+        m_page = limited;
+        changed = true;
+    }
+    UpdateThumb();
+    // Only the position moves here, and only back: a view scrolled to the
+    // end of a list that lost people shows the rest of it, not the empty
+    // slots past its end.
+    std::int64_t last = std::max<std::int64_t>(LastWholePage(), m_minimum);
+    if (m_position > last)
+        MoveTo(static_cast<int>(last));
+    return changed;
+}
+
+std::int64_t CZaruScrollBar::LastWholePage() const
+{
+    return std::int64_t(m_maximum) - m_page + 1;
+}
+
 bool CZaruScrollBar::SetPosition(int position)
 {
     return MoveTo(std::clamp(position, m_minimum, m_maximum));
@@ -96,7 +123,7 @@ bool CZaruScrollBar::SetPosition(int position)
 
 bool CZaruScrollBar::ScrollTo(int position)
 {
-    std::int64_t last = std::int64_t(m_maximum) - m_page + 1;
+    std::int64_t last = LastWholePage();
     std::int64_t clamped =
         std::max<std::int64_t>(std::min<std::int64_t>(position, last), m_minimum);
     return MoveTo(static_cast<int>(std::clamp<std::int64_t>(clamped, m_minimum, m_maximum)));

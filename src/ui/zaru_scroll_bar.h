@@ -48,6 +48,11 @@ public:
     bool SetMaximum(int maximum);
     // The view size, at most the range.
     bool SetPage(int page);
+    // The content and the view size at once, as a view sets them when it
+    // is rebuilt: the position then keeps a whole page in view wherever the
+    // content allows, so that a shorter content or a taller view leaves no
+    // empty room below the end of the content. It tells of a move once.
+    bool SetRange(int maximum, int page);
     // Any position of the range.
     bool SetPosition(int position);
     // A position that keeps a whole page in view.
@@ -73,6 +78,8 @@ private:
     // track it leaves free: the last position puts it at the bottom.
     bool IsThumbAtLeastHeight() const;
     std::int64_t PositionsPerTrack(std::int64_t pixels) const;
+    // The last position that still shows a whole page.
+    std::int64_t LastWholePage() const;
     bool MoveTo(int position);
     int DragPosition(int y) const;
 

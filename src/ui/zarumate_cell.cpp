@@ -201,17 +201,32 @@ bool CZarumateCell::PaintDownloadState(CGraphics& graphics, const CFont& font)
     // A failure is told in one sentence, whatever its reason (the details
     // do not fit a cell, and some failures carry none).
     bool busy = state.GetId() == kDownloadingStateId;
-    std::wstring text = LoadString(busy ? kDownloadingStateId : kDownloadFailedStringId);
     CStringFormat format;
     format.alignment = CStringAlignment::Far;
     format.lineAlignment = CStringAlignment::Far;
     format.noWrap = true;
-    format.ellipsis = true;
     float left = float(m_rect.right - GetFreeWidth() + kTimeGap);
     CRectF box{left, float(m_rect.top), std::max(0.0f, float(m_rect.right) - left),
                float(m_rect.Height() - kTimeBottom)};
+    std::wstring text =
+        busy ? LoadString(kDownloadingStateId) : FailureText(graphics, font, format);
+    // Only a window narrower than the default cuts the short text.
+    format.ellipsis = true;
     graphics.DrawString(text, font, box, format, CSolidBrush(busy ? kTimeColor : kFailureColor));
     return true;
+}
+
+std::wstring CZarumateCell::FailureText(CGraphics& graphics, const CFont& font,
+                                        const CStringFormat& format) const
+{
+    // Measured in the whole cell, so that a text wider than the room shows
+    // its own width.
+    CRectF cell{float(m_rect.left), float(m_rect.top), float(m_rect.Width()),
+                float(m_rect.Height() - kTimeBottom)};
+    std::wstring whole = LoadString(kDownloadFailedStringId);
+    if (FitsBesideLinks(graphics, font, cell, format, whole))
+        return whole;
+    return LoadString(kRefreshFailedStringId);
 }
 
 void CZarumateCell::PaintLastSeen(CGraphics& graphics, const CFont& font)

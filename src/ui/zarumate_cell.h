@@ -55,6 +55,9 @@ public:
     // The record's mark while its avatar is being fetched ("downloading").
     static constexpr std::uint32_t kDownloadingStateId = 2005;
     static constexpr std::uint32_t kDownloadFailedStringId = 2000;
+    // The same in the words of the menu's refresh, short enough to stand
+    // whole beside the links of a window of the default width.
+    static constexpr std::uint32_t kRefreshFailedStringId = 2420;
     static constexpr int kTimeBottom = 4;
     // The last-seen time needs this much room right of the links.
     static constexpr int kTimeMinWidth = 100;
@@ -117,6 +120,10 @@ private:
     void PaintLastSeen(CGraphics& graphics, const CFont& font);
     // Answers false when there is no state to show.
     bool PaintDownloadState(CGraphics& graphics, const CFont& font);
+    // The failure's text: the whole sentence where the room beside the
+    // links takes it, else the short one.
+    std::wstring FailureText(CGraphics& graphics, const CFont& font,
+                             const CStringFormat& format) const;
     // The text, right-aligned in the box, keeps kTimeGap clear of the last
     // link.
     bool FitsBesideLinks(CGraphics& graphics, const CFont& font, const CRectF& box,

@@ -183,12 +183,13 @@ void CZarumateLayout::RebuildCells(std::uint32_t time)
 {
     // Setting the range may move the position, which comes back here as
     // command 208 before the range is complete; this rebuild goes on with
-    // the new position instead.
+    // the new position instead. A list that shrank under a view scrolled
+    // down (or a view that grew) moves the position back so that the view
+    // is filled with what is left.
     m_inRebuild = true;
     std::int64_t count = static_cast<std::int64_t>(m_records.size());
     std::int64_t listHeight = m_listRect.Height();
-    m_scrollBar.SetMaximum(ClampToInt(kPitch * count));
-    m_scrollBar.SetPage(static_cast<int>(listHeight));
+    m_scrollBar.SetRange(ClampToInt(kPitch * count), static_cast<int>(listHeight));
 
     // Empty slots fill the view below the last record.
     m_slotCount = ClampToInt(count + (listHeight + kCellGap + kPitch - 1) / kPitch);

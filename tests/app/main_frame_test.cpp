@@ -1184,6 +1184,24 @@ TEST_F(MainFramePaintTest, ShorterListUnderTheScrolledViewPaintsOnceWithItsNewCe
     EXPECT_TRUE(ShowsWhatItHolds());
 }
 
+TEST_F(MainFramePaintTest, DeletingAllButTwoUnderTheScrolledViewShowsTheTwoAtTheTopInOnePaint)
+{
+    const CZarumateDataList& records = m_frame->GetLayout().GetRecords();
+    std::wstring newest = records[0]->m_id;
+    std::vector<CZarumateDataPtr> gone(records.begin() + 2, records.end());
+    m_frame->GetLayout().DeleteRecords(gone);
+    int before = Paints();
+    Tick();
+    EXPECT_EQ(Paints(), before + 1);
+    EXPECT_EQ(Position(), 0);
+    EXPECT_EQ(TopId(), newest);
+    EXPECT_EQ(m_frame->GetLayout().GetFirstCellRect().top, m_frame->GetLayout().GetListRect().top);
+    EXPECT_TRUE(ShowsWhatItHolds());
+    before = Paints();
+    Tick();
+    EXPECT_EQ(Paints(), before);
+}
+
 TEST_F(MainFramePaintTest, ScrollButtonPaintsOnceAsItIsPressedAndOnceAsItScrolls)
 {
     RECT frame = m_frame->GetWindowRect();

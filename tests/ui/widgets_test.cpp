@@ -161,6 +161,28 @@ TEST_F(ScrollBarTest, ThumbFollowsPositionAndFillsTheBarForShortContent)
     EXPECT_EQ(m_bar.GetThumbRect(), (RECT{180, 10, 190, 210}));
 }
 
+TEST_F(ScrollBarTest, RangeSetWithThePageKeepsAWholePageInViewWithOneNotice)
+{
+    ASSERT_TRUE(m_bar.ScrollTo(800)); // the last page
+    m_window.m_commands.clear();
+
+    // Shorter content under the last page: the view ends where it ends.
+    EXPECT_TRUE(m_bar.SetRange(499, 200));
+    EXPECT_EQ(m_bar.GetPosition(), 300);
+    EXPECT_EQ(m_bar.GetThumbRect().bottom, 210);
+    // Content shorter than the view: from its start, told once.
+    EXPECT_TRUE(m_bar.SetRange(89, 200));
+    EXPECT_EQ(m_bar.GetPosition(), 0);
+    EXPECT_EQ(m_bar.GetPage(), 90);
+    EXPECT_EQ(m_window.m_commands, (std::vector<int>{208, 208}));
+    EXPECT_EQ(m_bar.GetThumbRect(), m_bar.GetRect());
+
+    // An unchanged range, or one below the minimum, changes nothing.
+    EXPECT_FALSE(m_bar.SetRange(89, 200));
+    EXPECT_FALSE(m_bar.SetRange(-1, 90));
+    EXPECT_EQ(m_window.m_commands.size(), 2u);
+}
+
 TEST_F(ScrollBarTest, ThumbOfALongListKeepsItsGripAndSpansTheTrack)
 {
     m_bar.SetMaximum(45 * 10000 - 1); // ten thousand cells

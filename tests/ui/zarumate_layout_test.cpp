@@ -157,6 +157,50 @@ TEST_F(ZarumateLayoutTest, SlotsShowTheirRecordsAndOnlyThoseNearTheViewHaveCells
     EXPECT_EQ(Layout().GetCell(1000)->GetRecord(), nullptr);
 }
 
+// A view scrolled to the end of a list that then loses people, or grows
+// taller, is filled with what is left rather than with the empty slots
+// past the end.
+TEST_F(ZarumateLayoutTest, ShorterListOrTallerViewAtTheEndShowsWhatIsLeft)
+{
+    auto expectFilledUpTo = [&](int lastRecord) {
+        CZarumateCell* last = Layout().GetCell(lastRecord);
+        ASSERT_NE(last, nullptr);
+        ASSERT_NE(last->GetRecord(), nullptr);
+        const RECT& list = Layout().GetListRect();
+        EXPECT_LE(last->GetRect().bottom, list.bottom);
+        EXPECT_GT(last->GetRect().bottom, list.bottom - CZarumateLayout::kPitch);
+        EXPECT_EQ(Layout().GetCell(lastRecord + 1)->GetRecord(), nullptr);
+    };
+
+    Fill(40);
+    Layout().GetScrollBar().ScrollTo(INT_MAX);
+    Layout().DeleteRecordsFrom(10);
+    m_window.m_commands.clear();
+    EXPECT_TRUE(Layout().Tick(25));
+    expectFilledUpTo(9);
+    EXPECT_EQ(Layout().GetScrollBar().GetPosition(), 10 * 45 - 235 + 1);
+    EXPECT_EQ(m_window.m_commands, std::vector<int>{CZarumateLayout::kScrollBarId});
+
+    // All that is left fits: from the top, as a new list would be.
+    Layout().DeleteRecordsFrom(2);
+    EXPECT_TRUE(Layout().Tick(50));
+    EXPECT_EQ(Layout().GetScrollBar().GetPosition(), 0);
+    EXPECT_EQ(Layout().GetFirstCellRect().top, kList.top);
+    EXPECT_EQ(Layout().GetCell(0)->GetRecord()->m_id, L"0");
+    EXPECT_EQ(Layout().GetCell(1)->GetRecord()->m_id, L"1");
+    for (const auto& cell : Layout().GetCells())
+        EXPECT_EQ(cell->GetRecord() != nullptr, cell->GetSlot() < 2) << cell->GetSlot();
+
+    // A window made taller at the end of the list shows more of it.
+    Fill(40);
+    Layout().GetScrollBar().ScrollTo(INT_MAX);
+    int before = Layout().GetScrollBar().GetPosition();
+    ASSERT_TRUE(m_window.MoveWindow({kFrame.left, kFrame.top, kFrame.right, kFrame.bottom + 90}));
+    Layout().LayoutView(&m_window);
+    EXPECT_EQ(Layout().GetScrollBar().GetPosition(), before - 90);
+    expectFilledUpTo(39);
+}
+
 TEST_F(ZarumateLayoutTest, TickMergesSightingsInArrivalOrderAndScrollsToTheTop)
 {
     Fill(20);
@@ -582,6 +626,71 @@ TEST_F(ZarumatePaintTest, TimeStaysAtTheDefaultWidthInItsGreyAndClearOfTheLinks)
     }
     // Too narrow even without the seconds: nothing over the icons.
     EXPECT_EQ(timeLeft(paint(190, SYSTEMTIME{2026, 12, 4, 31, 18, 58, 58, 0}).first, 190), -1);
+}
+
+// The state of a refresh the user asked for stands whole beside the links
+// at the default width: the failure in the short words where the whole
+// sentence does not fit, the sentence where it does.
+TEST_F(ZarumatePaintTest, RefreshStateStandsWholeBesideTheLinks)
+{
+    auto record = Friend(L"1", L"ab");
+    auto paint = [&](int width, std::uint32_t state) {
+        record->m_error.SetErr(state);
+        CZarumateCell cell;
+        cell.SetOwner(&m_window);
+        cell.SetRect({0, 0, width, 42});
+        cell.SetRecord(record, CZarumateCell::LoadLinkImages());
+        cell.SetShowsDownloadState(true);
+        auto image = std::make_shared<CImage>(320, 42);
+        CGraphics graphics(*image);
+        graphics.Clear(0xFFFFFFFF);
+        cell.Paint(graphics);
+        return std::make_pair(image, int(cell.GetLinks().back()->GetRect().right));
+    };
+    // The columns right of the links with ink of the kind asked for.
+    auto inkColumns = [](const CImage& image, int from, auto ink) {
+        int left = -1, right = -1;
+        for (int x = from; x < image.GetWidth(); ++x)
+            for (int y = 0; y < image.GetHeight(); ++y)
+                if (ink(image.GetPixel(x, y))) {
+                    left = left < 0 ? x : left;
+                    right = x;
+                }
+        return std::make_pair(left, right);
+    };
+    auto red = [](std::uint32_t p) {
+        int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+        return r > 0x80 && r > g + 0x40 && r > b + 0x40;
+    };
+    auto width = [](std::uint32_t id) {
+        CImage scratch(1, 1);
+        CGraphics graphics(scratch);
+        CFont font(CZarumateCell::kFontPoints);
+        CStringFormat format;
+        format.noWrap = true;
+        CRectF bounds;
+        graphics.MeasureString(LoadString(id), font, {0, 0, 1000, 42}, format, bounds);
+        return bounds.width;
+    };
+    float shortWidth = width(CZarumateCell::kRefreshFailedStringId);
+    float wholeWidth = width(CZarumateCell::kDownloadFailedStringId);
+    ASSERT_GT(wholeWidth, shortWidth + 10);
+
+    for (auto [cellWidth, expected] :
+         {std::pair{kDefaultCellWidth, shortWidth}, std::pair{300, wholeWidth}}) {
+        auto [image, linksRight] = paint(cellWidth, kMsgDownloadFailed);
+        auto [left, right] = inkColumns(*image, linksRight, red);
+        ASSERT_GE(left, 0) << cellWidth;
+        EXPECT_GE(left, linksRight + CZarumateCell::kTimeGap) << cellWidth;
+        EXPECT_LT(right, cellWidth) << cellWidth;
+        // As wide as the text set whole: neither cut short nor run long.
+        EXPECT_NEAR(float(right - left + 1), expected, 4.0f) << cellWidth;
+    }
+    // The download in progress fits whole in its grey at the default width.
+    auto [image, linksRight] = paint(kDefaultCellWidth, CZarumateCell::kDownloadingStateId);
+    auto [left, right] = inkColumns(*image, linksRight, Grey);
+    ASSERT_GE(left, linksRight + CZarumateCell::kTimeGap);
+    EXPECT_NEAR(float(right - left + 1), width(CZarumateCell::kDownloadingStateId), 4.0f);
 }
 
 TEST_F(ZarumatePaintTest, LongNameEndsWithAnEllipsisBeforeTheScrollColumn)
