@@ -62,6 +62,20 @@ protected:
         EXPECT_EQ(key.QueryValue(name, value), S_OK) << WideToUtf8(name);
         return value;
     }
+    // Until UnblockFolder every write fails: a file stands where the
+    // store's folder was.
+    void BlockFolder()
+    {
+        fs::rename(StoreFile().parent_path(), Away());
+        std::ofstream(StoreFile().parent_path()) << "a file where the folder should be";
+    }
+    void UnblockFolder()
+    {
+        fs::remove(StoreFile().parent_path());
+        fs::rename(Away(), StoreFile().parent_path());
+    }
+    fs::path Away() const { return StoreFile().parent_path().string() + ".away"; }
+
     // The store's work since the last call.
     CRegStoreCounts Work()
     {
@@ -443,21 +457,16 @@ TEST_F(RegistryStoreTest, BatchWritesItsChangesOnceWhenItEnds)
 TEST_F(RegistryStoreTest, FailedBatchWriteIsReportedAndTheFileReadAgain)
 {
     PutStoredFileValues();
-    fs::path folder = StoreFile().parent_path();
-    fs::path away = folder.string() + ".away";
     CRegBatch batch;
     CRegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey, KEY_WRITE), S_OK);
     ASSERT_EQ(key.SetValue(L"Number", MakeDwordValue(1)), S_OK);
-    // The write fails: a file stands where the store's folder was.
-    fs::rename(folder, away);
-    std::ofstream(folder) << "a file where the folder should be";
+    BlockFolder();
     EXPECT_TRUE(Failed(batch.Commit()));
     EXPECT_EQ(batch.Commit(), S_OK) << "a batch ends once";
     // The old file is back, untouched; the change that was never written
     // must not be answered from memory.
-    fs::remove(folder);
-    fs::rename(away, folder);
+    UnblockFolder();
     EXPECT_EQ(Query(kKey, L"Number"), MakeDwordValue(7));
     EXPECT_EQ(Read(StoreFile()), kStoredFile);
 }
@@ -467,22 +476,18 @@ TEST_F(RegistryStoreTest, FailedBatchWriteIsReportedAndTheFileReadAgain)
 TEST_F(RegistryStoreTest, BatchLostInAnotherThreadsFailedWriteIsReported)
 {
     PutStoredFileValues();
-    fs::path folder = StoreFile().parent_path();
-    fs::path away = folder.string() + ".away";
     CRegBatch batch;
     CRegKey key;
     ASSERT_EQ(key.Create(HKEY_CURRENT_USER, kKey, KEY_WRITE), S_OK);
     ASSERT_EQ(key.SetValue(L"Number", MakeDwordValue(2)), S_OK);
-    fs::rename(folder, away);
-    std::ofstream(folder) << "a file where the folder should be";
+    BlockFolder();
     std::thread other([] {
         CRegKey otherKey;
         if (Succeeded(otherKey.Open(HKEY_CURRENT_USER, kKey, KEY_WRITE)))
             EXPECT_TRUE(Failed(otherKey.SetValue(L"Other", MakeDwordValue(3))));
     });
     other.join();
-    fs::remove(folder);
-    fs::rename(away, folder);
+    UnblockFolder();
     EXPECT_TRUE(Failed(batch.Commit()));
     EXPECT_EQ(Query(kKey, L"Number"), MakeDwordValue(7));
 }
