@@ -10,14 +10,17 @@
 #include <QCompleter>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileSystemModel>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 #include <QSortFilterProxyModel>
+#include <QTreeView>
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -34,6 +37,9 @@ constexpr int kAverageWidthSampleLength = 52;
 constexpr int kIconControlSize = 32;
 constexpr const char* kExecutableFilter = "実行形式ファイル (*)";
 constexpr const char* kAllFilesFilter = "全ての種類のファイル (*)";
+// The toolkit's Japanese texts have none for a folder's type in the file
+// list, which would read "Folder" among Japanese words.
+constexpr const char* kFolderType = "フォルダー";
 
 QString ToQString(const std::wstring& text)
 {
@@ -104,6 +110,19 @@ protected:
 
 private:
     bool m_active = true;
+};
+
+// The file list's types as the toolkit gives them (the file types' own
+// names follow the locale), a folder's in Japanese.
+class CChooserTypes : public QFileIconProvider
+{
+public:
+    QString type(const QFileInfo& info) const override
+    {
+        if (info.isDir())
+            return QString::fromUtf8(kFolderType);
+        return QFileIconProvider::type(info);
+    }
 };
 
 class CStdDialog : public QDialog, public IDialogView
@@ -256,6 +275,9 @@ private:
         QFileDialog chooser(this);
         chooser.setOption(QFileDialog::DontUseNativeDialog);
         chooser.setOption(QFileDialog::DontResolveSymlinks);
+        CChooserTypes types;
+        chooser.setIconProvider(&types);
+        ShowDetailsWhole(chooser);
         setUp(chooser);
         if (!initialFile.empty()) {
             QFileInfo initial(ToQString(initialFile));
@@ -267,6 +289,21 @@ private:
             return false;
         path = chooser.selectedFiles().first().toStdWString();
         return true;
+    }
+
+    // The detail list's size, type and date columns take the width their
+    // texts need, the name the rest: at the chooser's first size the
+    // toolkit would cut the type and the date to a few characters.
+    static void ShowDetailsWhole(QFileDialog& chooser)
+    {
+        auto* details = chooser.findChild<QTreeView*>();
+        if (!details)
+            return;
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
 
     QComboBox* Combo(int id) const

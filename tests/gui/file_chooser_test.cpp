@@ -8,9 +8,12 @@
 #include "support/test_env.h"
 #include "support/xvfb_session.h"
 
+#include <QAbstractFileIconProvider>
 #include <QApplication>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QTimer>
+#include <QTreeView>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -126,6 +129,21 @@ TEST_F(FileChooserTest, ProgramChooserOpensAtInitialFileAndGivesTheChosenOne)
                 EXPECT_EQ(Selected(chooser), m_program.string());
                 EXPECT_EQ(chooser.nameFilters().size(), 2);
                 EXPECT_NE(chooser.proxyModel(), nullptr);
+                // The list's types read in Japanese, a folder's included.
+                EXPECT_EQ(chooser.iconProvider()
+                              ->type(QFileInfo(QString::fromStdString(m_dir.Path().string())))
+                              .toStdString(),
+                          "フォルダー");
+                // Type and date are shown whole, the name takes the rest.
+                auto* details = chooser.findChild<QTreeView*>();
+                EXPECT_NE(details, nullptr);
+                if (details) {
+                    EXPECT_EQ(details->header()->sectionResizeMode(0), QHeaderView::Stretch);
+                    for (int column = 1; column < details->header()->count(); ++column)
+                        EXPECT_EQ(details->header()->sectionResizeMode(column),
+                                  QHeaderView::ResizeToContents)
+                            << column;
+                }
                 return true;
             });
     EXPECT_TRUE(result.m_chosen);
