@@ -34,23 +34,6 @@ public:
     std::size_t m_found = 0;
 };
 
-std::string RealisticPage(std::uint32_t seed)
-{
-    test::CMicroblogPage top;
-    top.size = 9000;
-    std::string page = test::BuildMicroblogPage(top);
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string data;
-    std::uint32_t x = seed * 2654435761u + 1;
-    while (data.size() < 200 * 1024) {
-        x = x * 1664525u + 1013904223u;
-        data += kDigits[x >> 26];
-    }
-    page.insert(page.rfind("</body>"), "<script>var d=\"" + data + "\";</script>\n");
-    return page;
-}
-
 std::string Response(const char* coding, const std::string& body)
 {
     return std::string("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n") +
@@ -131,7 +114,7 @@ int main(int argc, char** argv)
     std::vector<std::string> gzip;
     for (int level : {1, 3, 19})
         for (int windowLog : {17, 20, 22, 23}) {
-            std::string page = RealisticPage(static_cast<std::uint32_t>(zstd.size()));
+            std::string page = test::BuildRealisticPage(static_cast<std::uint32_t>(zstd.size()));
             zstd.push_back(Response("zstd", test::EncodeZstdWithWindow(page, windowLog, level)));
             gzip.push_back(Response("gzip", test::Encode(test::CTestCoding::Gzip, page)));
         }

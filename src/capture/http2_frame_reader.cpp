@@ -144,6 +144,16 @@ bool CHttp2FrameReader::FinishBlockFrame(CHttp2Event& event, bool& complete)
     return true;
 }
 
+std::size_t CHttp2FrameReader::TakePayload(const std::uint8_t*& data, std::size_t& length,
+                                           std::size_t most)
+{
+    std::size_t take = std::min(most, length);
+    data += take;
+    length -= take;
+    m_left -= take;
+    return take;
+}
+
 EHttp2Event CHttp2FrameReader::Read(const std::uint8_t*& data, std::size_t& length,
                                     CHttp2Event& event)
 {
@@ -194,23 +204,16 @@ EHttp2Event CHttp2FrameReader::Read(const std::uint8_t*& data, std::size_t& leng
             if (m_dataLeft > 0) {
                 if (length == 0)
                     return EHttp2Event::NeedMore;
-                std::size_t take = std::min(m_dataLeft, length);
                 event.m_streamId = m_streamId;
                 event.m_data = data;
-                event.m_length = take;
-                data += take;
-                length -= take;
-                m_dataLeft -= take;
-                m_left -= take;
+                event.m_length = TakePayload(data, length, m_dataLeft);
+                m_dataLeft -= event.m_length;
                 return EHttp2Event::Data;
             }
             if (m_left > 0) {
                 if (length == 0)
                     return EHttp2Event::NeedMore;
-                std::size_t take = std::min(m_left, length);
-                data += take;
-                length -= take;
-                m_left -= take;
+                TakePayload(data, length, m_left);
                 if (m_left > 0)
                     return EHttp2Event::NeedMore;
             }
@@ -222,13 +225,10 @@ EHttp2Event CHttp2FrameReader::Read(const std::uint8_t*& data, std::size_t& leng
             break;
 
         case EPart::Block: {
-            std::size_t take = std::min(m_left, length);
-            if (take > m_maxHeaderBlockBytes - m_block.size())
+            if (std::min(m_left, length) > m_maxHeaderBlockBytes - m_block.size())
                 return Fail();
-            m_block.insert(m_block.end(), data, data + take);
-            data += take;
-            length -= take;
-            m_left -= take;
+            const std::uint8_t* piece = data;
+            m_block.insert(m_block.end(), piece, piece + TakePayload(data, length, m_left));
             if (m_left > 0)
                 return EHttp2Event::NeedMore;
             m_part = EPart::FrameHeader;
@@ -241,13 +241,11 @@ EHttp2Event CHttp2FrameReader::Read(const std::uint8_t*& data, std::size_t& leng
         }
 
         case EPart::Control: {
-            std::size_t take = std::min(m_left, length);
-            std::size_t keep = std::min(take, m_control.size() - m_controlHave);
-            std::memcpy(m_control.data() + m_controlHave, data, keep);
+            const std::uint8_t* piece = data;
+            std::size_t keep =
+                std::min(TakePayload(data, length, m_left), m_control.size() - m_controlHave);
+            std::memcpy(m_control.data() + m_controlHave, piece, keep);
             m_controlHave += keep;
-            data += take;
-            length -= take;
-            m_left -= take;
             if (m_left > 0)
                 return EHttp2Event::NeedMore;
             m_part = EPart::FrameHeader;
@@ -262,10 +260,7 @@ EHttp2Event CHttp2FrameReader::Read(const std::uint8_t*& data, std::size_t& leng
         }
 
         case EPart::Skip: {
-            std::size_t take = std::min(m_left, length);
-            data += take;
-            length -= take;
-            m_left -= take;
+            TakePayload(data, length, m_left);
             if (m_left > 0)
                 return EHttp2Event::NeedMore;
             m_part = EPart::FrameHeader;

@@ -75,6 +75,10 @@ public:
     std::size_t MemoryBytes() const { return m_block.capacity(); }
 
 private:
+    // Takes up to most bytes of the frame's payload from the input and
+    // answers how many it took.
+    std::size_t TakePayload(const std::uint8_t*& data, std::size_t& length, std::size_t most);
+
     enum class EPart
     {
         FrameHeader,

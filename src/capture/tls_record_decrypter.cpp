@@ -18,6 +18,22 @@ void PutUint64(std::uint8_t* to, std::uint64_t value)
     }
 }
 
+// What TLS 1.2 puts before a record's content in its MAC and its AEAD
+// additional data alike: seq_num, type, version, length (RFC 5246, sections
+// 6.2.3.1 and 6.2.3.3).
+constexpr std::size_t kTls12PrefixLength = 13;
+
+void PutTls12Prefix(std::uint8_t* to, std::uint64_t sequence, const std::uint8_t* header,
+                    std::size_t length)
+{
+    PutUint64(to, sequence);
+    to[8] = header[0];
+    to[9] = header[1];
+    to[10] = header[2];
+    to[11] = static_cast<std::uint8_t>(length >> 8);
+    to[12] = static_cast<std::uint8_t>(length);
+}
+
 } // namespace
 
 bool CTlsRecordDecrypter::SetTls13Secret(const CTlsSuite& suite, const CSecretBytes& secret)
@@ -171,13 +187,8 @@ bool CTlsRecordDecrypter::OpenTls12Aead(const std::uint8_t* header, const std::u
     std::size_t textLength = length - explicitLength - kTlsAeadTagLength;
     // Additional data: seq_num, type, version, the plaintext's length (RFC
     // 5246, section 6.2.3.3).
-    std::uint8_t aad[13];
-    PutUint64(aad, m_sequence);
-    aad[8] = header[0];
-    aad[9] = header[1];
-    aad[10] = header[2];
-    aad[11] = static_cast<std::uint8_t>(textLength >> 8);
-    aad[12] = static_cast<std::uint8_t>(textLength);
+    std::uint8_t aad[kTls12PrefixLength];
+    PutTls12Prefix(aad, m_sequence, header, textLength);
     out.resize(textLength);
     return m_cipher.OpenAead(nonce, sizeof nonce, aad, sizeof aad, fragment + explicitLength,
                              length - explicitLength, out.data());
@@ -188,13 +199,8 @@ bool CTlsRecordDecrypter::CheckTls12Mac(const std::uint8_t* header, const std::u
 {
     // MAC(seq_num, type, version, length, content) (RFC 5246, section
     // 6.2.3.1); for encrypt-then-MAC the content is IV and ciphertext.
-    std::uint8_t prefix[13];
-    PutUint64(prefix, m_sequence);
-    prefix[8] = header[0];
-    prefix[9] = header[1];
-    prefix[10] = header[2];
-    prefix[11] = static_cast<std::uint8_t>(contentLength >> 8);
-    prefix[12] = static_cast<std::uint8_t>(contentLength);
+    std::uint8_t prefix[kTls12PrefixLength];
+    PutTls12Prefix(prefix, m_sequence, header, contentLength);
     CByteRun pieces[] = {{prefix, sizeof prefix}, {content, contentLength}};
     std::uint8_t computed[64];
     if (!ComputeHmac(m_suite->m_macHash, m_macKey, pieces, 2, computed))

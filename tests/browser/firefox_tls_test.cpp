@@ -5,6 +5,7 @@
 
 #include "support/child_process.h"
 #include "support/watched_tls_page.h"
+#include "tools/probe_test_env.h"
 
 #include <chrono>
 #include <fstream>
@@ -16,8 +17,8 @@ namespace {
 using namespace std::chrono_literals;
 using test::CProcessResult;
 
-const std::string kProbe = ZK_PROBE_PATH;
-constexpr auto kPatience = 60s;
+using test::kPatience;
+using test::kProbe;
 
 TEST(FirefoxTls, TheProbeFindsThePersonOfAPageFirefoxLoadsOverHttp2)
 {

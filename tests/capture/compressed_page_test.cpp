@@ -17,6 +17,7 @@ namespace zk {
 namespace {
 
 using test::BuildMicroblogPage;
+using test::BuildRealisticPage;
 using test::ChunkBody;
 using test::CMicroblogPage;
 using test::CTestCoding;
@@ -168,27 +169,6 @@ TEST_F(CompressedPage, AConnectionGoesOnAfterACompressedResponseThatIsNoPage)
 
 // --- Pages of realistic size ----------------------------------------------------
 
-// The top of a microblog page, then some 200 KB of inline data (base64 of
-// pseudo-random bytes, as pages with embedded scripts and images carry),
-// which compresses to about three quarters: a zstd coder at the levels
-// servers use puts the top of the page in a first block of some 96 KiB.
-std::string RealisticPage(std::uint32_t seed)
-{
-    CMicroblogPage top;
-    top.size = 9000;
-    std::string page = BuildMicroblogPage(top);
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string data;
-    std::uint32_t x = seed * 2654435761u + 1;
-    while (data.size() < 200 * 1024) {
-        x = x * 1664525u + 1013904223u;
-        data += kDigits[x >> 26];
-    }
-    page.insert(page.rfind("</body>"), "<script>var d=\"" + data + "\";</script>\n");
-    return page;
-}
-
 struct CZstdVariant
 {
     int level;
@@ -197,7 +177,7 @@ struct CZstdVariant
 
 TEST_F(CompressedPage, RealisticPagesAreFoundInEveryCodingWholeBytewiseAndInSegments)
 {
-    std::string page = RealisticPage(1);
+    std::string page = BuildRealisticPage(1);
     std::vector<std::pair<std::string, std::string>> bodies; // name, coded body
     for (CTestCoding coding : kCodings)
         bodies.emplace_back(test::CodingName(coding), Encode(coding, page));
@@ -228,11 +208,12 @@ TEST_F(CompressedPage, TwelveInterleavedZstdPagesAreAllFound)
     std::vector<std::string> responses;
     for (int level : {1, 3, 19})
         for (int windowLog : {17, 20, 22, 23})
-            responses.push_back(Response(
-                "zstd",
-                test::EncodeZstdWithWindow(
-                    RealisticPage(static_cast<std::uint32_t>(responses.size())), windowLog, level),
-                responses.size() % 2 == 0));
+            responses.push_back(
+                Response("zstd",
+                         test::EncodeZstdWithWindow(
+                             BuildRealisticPage(static_cast<std::uint32_t>(responses.size())),
+                             windowLog, level),
+                         responses.size() % 2 == 0));
     // One connection each, a segment of each in turn.
     std::size_t peak = 0;
     for (std::size_t at = 0;; at += 1460) {
@@ -268,7 +249,7 @@ TEST_F(CompressedPage, ACodedResponseLostToABoundIsCounted)
     // coded bytes. It is given up undecided.
     std::string response =
         "HTTP/1.1 200 OK\r\nContent-Encoding: zstd\r\nTransfer-Encoding: chunked\r\n\r\n" +
-        ChunkBody(test::EncodeZstdWithWindow(RealisticPage(7), 20, 3), 1);
+        ChunkBody(test::EncodeZstdWithWindow(BuildRealisticPage(7), 20, 3), 1);
     std::size_t done = Feed(response, 1460);
     EXPECT_LT(done, 200u * 1024);
     EXPECT_EQ(m_sock.GetResponseDrops(EResponseDrop::TooLarge), 1u);

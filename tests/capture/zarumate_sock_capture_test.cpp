@@ -38,6 +38,7 @@ using namespace std::chrono_literals;
 using test::Bytes;
 using test::CNetns;
 using test::CVethPair;
+using test::RawTcpSocketIn;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kPort = 9; // discard: nobody answers
@@ -136,20 +137,6 @@ bool Contains(const Bytes& datagram, const std::string& tag)
 std::uint16_t Read16(const Bytes& data, std::size_t at)
 {
     return static_cast<std::uint16_t>(data[at] << 8 | data[at + 1]);
-}
-
-// The capture keeps TCP only, so the test's datagrams are IPv4 with the TCP
-// protocol number, sent from a raw socket made in a namespace: the kernel
-// writes the IP header and fragments what exceeds the MTU. The peer's TCP
-// drops them (their checksum is wrong), so nobody answers.
-int RawTcpSocketIn(const CNetns& ns)
-{
-    int fd = -1;
-    ns.Run([&] { fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_TCP); });
-    int fragment = IP_PMTUDISC_DONT;
-    if (fd >= 0)
-        setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &fragment, sizeof fragment);
-    return fd;
 }
 
 // The payload goes after eight bytes of its own (where a UDP header would
@@ -284,6 +271,9 @@ protected:
         return started;
     }
 
+    // The capture keeps TCP only, so the test's datagrams are IPv4 with the
+    // TCP protocol number from a raw socket. The peer's TCP drops them
+    // (their checksum is wrong), so nobody answers.
     int Raw(const CNetns& ns)
     {
         int fd = RawTcpSocketIn(ns);

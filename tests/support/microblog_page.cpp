@@ -88,4 +88,21 @@ std::string BuildResponse(const std::string& body, bool chunked)
     return out;
 }
 
+std::string BuildRealisticPage(std::uint32_t seed)
+{
+    CMicroblogPage top;
+    top.size = 9000;
+    std::string page = BuildMicroblogPage(top);
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string data;
+    std::uint32_t x = seed * 2654435761u + 1;
+    while (data.size() < 200 * 1024) {
+        x = x * 1664525u + 1013904223u;
+        data += kDigits[x >> 26];
+    }
+    page.insert(page.rfind("</body>"), "<script>var d=\"" + data + "\";</script>\n");
+    return page;
+}
+
 } // namespace zk::test

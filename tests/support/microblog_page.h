@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace zk::test {
@@ -25,6 +26,13 @@ struct CMicroblogPage
 // The UTF-8 text of a sample page. The filler is Japanese text, so most cuts
 // of the page fall inside a character.
 std::string BuildMicroblogPage(const CMicroblogPage& page);
+
+// The top of a microblog page (the default person), then some 200 KB of
+// inline data (base64 of pseudo-random bytes from the seed, as pages with
+// embedded scripts and images carry), which compresses to about three
+// quarters: a zstd coder at the levels servers use puts the top of the page
+// in a first block of some 96 KiB.
+std::string BuildRealisticPage(std::uint32_t seed);
 
 // The microblog host as the page links it, in UTF-8.
 std::string MicroblogHost();

@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -193,6 +195,16 @@ std::string CVethPair::Error() const
     if (!m_error.empty())
         return m_error;
     return m_watched.Ok() ? m_peer.Error() : m_watched.Error();
+}
+
+int RawTcpSocketIn(const CNetns& ns)
+{
+    int fd = -1;
+    ns.Run([&] { fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_TCP); });
+    int fragment = IP_PMTUDISC_DONT;
+    if (fd >= 0)
+        setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &fragment, sizeof fragment);
+    return fd;
 }
 
 } // namespace zk::test

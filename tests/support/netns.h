@@ -96,4 +96,9 @@ std::string AddressText(const std::array<std::uint8_t, 4>& address);
 // The text of an IPv6 address (RFC 5952), without brackets.
 std::string AddressText(const std::array<std::uint8_t, 16>& address);
 
+// A raw IPv4 socket of the TCP protocol made in the namespace: the kernel
+// writes the IP header and fragments what exceeds the MTU. -1 when it
+// cannot be made.
+int RawTcpSocketIn(const CNetns& ns);
+
 } // namespace zk::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/ipv6_packet.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,14 +38,15 @@ constexpr Address kServerAddress{198, 18, 0, 2};
 constexpr Address6 kClientAddress6{0x20, 0x01, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 constexpr Address6 kServerAddress6{0x20, 0x01, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
 
-// Next header values of IPv6 extension headers (RFC 8200, RFC 4302).
-constexpr std::uint8_t kIpv6HopByHop = 0;
-constexpr std::uint8_t kIpv6Routing = 43;
-constexpr std::uint8_t kIpv6Fragment = 44;
-constexpr std::uint8_t kIpv6Esp = 50;
-constexpr std::uint8_t kIpv6Authentication = 51;
-constexpr std::uint8_t kIpv6NoNextHeader = 59;
-constexpr std::uint8_t kIpv6DestinationOptions = 60;
+// Next header values of IPv6 extension headers, as the datagram layer
+// knows them.
+using zk::kIpv6Authentication;
+using zk::kIpv6DestinationOptions;
+using zk::kIpv6Esp;
+using zk::kIpv6Fragment;
+using zk::kIpv6HopByHop;
+using zk::kIpv6NoNextHeader;
+using zk::kIpv6Routing;
 
 // One extension header: its type and the bytes after its next header and
 // length fields. The body is padded with zeros to the header's unit (8

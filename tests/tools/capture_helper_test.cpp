@@ -28,6 +28,7 @@ using namespace std::chrono_literals;
 using test::CNetns;
 using test::CProcessResult;
 using test::CVethPair;
+using test::RawTcpSocketIn;
 
 const std::string kHelper = ZK_CAPTURE_PATH;
 // Only a hang takes this long, however busy the machine.
@@ -87,18 +88,6 @@ TEST(CaptureHelperLinks, NeedsNoToolkitHttpXmlOrPatternLibrary)
     for (const char* library :
          {"libQt", "libcurl", "libpugixml", "libX11", "libxcb", "libboost", "libpcap"})
         EXPECT_EQ(ldd.out.find(library), std::string::npos) << library << " in\n" << ldd.out;
-}
-
-// A raw IPv4 socket of the TCP protocol in a namespace: the kernel writes
-// the IP header and fragments what exceeds the MTU.
-int RawTcpSocketIn(const CNetns& ns)
-{
-    int fd = -1;
-    ns.Run([&] { fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_TCP); });
-    int fragment = IP_PMTUDISC_DONT;
-    if (fd >= 0)
-        setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &fragment, sizeof fragment);
-    return fd;
 }
 
 bool SendTagged(int fd, const std::string& tag, std::size_t size)
